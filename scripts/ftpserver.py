@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""A real FTP server for the tests and the demo (pyftpdlib, loopback only).
+
+Serves --root to the user "vornpublic" and writes the port it listens on to
+--port-file once it is ready. Faults for the tests:
+  --listing dos            answer LIST in Windows (DOS) style instead of Unix style
+  --refuse-login           every login fails
+  --drop-after N           close the data connection after N bytes of a RETR
+  --stall-after N          stop sending (but keep the connection) after N bytes
+  --fake-size NAME=SIZE    list NAME with SIZE bytes whatever its real size
+  --chunk N / --pause S    send RETR data in N-byte pieces with S seconds between
+  --log FILE               one line per command received
+"""
+import argparse
+import os
+import sys
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+args = None
+
+
+class RefusingAuthorizer(DummyAuthorizer):
+    def validate_authentication(self, username, password, handler):
+        from pyftpdlib.authorizers import AuthenticationFailed
+        raise AuthenticationFailed("login refused")
+
+
+class FaultFS(AbstractedFS):
+    def _listed_size(self, name, real):
+        return args.fake_sizes.get(name, real)
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        if args.listing == "dos":
+            for name in listing:
+                st = os.lstat(os.path.join(basedir, name))
+                stamp = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
+                if os.path.isdir(os.path.join(basedir, name)):
+                    line = "%s       <DIR>          %s\r\n" % (stamp, name)
+                else:
+                    line = "%s %20d %s\r\n" % (stamp, self._listed_size(name, st.st_size), name)
+                yield line.encode("utf8", self.cmd_channel.unicode_errors)
+            return
+        for line in AbstractedFS.format_list(self, basedir, listing, ignore_err):
+            text = line.decode("utf8", "surrogateescape")
+            parts = text.split(None, 8)
+            if len(parts) == 9:
+                name = parts[8].rstrip("\r\n")
+                if name in args.fake_sizes:
+                    parts[4] = str(args.fake_sizes[name])
+                    text = "%s %3s %-8s %-8s %8s %s %s %s %s\r\n" % tuple(parts[:8] + [name])
+            yield text.encode("utf8", "surrogateescape")
+
+
+class FaultDTP(DTPHandler):
+    sent = 0
+
+    def send(self, data):
+        limit = args.drop_after if args.drop_after >= 0 else args.stall_after
+        if limit >= 0 and self.sent + len(data) > limit and self.receive is False:
+            data = data[: max(0, limit - self.sent)]
+            if data:
+                n = DTPHandler.send(self, data)
+                self.sent += n
+                return n
+            if args.drop_after >= 0:
+                self.close()
+            else:
+                # Keep the socket open and never write again.
+                self.del_channel()
+            return 0
+        if args.chunk > 0:
+            data = data[: args.chunk]
+            if args.pause > 0:
+                time.sleep(args.pause)
+        n = DTPHandler.send(self, data)
+        self.sent += n
+        return n
+
+
+class LoggingHandler(FTPHandler):
+    def pre_process_command(self, line, cmd, arg):
+        if args.log:
+            with open(args.log, "a") as f:
+                f.write("%s %s\n" % (cmd, arg or ""))
+        return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+
+def main():
+    global args
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--port-file")
+    p.add_argument("--password", default="Public12345")
+    p.add_argument("--listing", choices=["unix", "dos"], default="unix")
+    p.add_argument("--refuse-login", action="store_true")
+    p.add_argument("--drop-after", type=int, default=-1)
+    p.add_argument("--stall-after", type=int, default=-1)
+    p.add_argument("--fake-size", action="append", default=[])
+    p.add_argument("--chunk", type=int, default=0)
+    p.add_argument("--pause", type=float, default=0.0)
+    p.add_argument("--log")
+    args = p.parse_args()
+    args.fake_sizes = {}
+    for item in args.fake_size:
+        name, _, size = item.rpartition("=")
+        args.fake_sizes[name] = int(size)
+
+    authorizer = RefusingAuthorizer() if args.refuse_login else DummyAuthorizer()
+    authorizer.add_user("vornpublic", args.password, args.root, perm="elr")
+    handler = LoggingHandler
+    handler.authorizer = authorizer
+    handler.abstracted_fs = FaultFS
+    handler.dtp_handler = FaultDTP
+    handler.banner = "VORN test server"
+    handler.auth_failed_timeout = 0.1
+    handler.passive_ports = None
+    handler.permit_foreign_addresses = False
+    handler.use_sendfile = False
+    if args.chunk > 0 or args.drop_after >= 0 or args.stall_after >= 0:
+        handler.dtp_handler.ac_out_buffer_size = 8192
+
+    import logging
+    logging.basicConfig(level=logging.ERROR)
+    server = FTPServer(("127.0.0.1", args.port), handler)
+    server.max_cons = 32
+    port = server.socket.getsockname()[1]
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write("%d\n" % port)
+        os.rename(tmp, args.port_file)
+    else:
+        print(port, flush=True)
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

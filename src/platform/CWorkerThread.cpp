@@ -1,0 +1,71 @@
+#include "platform/CWorkerThread.h"
+
+#include <thread>
+
+CWorkerThread::CWorkerThread() : m_state(std::make_shared<State>()) {}
+
+bool CWorkerThread::StopRequested() const
+{
+    return m_state->stop.load(std::memory_order_relaxed);
+}
+
+CWorkerHandle CWorkerHandle::BeginSuspended(CWorkerThread* thread)
+{
+    CWorkerHandle handle;
+    handle.m_state = thread->m_state;
+    std::thread([thread, state = thread->m_state] {
+        {
+            std::unique_lock guard(state->lock);
+            state->changed.wait(guard, [&] { return state->resumed || state->abandoned; });
+        }
+        if (state->resumed && thread->InitInstance())
+            thread->Run();
+        delete thread;
+        std::lock_guard guard(state->lock);
+        state->finished = true;
+        state->changed.notify_all();
+    }).detach();
+    return handle;
+}
+
+CWorkerHandle::~CWorkerHandle()
+{
+    // A thread that was never resumed would wait for ever: let it clean up.
+    if (!m_state)
+        return;
+    std::lock_guard guard(m_state->lock);
+    if (!m_state->resumed) {
+        m_state->abandoned = true;
+        m_state->changed.notify_all();
+    }
+}
+
+CWorkerHandle& CWorkerHandle::operator=(CWorkerHandle&& other) noexcept
+{
+    if (this != &other) {
+        CWorkerHandle old(std::move(*this));
+        m_state = std::move(other.m_state);
+    }
+    return *this;
+}
+
+void CWorkerHandle::Resume()
+{
+    std::lock_guard guard(m_state->lock);
+    m_state->resumed = true;
+    m_state->changed.notify_all();
+}
+
+void CWorkerHandle::RequestStop()
+{
+    if (m_state)
+        m_state->stop.store(true, std::memory_order_relaxed);
+}
+
+bool CWorkerHandle::WaitFinished(std::chrono::milliseconds limit)
+{
+    if (!m_state)
+        return true;
+    std::unique_lock guard(m_state->lock);
+    return m_state->changed.wait_for(guard, limit, [&] { return m_state->finished; });
+}

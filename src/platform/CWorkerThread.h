@@ -1,0 +1,58 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+// A worker thread in the old style: created suspended so its owner can wire it,
+// resumed, runs InitInstance and then Run once, and deletes its own object after
+// Run. The owner keeps a CWorkerHandle, which outlives the object and is the
+// only safe way to stop the thread or wait for it once it has been resumed.
+class CWorkerThread {
+public:
+    virtual ~CWorkerThread() = default;
+    CWorkerThread(const CWorkerThread&) = delete;
+    CWorkerThread& operator=(const CWorkerThread&) = delete;
+
+    virtual bool InitInstance() { return true; }
+    virtual int Run() = 0;
+
+    // The stop flag. Set through the handle; the worker's loops test it.
+    bool StopRequested() const;
+
+    struct State {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool resumed = false;
+        bool abandoned = false;
+        bool finished = false;
+        std::atomic<bool> stop{false};
+    };
+
+protected:
+    CWorkerThread();
+
+private:
+    friend class CWorkerHandle;
+    std::shared_ptr<State> m_state;
+};
+
+class CWorkerHandle {
+public:
+    CWorkerHandle() = default;
+    // Starts the thread for `thread` suspended and takes ownership of the object.
+    static CWorkerHandle BeginSuspended(CWorkerThread* thread);
+    ~CWorkerHandle();
+    CWorkerHandle(CWorkerHandle&&) noexcept = default;
+    CWorkerHandle& operator=(CWorkerHandle&&) noexcept;
+
+    explicit operator bool() const { return m_state != nullptr; }
+    void Resume();
+    void RequestStop();
+    // True once Run has returned and the object is gone.
+    bool WaitFinished(std::chrono::milliseconds limit);
+
+private:
+    std::shared_ptr<CWorkerThread::State> m_state;
+};

@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+// File-descriptor owner: closes on scope exit.
+class CFileDescriptor {
+public:
+    CFileDescriptor() = default;
+    explicit CFileDescriptor(int fd) : m_fd(fd) {}
+    ~CFileDescriptor() { Close(); }
+    CFileDescriptor(CFileDescriptor&& o) noexcept : m_fd(o.Release()) {}
+    CFileDescriptor& operator=(CFileDescriptor&& o) noexcept;
+    CFileDescriptor(const CFileDescriptor&) = delete;
+    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
+
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    int Release();
+    // Returns false when close reports an error (the data may not have been written).
+    bool Close();
+
+private:
+    int m_fd = -1;
+};
+
+// A single file name that stays inside its folder: not empty, not "." or "..",
+// no "/" and no NUL.
+bool IsPlainFileName(std::string_view name);
+
+// Writes all of `size` bytes, retrying short writes; false on error.
+bool WriteAll(int fd, const void* data, std::size_t size);

@@ -1,0 +1,165 @@
+#include "worker/CKELDownloadThread.h"
+
+#include "platform/CFtpFileFind.h"
+#include "worker/BaseName.h"
+#include "worker/Messages.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+const char* const kApplicationFolders[] = {"Digital Product Updates", "KEL", "KEL Software DVD", "ZIP"};
+const char* const kUpdateFolders[] = {"..", "..", "KEL Update DVD", "ZIP_Files"};
+
+// atoi of the text after "KEL_V", low 16 bits, signed; 0 for other names.
+std::int16_t ApplicationNumber(const std::string& name)
+{
+    if (name.size() < 5 || strncasecmp(name.c_str(), "KEL_V", 5) != 0)
+        return 0;
+    return static_cast<std::int16_t>(std::atoi(name.c_str() + 5));
+}
+
+// Characters 7-8 plus 100 times characters 10-11; missing characters count as 0.
+std::int16_t UpdateNumber(const std::string& name)
+{
+    auto field = [&](std::size_t from) {
+        return from < name.size() ? std::atoi(name.substr(from, 2).c_str()) : 0;
+    };
+    return static_cast<std::int16_t>(field(6) + 100 * field(9));
+}
+
+struct Choice {
+    std::string name;
+    std::uint64_t size = 0;
+    std::int16_t number = 0;
+};
+
+// Lists the current folder and keeps the entry with the greatest number;
+// ties keep the earlier entry. The listing is closed before returning.
+Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_t(const std::string&)>& numberOf)
+{
+    Choice best;
+    CFtpFileFind finder(connection);
+    bool more = finder.FindFile();
+    while (more) {
+        more = finder.FindNextFile();
+        if (!more)
+            break;
+        const std::string& name = finder.GetFileName();
+        if (const std::int16_t number = numberOf(name); number > best.number)
+            best = {name, finder.GetLength(), number};
+    }
+    finder.Close();
+    return best;
+}
+
+} // namespace
+
+CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()) {}
+
+CKELDownloadThread::~CKELDownloadThread() = default;
+
+bool CKELDownloadThread::InitInstance()
+{
+    return true;
+}
+
+void CKELDownloadThread::Wire(std::shared_ptr<CNotifyChannel> channel)
+{
+    m_pDialog = std::move(channel);
+    m_pStatusText = m_pDialog ? &m_pDialog->statusText : nullptr;
+    m_pAppName = m_pDialog ? &m_pDialog->appName : nullptr;
+    m_pUpdateName = m_pDialog ? &m_pDialog->updateName : nullptr;
+}
+
+void CKELDownloadThread::PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+{
+    if (m_pDialog)
+        m_pDialog->Post(message, wParam, lParam);
+}
+
+void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
+{
+    if (slot)
+        slot->Set(std::move(text));
+}
+
+std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
+        return 0xFFFFFFFFu;
+    const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(result);
+    return address;
+}
+
+int CKELDownloadThread::Run()
+{
+    SetText(m_pStatusText, "Checking Internet");
+    PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+
+    const std::uint32_t address = CheckInternet(m_settings.host);
+    char text[260];
+    std::string server;
+    if (inet_ntop(AF_INET, &address, text, sizeof text))
+        server = text;
+
+    std::string verdict;
+    try {
+        // An unresolved host gives 255.255.255.255, and the login to it fails.
+        CFtpConnection connection(server, m_settings.port, m_settings.user, m_settings.password,
+                                  /*passive=*/true, m_timeouts, [this] { return StopRequested(); });
+        verdict = FetchRelease(connection) ? "Download Complete" : "Download Failed - Try Again";
+    } catch (...) {
+        // Every failure of the FTP work, and a local write that failed, ends here.
+        verdict = "Internet Failed";
+    }
+    SetText(m_pStatusText, verdict);
+    PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
+    return 0;
+}
+
+bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
+{
+    for (const char* folder : kApplicationFolders)
+        if (!connection.SetCurrentDirectory(folder))
+            return true;   // a missing folder is not a failure of the run
+
+    const Choice application = ChooseArchive(connection, ApplicationNumber);
+    if (application.number <= 0)
+        return true;       // nothing qualifies; the update folders are not visited
+    bool ok = true;
+    int failedEntries = 0;
+    SetText(m_pStatusText, "Found Application File");
+    PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+    SetText(m_pAppName, BaseName(application.name));
+    PostNotify(UM_FILENAME_UPDATE, kApplicationChosen, 0);
+    ok &= DownloadFile(connection, application.name, application.size);
+    ok &= UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
+
+    for (const char* folder : kUpdateFolders)
+        if (!connection.SetCurrentDirectory(folder))
+            return ok;
+
+    const Choice update = ChooseArchive(connection, UpdateNumber);
+    if (update.number > 0) {
+        SetText(m_pStatusText, "Found Update File");
+        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+        SetText(m_pUpdateName, BaseName(update.name));
+        PostNotify(UM_FILENAME_UPDATE, kUpdateChosen, 0);
+        ok &= DownloadFile(connection, update.name, update.size);
+        const std::string subFolder = BaseName(application.name) + "_UPDATE";
+        ok &= UnpackArchive(update.name, subFolder.c_str(), &failedEntries) && failedEntries == 0;
+    }
+    return ok;
+}

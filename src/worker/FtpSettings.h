@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+struct FtpSettings {
+    std::string host;
+    long port = 21;
+    std::string user;
+    std::string password;
+};
+
+// The publisher's server: build-time host and password, the public user, port
+// 21; VORN_FTP_HOST and VORN_FTP_PORT override host and port for mirrors,
+// tests and the demo.
+FtpSettings GetFtpSettings();

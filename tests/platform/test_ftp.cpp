@@ -1,0 +1,221 @@
+#include "platform/CFtpConnection.h"
+#include "platform/CFtpFile.h"
+#include "platform/CFtpFileFind.h"
+#include "platform/CInternetException.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* kPassword = "Public12345";
+
+std::unique_ptr<CFtpConnection> Connect(const FtpTestServer& server, FtpTimeouts timeouts = {})
+{
+    return std::make_unique<CFtpConnection>("127.0.0.1", server.port(), "vornpublic", kPassword, true, timeouts);
+}
+
+std::string ReadAll(CFtpFile& file, std::size_t step = 65536)
+{
+    std::string data, buffer(step, '\0');
+    while (std::size_t n = file.Read(buffer.data(), step))
+        data.append(buffer.data(), n);
+    return data;
+}
+
+struct Listed {
+    std::string name;
+    std::uint64_t size;
+    bool operator==(const Listed&) const = default;
+};
+
+std::vector<Listed> ListNames(CFtpConnection& c)
+{
+    std::vector<Listed> out;
+    CFtpFileFind finder(c);
+    bool more = finder.FindFile();
+    while (more && finder.FindNextFile())
+        out.push_back({finder.GetFileName(), finder.GetLength()});
+    finder.Close();
+    return out;
+}
+
+} // namespace
+
+TEST(FtpConnection, LoginRefusedOrServerAbsentThrows)
+{
+    TempDir root;
+    {
+        FtpTestServer server(root.path(), {"--refuse-login"});
+        EXPECT_THROW(Connect(server), CInternetException);
+    }
+    FtpTestServer server(root.path());
+    EXPECT_THROW(CFtpConnection("127.0.0.1", server.port(), "vornpublic", "wrong", true), CInternetException);
+    // Nothing listens on port 1 of loopback.
+    EXPECT_THROW(CFtpConnection("127.0.0.1", 1, "vornpublic", kPassword, true, {2s, 2s}), CInternetException);
+}
+
+TEST(FtpConnection, FolderChangesReportMissingFoldersAndClimbWithDotDot)
+{
+    TempDir root;
+    WriteFile(root.path() / "A B" / "inner" / "deep.txt", "deep");
+    WriteFile(root.path() / "A B" / "top.txt", "top");
+    FtpTestServer server(root.path());
+    auto c = Connect(server);
+
+    EXPECT_FALSE(c->SetCurrentDirectory("missing"));
+    EXPECT_EQ(c->GetCurrentDirectory(), "/");
+    ASSERT_TRUE(c->SetCurrentDirectory("A B"));
+    ASSERT_TRUE(c->SetCurrentDirectory("inner"));
+    EXPECT_EQ(ListNames(*c), (std::vector<Listed>{{"deep.txt", 4}}));
+    EXPECT_FALSE(c->SetCurrentDirectory("deep.txt"));   // a file is not a folder
+    ASSERT_TRUE(c->SetCurrentDirectory(".."));
+    EXPECT_EQ(ListNames(*c).size(), 2u);
+    ASSERT_TRUE(c->SetCurrentDirectory(".."));
+    ASSERT_TRUE(c->SetCurrentDirectory(".."));   // above the login folder the server stays at its root
+    EXPECT_EQ(ListNames(*c), (std::vector<Listed>{{"A B", ListNames(*c).at(0).size}}));
+}
+
+TEST(FtpConnection, UnixAndDosListingsGiveTheSameNamesAndSizesInServerOrder)
+{
+    TempDir root;
+    WriteFile(root.path() / "KEL_V12 Full.zip", std::string(1234, 'x'));
+    WriteFile(root.path() / "plain.zip", "");
+    WriteFile(root.path() / "two  blanks .zip", std::string(70000, 'y'));
+    fs::create_directory(root.path() / "A Folder");
+    std::vector<std::vector<Listed>> seen;
+    for (const char* style : {"unix", "dos"}) {
+        FtpTestServer server(root.path(), {"--listing", style});
+        auto c = Connect(server);
+        auto names = ListNames(*c);
+        std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return a.name < b.name; });
+        seen.push_back(names);
+    }
+    ASSERT_EQ(seen[0].size(), 4u);
+    ASSERT_EQ(seen[1].size(), 4u);
+    const auto file = [&](const std::string& name) {
+        auto it = std::find_if(seen[0].begin(), seen[0].end(), [&](auto& l) { return l.name == name; });
+        return it == seen[0].end() ? Listed{"(missing)", 0} : *it;
+    };
+    EXPECT_EQ(file("KEL_V12 Full.zip").size, 1234u);
+    EXPECT_EQ(file("plain.zip").size, 0u);
+    EXPECT_EQ(file("two  blanks .zip").size, 70000u);
+    // Folder sizes differ between styles; files must not.
+    for (std::size_t i = 0; i < seen[0].size(); ++i) {
+        EXPECT_EQ(seen[0][i].name, seen[1][i].name);
+        if (seen[0][i].name != "A Folder") {
+            EXPECT_EQ(seen[0][i].size, seen[1][i].size) << seen[0][i].name;
+        }
+    }
+}
+
+TEST(FtpConnection, SizesAbove4GiBSurviveTheListing)
+{
+    TempDir root;
+    const std::uint64_t big = 5ull * 1024 * 1024 * 1024 + 7;
+    {
+        // Sparse: takes no disk space.
+        const int fd = open((root.path() / "sparse.zip").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(big)), 0);
+        close(fd);
+    }
+    WriteFile(root.path() / "faked.zip", "abc");
+    for (const char* style : {"unix", "dos"}) {
+        FtpTestServer server(root.path(), {"--listing", style, "--fake-size", "faked.zip=6000000000"});
+        auto c = Connect(server);
+        auto names = ListNames(*c);
+        std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return a.name < b.name; });
+        EXPECT_EQ(names, (std::vector<Listed>{{"faked.zip", 6000000000ull}, {"sparse.zip", big}})) << style;
+    }
+}
+
+TEST(FtpFile, ReadsWholeFilesInAnyStepAndRefusesMissingOnes)
+{
+    TempDir root;
+    const std::string data = PatternBytes(1000003);
+    WriteFile(root.path() / "data.bin", data);
+    WriteFile(root.path() / "empty.bin", "");
+    FtpTestServer server(root.path());
+    auto c = Connect(server);
+
+    EXPECT_EQ(c->OpenFile("missing.bin"), nullptr);
+    for (std::size_t step : {1000u, 65536u, 1u << 20}) {
+        auto f = c->OpenFile("data.bin");
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(f->Read(nullptr, 0), 0u);
+        EXPECT_EQ(ReadAll(*f, step), data) << step;
+        EXPECT_EQ(f->Read(nullptr, 0), 0u);
+    }
+    auto empty = c->OpenFile("empty.bin");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(ReadAll(*empty), "");
+
+    // Stopping early aborts the transfer; the connection still works afterwards.
+    auto partial = c->OpenFile("data.bin");
+    char head[10];
+    ASSERT_EQ(partial->Read(head, sizeof head), sizeof head);
+    EXPECT_EQ(std::string(head, 10), data.substr(0, 10));
+    partial->Close();
+    partial.reset();
+    EXPECT_EQ(ListNames(*c).size(), 2u);
+    auto again = c->OpenFile("data.bin");
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(ReadAll(*again), data);
+}
+
+TEST(FtpFile, DroppedConnectionThrows)
+{
+    TempDir root;
+    WriteFile(root.path() / "data.bin", PatternBytes(1 << 20));
+    FtpTestServer server(root.path(), {"--drop-after", "100000"});
+    auto c = Connect(server);
+    auto f = c->OpenFile("data.bin");
+    ASSERT_NE(f, nullptr);
+    EXPECT_THROW(ReadAll(*f), CInternetException);
+}
+
+TEST(FtpFile, StalledServerEndsWithAnErrorWithinTheTimeout)
+{
+    TempDir root;
+    WriteFile(root.path() / "data.bin", PatternBytes(1 << 20));
+    FtpTestServer server(root.path(), {"--stall-after", "100000"});
+    auto c = Connect(server, {5s, 1s});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(
+        {
+            auto f = c->OpenFile("data.bin");
+            ASSERT_NE(f, nullptr);
+            ReadAll(*f);
+        },
+        CInternetException);
+    // curl averages speed over a few seconds before its 1 s limit starts.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+}
+
+TEST(FtpFile, CancellationEndsABlockedReadPromptly)
+{
+    TempDir root;
+    WriteFile(root.path() / "data.bin", PatternBytes(1 << 20));
+    FtpTestServer server(root.path(), {"--stall-after", "1000"});
+    std::atomic<bool> cancel{false};
+    CFtpConnection c("127.0.0.1", server.port(), "vornpublic", kPassword, true, {}, [&] { return cancel.load(); });
+    auto f = c.OpenFile("data.bin");
+    ASSERT_NE(f, nullptr);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(200ms);
+        cancel = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(ReadAll(*f), CInternetException);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}

@@ -1,0 +1,150 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "vorn-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Tests make files read-only on purpose; give the owner rights back first.
+    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (!it->is_symlink())
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(m_path, ec);
+}
+
+TempHome::TempHome()
+{
+    if (const char* old = std::getenv("HOME")) {
+        m_old = old;
+        m_hadOld = true;
+    }
+    setenv("HOME", m_dir.path().c_str(), 1);
+}
+
+TempHome::~TempHome()
+{
+    if (m_hadOld)
+        setenv("HOME", m_old.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
+FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> options)
+{
+    const std::string portFile = (m_state.path() / "port").string();
+    const std::string logFile = (m_state.path() / "log").string();
+    std::vector<std::string> argv = {"/usr/bin/python3", VORN_SOURCE_DIR "/scripts/ftpserver.py",
+                                     "--root", root.string(), "--port-file", portFile, "--log", logFile};
+    argv.insert(argv.end(), options.begin(), options.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) {
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(portFile);
+        if (in >> m_port && m_port > 0)
+            return;
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("the FTP test server did not start");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    throw std::runtime_error("the FTP test server did not report its port");
+}
+
+FtpTestServer::~FtpTestServer()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+    }
+}
+
+std::vector<std::string> FtpTestServer::Commands() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(m_state.path() / "log");
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void RecordingReceiver::PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+{
+    std::string status = m_channel ? m_channel->statusText.Get() : std::string();
+    std::lock_guard guard(m_lock);
+    m_notices.push_back({message, wParam, lParam, std::move(status)});
+}
+
+std::vector<Notice> RecordingReceiver::Take()
+{
+    std::lock_guard guard(m_lock);
+    return std::exchange(m_notices, {});
+}
+
+void WriteFile(const fs::path& path, const std::string& data)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string PatternBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(size, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+void RunPython(const std::string& code, const fs::path& out)
+{
+    TempDir dir;
+    const fs::path script = dir.path() / "make.py";
+    WriteFile(script, code);
+    const std::string cmd = "/usr/bin/python3 '" + script.string() + "' '" + out.string() + "'";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("python helper failed: " + cmd);
+}

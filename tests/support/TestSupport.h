@@ -1,0 +1,77 @@
+#pragma once
+#include "platform/CNotifyChannel.h"
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temp folder, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// Points HOME at a temporary folder for the length of a test.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    const fs::path& path() const { return m_dir.path(); }
+    fs::path DownloadFolder() const { return m_dir.path() / "VORN Download"; }
+
+private:
+    TempDir m_dir;
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+// The bundled FTP server on 127.0.0.1 with an ephemeral port.
+class FtpTestServer {
+public:
+    explicit FtpTestServer(const fs::path& root, std::vector<std::string> options = {});
+    ~FtpTestServer();
+    long port() const { return m_port; }
+    // The commands the server received, one per line ("CWD KEL").
+    std::vector<std::string> Commands() const;
+
+private:
+    int m_pid = -1;
+    long m_port = 0;
+    TempDir m_state;
+};
+
+// Records every notification with the text slots as they stood when it was posted.
+struct Notice {
+    unsigned message;
+    std::uint32_t wParam;
+    std::int32_t lParam;
+    std::string status;
+    bool operator==(const Notice&) const = default;
+};
+
+class RecordingReceiver : public INotifyReceiver {
+public:
+    explicit RecordingReceiver(CNotifyChannel* channel = nullptr) : m_channel(channel) {}
+    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam) override;
+    std::vector<Notice> Take();
+
+private:
+    CNotifyChannel* m_channel;
+    std::mutex m_lock;
+    std::vector<Notice> m_notices;
+};
+
+void WriteFile(const fs::path& path, const std::string& data);
+std::string ReadFile(const fs::path& path);
+// Deterministic bytes that do not repeat within a chunk.
+std::string PatternBytes(std::size_t size, unsigned seed = 1);
+// Runs Python code with Debian's python3; the code sees `out` as the first argument.
+void RunPython(const std::string& code, const fs::path& out);
