@@ -87,7 +87,8 @@ std::size_t CFtpFile::Read(void* buffer, std::size_t count)
     } reset{this};
 
     const std::size_t held = std::min(count, m_spill.size() - m_spillPos);
-    std::memcpy(m_target, m_spill.data() + m_spillPos, held);
+    if (held)
+        std::memcpy(m_target, m_spill.data() + m_spillPos, held);
     m_spillPos += held;
     m_got = held;
 

@@ -9,6 +9,11 @@ bool CWorkerThread::StopRequested() const
     return m_state->stop.load(std::memory_order_relaxed);
 }
 
+void CWorkerThread::RequestStop()
+{
+    m_state->stop.store(true, std::memory_order_relaxed);
+}
+
 CWorkerHandle CWorkerHandle::BeginSuspended(CWorkerThread* thread)
 {
     CWorkerHandle handle;

@@ -18,8 +18,10 @@ public:
     virtual bool InitInstance() { return true; }
     virtual int Run() = 0;
 
-    // The stop flag. Set through the handle; the worker's loops test it.
+    // The stop flag. The owner sets it through its handle once the thread runs;
+    // the worker's loops test it.
     bool StopRequested() const;
+    void RequestStop();
 
     struct State {
         std::mutex lock;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,9 @@ FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> opti
     cargv.push_back(nullptr);
     m_pid = fork();
     if (m_pid == 0) {
+        // Dies with the test, even when the test crashes, so no server holds
+        // the test's output open.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         execv(cargv[0], cargv.data());
         _exit(127);
     }

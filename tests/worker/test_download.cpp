@@ -1,0 +1,254 @@
+#include "platform/CFtpConnection.h"
+#include "platform/CInternetException.h"
+#include "support/TestSupport.h"
+#include "worker/CKELDownloadThread.h"
+#include "worker/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint32_t kNoPos = 0xFFFFFFFFu;
+
+Notice P(std::uint32_t pos, std::int32_t range) { return {UM_PROGRESS_BAR, pos, range, {}}; }
+Notice S(const std::string& status) { return {UM_FILENAME_UPDATE, kStatusChanged, 0, status}; }
+
+// Progress notices carry no meaningful status: blank it so sequences compare exactly.
+std::vector<Notice> Normalised(std::vector<Notice> v)
+{
+    for (auto& n : v)
+        if (n.message == UM_PROGRESS_BAR)
+            n.status.clear();
+    return v;
+}
+
+// A worker that is never started: the tests call its operations directly.
+struct Fixture {
+    TempHome home;
+    TempDir root;
+    std::shared_ptr<CNotifyChannel> channel = std::make_shared<CNotifyChannel>();
+    RecordingReceiver receiver{channel.get()};
+    std::unique_ptr<CKELDownloadThread> worker = std::make_unique<CKELDownloadThread>();
+
+    Fixture()
+    {
+        channel->Attach(&receiver);
+        worker->Wire(channel);
+    }
+    std::unique_ptr<CFtpConnection> Connect(const FtpTestServer& server, FtpTimeouts t = {},
+                                            std::function<bool()> cancel = {})
+    {
+        return std::make_unique<CFtpConnection>("127.0.0.1", server.port(), "vornpublic", "Public12345", true, t,
+                                                std::move(cancel));
+    }
+    fs::path Local(const std::string& name) const { return home.DownloadFolder() / name; }
+    std::vector<Notice> Notices() { return Normalised(receiver.Take()); }
+};
+
+int Count(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    int n = 0;
+    for (const auto& l : lines)
+        n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
+} // namespace
+
+TEST(DownloadFile, ThreeFullChunksAndARemainderPostTheExactSequence)
+{
+    Fixture f;
+    const std::uint32_t size = 3 * 65536 + 1000;
+    const std::string data = PatternBytes(size);
+    WriteFile(f.root.path() / "KEL_V12 Full.zip", data);
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+
+    // The Download folder does not exist yet: the download makes it.
+    ASSERT_FALSE(fs::exists(f.home.DownloadFolder()));
+    EXPECT_TRUE(f.worker->DownloadFile(*c, "KEL_V12 Full.zip", size));
+    EXPECT_EQ(ReadFile(f.Local("KEL_V12 Full.zip")), data);
+    const std::int32_t s = static_cast<std::int32_t>(size);
+    EXPECT_EQ(f.Notices(), (std::vector<Notice>{
+                               P(0, s),
+                               P(65536, s), S("KEL_V12 Full - 33% Complete"),
+                               P(131072, s), S("KEL_V12 Full - 66% Complete"),
+                               P(196608, s), S("KEL_V12 Full - 99% Complete"),
+                               P(size, s), S("KEL_V12 Full - 100% Complete"),
+                               P(size, s),
+                           }));
+}
+
+TEST(DownloadFile, CompleteLocalCopyIsKeptAndAnyOtherSizeIsFetchedAgain)
+{
+    Fixture f;
+    const std::string data = PatternBytes(100000);
+    WriteFile(f.root.path() / "a.zip", data);
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+
+    // Same size, other content: taken as complete, nothing opened or posted.
+    WriteFile(f.Local("a.zip"), std::string(100000, 'L'));
+    EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", 100000));
+    EXPECT_EQ(ReadFile(f.Local("a.zip")), std::string(100000, 'L'));
+    EXPECT_TRUE(f.Notices().empty());
+    EXPECT_EQ(Count(server.Commands(), "RETR"), 0);
+
+    // A longer partial file from an earlier run: truncated, fetched from byte 0.
+    WriteFile(f.Local("a.zip"), std::string(150000, 'P'));
+    EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", 100000));
+    EXPECT_EQ(ReadFile(f.Local("a.zip")), data);
+    EXPECT_EQ(Count(server.Commands(), "RETR"), 1);
+    EXPECT_EQ(Count(server.Commands(), "REST"), 0);   // never a resume
+}
+
+TEST(DownloadFile, ShortReadsFromTheServerDoNotEndTheLoop)
+{
+    Fixture f;
+    const std::string data = PatternBytes(200000);
+    WriteFile(f.root.path() / "slow.zip", data);
+    FtpTestServer server(f.root.path(), {"--chunk", "1000", "--pause", "0.0005"});
+    auto c = f.Connect(server);
+    EXPECT_TRUE(f.worker->DownloadFile(*c, "slow.zip", data.size()));
+    EXPECT_EQ(ReadFile(f.Local("slow.zip")), data);
+    EXPECT_EQ(f.Notices().back(), P(200000, 200000));
+}
+
+TEST(DownloadFile, ServerFileOfAnotherSizeThanListed)
+{
+    Fixture f;
+    const std::string data = PatternBytes(300000);
+    WriteFile(f.root.path() / "long.zip", data);
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+
+    // Longer than listed, below one chunk and above: always cut at the listed size,
+    // no position ever beyond the range, no percentage above 100.
+    for (std::uint32_t listed : {1000u, 65535u, 65536u, 70000u}) {
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "long.zip", listed));
+        EXPECT_EQ(ReadFile(f.Local("long.zip")), data.substr(0, listed)) << listed;
+        for (const auto& n : f.Notices()) {
+            if (n.message == UM_PROGRESS_BAR)
+                EXPECT_LE(n.wParam, listed);
+            else
+                EXPECT_EQ(n.status.find("101%"), std::string::npos);
+        }
+    }
+    // Shorter than listed: ends at the server's end of file; the last notice carries
+    // the listed size.
+    EXPECT_TRUE(f.worker->DownloadFile(*c, "long.zip", 400000));
+    EXPECT_EQ(ReadFile(f.Local("long.zip")), data);
+    EXPECT_EQ(f.Notices().back(), P(400000, 400000));
+}
+
+TEST(DownloadFile, RemoteFileThatCannotBeOpenedLeavesAnEmptyLocalFile)
+{
+    Fixture f;
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+    EXPECT_FALSE(f.worker->DownloadFile(*c, "missing.zip", 5000));
+    EXPECT_EQ(f.Notices(), (std::vector<Notice>{P(0, 5000), P(kNoPos, -1)}));
+    ASSERT_TRUE(fs::exists(f.Local("missing.zip")));
+    EXPECT_EQ(fs::file_size(f.Local("missing.zip")), 0u);
+}
+
+TEST(DownloadFile, NamesThatLeaveTheDownloadFolderAreRefused)
+{
+    Fixture f;
+    WriteFile(f.root.path() / "x.zip", "x");
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+    for (const char* name : {"", ".", "..", "../x.zip", "sub/x.zip", "/x.zip"})
+        EXPECT_FALSE(f.worker->DownloadFile(*c, name, 1)) << name;
+    EXPECT_TRUE(f.Notices().empty());
+    EXPECT_FALSE(fs::exists(f.home.path() / "x.zip"));
+    EXPECT_EQ(Count(server.Commands(), "RETR"), 0);
+}
+
+TEST(DownloadFile, LocalFileThatCannotBeCreatedPostsNothing)
+{
+    Fixture f;
+    WriteFile(f.root.path() / "x.zip", "x");
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+    fs::create_directories(f.Local("x.zip"));   // a folder stands where the file would go
+    EXPECT_FALSE(f.worker->DownloadFile(*c, "x.zip", 1));
+    // A link at the local path is not followed.
+    fs::remove(f.Local("x.zip"));
+    WriteFile(f.home.path() / "outside", "keep");
+    fs::create_symlink(f.home.path() / "outside", f.Local("x.zip"));
+    EXPECT_FALSE(f.worker->DownloadFile(*c, "x.zip", 1));
+    EXPECT_EQ(ReadFile(f.home.path() / "outside"), "keep");
+    EXPECT_TRUE(f.Notices().empty());
+}
+
+TEST(DownloadFile, BrokenOrStalledConnectionSurfacesAsAnErrorAndKeepsThePartialFile)
+{
+    Fixture f;
+    const std::string data = PatternBytes(1 << 20);
+    WriteFile(f.root.path() / "a.zip", data);
+    {
+        FtpTestServer server(f.root.path(), {"--drop-after", "300000"});
+        auto c = f.Connect(server);
+        EXPECT_THROW(f.worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
+        const auto kept = fs::file_size(f.Local("a.zip"));
+        EXPECT_GT(kept, 0u);
+        EXPECT_LT(kept, data.size());
+    }
+    FtpTestServer server(f.root.path(), {"--stall-after", "300000"});
+    auto c = f.Connect(server, {5s, 1s});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(f.worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+}
+
+namespace {
+
+// Sets the worker's stop flag once a given number of progress notices arrived.
+class StoppingReceiver : public INotifyReceiver {
+public:
+    StoppingReceiver(CKELDownloadThread& w, int after) : m_worker(w), m_after(after) {}
+    void PostMessage(unsigned message, std::uint32_t, std::int32_t) override
+    {
+        if (message == UM_PROGRESS_BAR && ++m_seen == m_after)
+            m_worker.RequestStop();
+    }
+
+private:
+    CKELDownloadThread& m_worker;
+    int m_after;
+    int m_seen = 0;
+};
+
+} // namespace
+
+TEST(DownloadFile, StopFlagEndsTheLoopAndDeletesTheLocalFile)
+{
+    Fixture f;
+    const std::string data = PatternBytes(1 << 20);
+    WriteFile(f.root.path() / "a.zip", data);
+    FtpTestServer server(f.root.path());
+    StoppingReceiver stopper(*f.worker, 3);
+    f.channel->Attach(&stopper);
+    {
+        auto c = f.Connect(server);
+        // The loop is left, the remote file closed, the result true, the file deleted.
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", data.size()));
+        EXPECT_FALSE(fs::exists(f.Local("a.zip")));
+    }
+    // With the connection cancelled by the same flag the read throws, and the
+    // partial file is deleted all the same.
+    auto worker = std::make_unique<CKELDownloadThread>();
+    worker->Wire(f.channel);
+    StoppingReceiver stopper2(*worker, 3);
+    f.channel->Attach(&stopper2);
+    auto c = f.Connect(server, {}, [&] { return worker->StopRequested(); });
+    EXPECT_THROW(worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
+    EXPECT_FALSE(fs::exists(f.Local("a.zip")));
+}

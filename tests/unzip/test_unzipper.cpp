@@ -1,0 +1,366 @@
+#include "support/TestSupport.h"
+#include "unzip/CUnzipper.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+
+namespace {
+
+// Builds an archive with Python's zipfile. `body` adds entries to `z`;
+// helpers: add(name, data, method=DEFLATED, date=(2020,5,17,13,45,30), mode=None, folder=False).
+fs::path MakeZip(const fs::path& dir, const std::string& name, const std::string& body)
+{
+    const fs::path out = dir / name;
+    RunPython(R"(import sys, zipfile
+def add(name, data=b"", method=zipfile.ZIP_DEFLATED, date=(2020,5,17,13,45,30), mode=None, folder=False):
+    info = zipfile.ZipInfo(name, date_time=date)
+    info.compress_type = method
+    info.create_system = 0
+    if mode is not None:
+        info.create_system = 3
+        info.external_attr = mode << 16
+    if folder:
+        info.external_attr |= 0x10
+    z.writestr(info, data)
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+)" + body,
+              out);
+    return out;
+}
+
+std::string Mode(const fs::path& p)
+{
+    struct stat st {};
+    lstat(p.c_str(), &st);
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", st.st_mode & 07777);
+    return text;
+}
+
+std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s)
+{
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+std::time_t ModifiedAt(const fs::path& p)
+{
+    struct stat st {};
+    stat(p.c_str(), &st);
+    return st.st_mtime;
+}
+
+// Extracts every entry; returns the results in order.
+std::vector<bool> ExtractAll(CUnzipper& u, const char* folder = nullptr)
+{
+    std::vector<bool> results;
+    const int n = u.GetEntryCount();
+    for (int i = 0; i < n; ++i) {
+        results.push_back(u.ExtractEntry(folder, false));
+        u.GoToNextEntry();
+    }
+    return results;
+}
+
+struct UnzipTest : ::testing::Test {
+    TempDir dir;
+    fs::path out() const { return dir.path() / "out"; }
+};
+
+} // namespace
+
+TEST_F(UnzipTest, FoldersNestedNamesStoredAndDeflatedEntries)
+{
+    const auto zip = MakeZip(dir.path(), "Pack.zip", R"(
+    add("docs/readme.txt", b"read me")
+    add("empty/", folder=True)
+    add("a/b/c.bin", bytes(range(256)) * 1000, method=zipfile.ZIP_STORED)
+    add("a/b/d.txt", b"x" * 100000)
+)");
+    CUnzipper u(zip.c_str());
+    EXPECT_EQ(u.GetTargetFolder(), (dir.path() / "Pack").string());
+    ASSERT_EQ(u.GetEntryCount(), 4);
+    ASSERT_TRUE(u.SetTargetFolder(out().c_str()));
+    EXPECT_EQ(ExtractAll(u), (std::vector<bool>{true, true, true, true}));
+    EXPECT_EQ(ReadFile(out() / "docs/readme.txt"), "read me");
+    EXPECT_TRUE(fs::is_directory(out() / "empty"));
+    std::string bytes;
+    for (int i = 0; i < 1000; ++i)
+        for (int b = 0; b < 256; ++b)
+            bytes += static_cast<char>(b);
+    EXPECT_EQ(ReadFile(out() / "a/b/c.bin"), bytes);
+    EXPECT_EQ(ReadFile(out() / "a/b/d.txt"), std::string(100000, 'x'));
+}
+
+TEST_F(UnzipTest, EntryRecordGoToNextAndExtensionFilter)
+{
+    const auto zip = MakeZip(dir.path(), "r.zip", R"(
+    add("one.txt", b"1")
+    add("two.dat", b"22", method=zipfile.ZIP_STORED)
+    add("three.TXT", b"333")
+    add("noext", b"4")
+)");
+    CUnzipper u(zip.c_str());
+    ZipEntryInfo info;
+    ASSERT_TRUE(u.GetEntryInfo(info));
+    EXPECT_STREQ(info.name, "one.txt");
+    EXPECT_EQ(info.uncompressedSize, 1u);
+    EXPECT_EQ(info.compressionMethod, 8u);
+    EXPECT_EQ(info.dosDateTime >> 16, ((2020u - 1980u) << 9) | (5u << 5) | 17u);
+    EXPECT_EQ(info.dosDateTime & 0xFFFF, (13u << 11) | (45u << 5) | 15u);
+    EXPECT_FALSE(info.isFolder);
+    // The filter never tests the current entry and ignores case.
+    ASSERT_TRUE(u.GoToNextEntry("txt"));
+    ASSERT_TRUE(u.GetEntryInfo(info));
+    EXPECT_STREQ(info.name, "three.TXT");
+    EXPECT_FALSE(u.GoToNextEntry("txt"));
+    // Past the last entry the last one stays current.
+    EXPECT_FALSE(u.GoToNextEntry());
+    ASSERT_TRUE(u.GetEntryInfo(info));
+    EXPECT_STREQ(info.name, "noext");
+}
+
+TEST_F(UnzipTest, ClosedEmptyDamagedTruncatedAndForeignArchives)
+{
+    CUnzipper closed;
+    ZipEntryInfo info;
+    EXPECT_FALSE(closed.CloseArchive());
+    EXPECT_EQ(closed.GetEntryCount(), 0);
+    EXPECT_FALSE(closed.GetEntryInfo(info));
+    EXPECT_FALSE(closed.GoToNextEntry());
+    EXPECT_FALSE(closed.ExtractEntry(out().c_str()));
+    EXPECT_FALSE(closed.OpenArchive(nullptr));
+    EXPECT_FALSE(closed.OpenArchive((dir.path() / "missing.zip").c_str()));
+    EXPECT_EQ(closed.GetTargetFolder(), "");
+
+    const auto empty = MakeZip(dir.path(), "empty.zip", "    pass\n");
+    CUnzipper e(empty.c_str());
+    EXPECT_EQ(e.GetEntryCount(), 0);
+    EXPECT_FALSE(e.GoToNextEntry());
+
+    WriteFile(dir.path() / "text.zip", "this is not a zip archive\n");
+    EXPECT_FALSE(closed.OpenArchive((dir.path() / "text.zip").c_str()));
+
+    // Truncated: the central directory at the end is gone.
+    const auto whole = MakeZip(dir.path(), "whole.zip", "    add('f.bin', __import__('os').urandom(200000))\n");
+    const std::string bytes = ReadFile(whole);
+    WriteFile(dir.path() / "cut.zip", bytes.substr(0, bytes.size() / 2));
+    EXPECT_FALSE(closed.OpenArchive((dir.path() / "cut.zip").c_str()));
+
+    // Damaged: the compressed data is overwritten; the directory still reads.
+    std::string damaged = bytes;
+    for (std::size_t i = 60; i < 400; ++i)
+        damaged[i] = static_cast<char>(0xA5);
+    WriteFile(dir.path() / "damaged.zip", damaged);
+    CUnzipper d((dir.path() / "damaged.zip").c_str());
+    ASSERT_EQ(d.GetEntryCount(), 1);
+    EXPECT_FALSE(d.ExtractEntry(out().c_str()));
+}
+
+TEST_F(UnzipTest, ChecksumMismatchFailsTheEntryAndSetsNoTime)
+{
+    const auto zip = MakeZip(dir.path(), "crc.zip", R"(
+    add("ok.txt", b"fine", method=zipfile.ZIP_STORED)
+    add("bad.txt", b"ABCDEFGHIJ", method=zipfile.ZIP_STORED)
+)");
+    std::string bytes = ReadFile(zip);
+    const auto at = bytes.find("ABCDEFGHIJ");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 3] = 'x';   // stored data no longer matches its CRC
+    WriteFile(zip, bytes);
+    CUnzipper u(zip.c_str());
+    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, false}));
+    EXPECT_NE(ModifiedAt(out() / "bad.txt"), LocalTime(2020, 5, 17, 13, 45, 30));
+    EXPECT_EQ(ModifiedAt(out() / "ok.txt"), LocalTime(2020, 5, 17, 13, 45, 30));
+}
+
+// Debian's minizip is built without decryption: an encrypted entry fails with
+// or without a password, and never yields garbage reported as a good file.
+TEST_F(UnzipTest, EncryptedEntryIsNeverWrittenAsGarbage)
+{
+    WriteFile(dir.path() / "src" / "secret.txt", std::string(5000, 's'));
+    const std::string cmd = "cd '" + (dir.path() / "src").string() + "' && zip -q -P hunter2 ../enc.zip secret.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    CUnzipper u((dir.path() / "enc.zip").c_str());
+    EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, nullptr));
+    EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, "wrong"));
+    EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, "hunter2"));
+    EXPECT_EQ(fs::file_size(out() / "secret.txt"), 0u);   // only the empty file the failed open leaves
+}
+
+TEST_F(UnzipTest, NamesThatLeaveTheFolderAreRefusedAndWriteNothing)
+{
+    const auto zip = MakeZip(dir.path(), "evil.zip", R"(
+    add("../up.txt", b"up")
+    add("a/../../up2.txt", b"up")
+    add("/abs.txt", b"abs")
+    add("C:/drive.txt", b"drive")
+    add("../upfolder/", folder=True)
+    add("fine/./ok.txt", b"ok")
+)");
+    CUnzipper u(zip.c_str());
+    const fs::path target = dir.path() / "t" / "in";
+    EXPECT_EQ(ExtractAll(u, target.c_str()), (std::vector<bool>{false, false, false, false, false, true}));
+    EXPECT_EQ(ReadFile(target / "fine/ok.txt"), "ok");
+    EXPECT_FALSE(fs::exists(dir.path() / "t" / "up.txt"));
+    EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
+    EXPECT_FALSE(fs::exists("/abs.txt"));
+    EXPECT_FALSE(fs::exists(dir.path() / "t" / "upfolder"));
+    EXPECT_FALSE(fs::exists(target / "C:"));
+}
+
+TEST_F(UnzipTest, LinksOnDiskAndInTheArchiveNeverRedirectWrites)
+{
+    const auto zip = MakeZip(dir.path(), "links.zip", R"(
+    add("link", b"/etc/passwd", mode=0o120777)
+    add("via/file.txt", b"through")
+    add("over.txt", b"new")
+)");
+    const fs::path target = out();
+    fs::create_directories(target);
+    fs::create_directories(dir.path() / "elsewhere");
+    WriteFile(dir.path() / "victim.txt", "keep");
+    fs::create_directory_symlink(dir.path() / "elsewhere", target / "via");
+    fs::create_symlink(dir.path() / "victim.txt", target / "over.txt");
+    CUnzipper u(zip.c_str());
+    EXPECT_EQ(ExtractAll(u, target.c_str()), (std::vector<bool>{true, false, false}));
+    // A link entry becomes a plain file holding the link text.
+    EXPECT_FALSE(fs::is_symlink(target / "link"));
+    EXPECT_EQ(ReadFile(target / "link"), "/etc/passwd");
+    EXPECT_FALSE(fs::exists(dir.path() / "elsewhere" / "file.txt"));
+    EXPECT_EQ(ReadFile(dir.path() / "victim.txt"), "keep");
+}
+
+TEST_F(UnzipTest, LongNamesAreKeptUpTo260AndRefusedBeyond)
+{
+    const std::string name260 = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(58, 'f');
+    const std::string name300 = std::string(100, 'd') + "/" + std::string(100, 'g') + "/" + std::string(98, 'h');
+    ASSERT_EQ(name260.size(), 260u);
+    ASSERT_EQ(name300.size(), 300u);
+    const auto zip = MakeZip(dir.path(), "long.zip",
+                             "    add('" + name260 + "', b'260')\n    add('" + name300 + "', b'300')\n");
+    CUnzipper u(zip.c_str());
+    ZipEntryInfo info;
+    ASSERT_TRUE(u.GetEntryInfo(info));
+    EXPECT_EQ(std::string(info.name), name260);
+    EXPECT_TRUE(u.ExtractEntry(out().c_str()));
+    EXPECT_EQ(ReadFile(out() / name260), "260");
+    ASSERT_TRUE(u.GoToNextEntry());
+    ASSERT_TRUE(u.GetEntryInfo(info));
+    EXPECT_EQ(std::string(info.name), name300.substr(0, 260));   // cut in the record
+    // Never written under a cut name.
+    EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+    EXPECT_FALSE(fs::exists(out() / name300.substr(0, 260)));
+}
+
+TEST_F(UnzipTest, FileTimesAndUnixPermissionsAreRestored)
+{
+    const auto zip = MakeZip(dir.path(), "unix.zip", R"(
+    add("setup.sh", b"#!/bin/sh\n", mode=0o100755, date=(2019,12,31,23,59,58))
+    add("suid", b"x", mode=0o104755)
+    add("readonly.txt", b"r", mode=0o100444)
+    add("dos.txt", b"d", date=(1980,1,1,0,0,0))
+)");
+    const mode_t mask = umask(022);
+    umask(mask);
+    CUnzipper u(zip.c_str());
+    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true, true, true}));
+    auto expected = [&](unsigned m) {
+        char t[8];
+        std::snprintf(t, sizeof t, "%04o", m & ~mask);
+        return std::string(t);
+    };
+    EXPECT_EQ(Mode(out() / "setup.sh"), expected(0755));
+    EXPECT_EQ(Mode(out() / "suid"), expected(0755));          // never setuid
+    EXPECT_EQ(Mode(out() / "readonly.txt"), expected(0644));  // the next run can still replace it
+    EXPECT_EQ(Mode(out() / "dos.txt"), expected(0666));
+    EXPECT_EQ(ModifiedAt(out() / "setup.sh"), LocalTime(2019, 12, 31, 23, 59, 58));
+    EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(1980, 1, 1, 0, 0, 0));
+
+    // A second extraction replaces the files and sets the time again.
+    WriteFile(out() / "dos.txt", "changed");
+    CUnzipper again(zip.c_str());
+    EXPECT_EQ(ExtractAll(again, out().c_str()), (std::vector<bool>{true, true, true, true}));
+    EXPECT_EQ(ReadFile(out() / "dos.txt"), "d");
+    EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(1980, 1, 1, 0, 0, 0));
+
+    EXPECT_TRUE(CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), (40u << 25) | (6u << 21) | (15u << 16) | (8u << 11)));
+    EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(2020, 6, 15, 8, 0, 0));
+    EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "missing").c_str(), 0x21));
+    EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), 0));   // month 0 is no date
+}
+
+TEST_F(UnzipTest, ExistingReadOnlyTargetAndFoldersInTheWayFail)
+{
+    const auto zip = MakeZip(dir.path(), "ro.zip", R"(
+    add("ro.txt", b"new")
+    add("dir", b"file where a folder is")
+    add("notdir/x.txt", b"x")
+)");
+    WriteFile(out() / "ro.txt", "old");
+    fs::permissions(out() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_directories(out() / "dir");
+    WriteFile(out() / "notdir", "a file");
+    CUnzipper u(zip.c_str());
+    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(ReadFile(out() / "ro.txt"), "old");
+}
+
+TEST_F(UnzipTest, FlattenAndFolderHelpers)
+{
+    const auto zip = MakeZip(dir.path(), "flat.zip", "    add('docs/deep/readme.txt', b'r')\n");
+    CUnzipper u(zip.c_str());
+    ASSERT_TRUE(u.ExtractEntry(out().c_str(), true));
+    EXPECT_EQ(ReadFile(out() / "readme.txt"), "r");
+    EXPECT_FALSE(fs::exists(out() / "docs"));
+
+    const fs::path chain = dir.path() / "x" / "y" / "z";
+    EXPECT_TRUE(CUnzipper::EnsureFolder((chain.string() + "/").c_str()));   // true although it ends in "/"
+    EXPECT_TRUE(fs::is_directory(chain));
+    EXPECT_TRUE(CUnzipper::EnsureFolder(chain.c_str()));
+    EXPECT_FALSE(CUnzipper::EnsureFolder(""));
+    WriteFile(dir.path() / "file", "f");
+    EXPECT_FALSE(CUnzipper::EnsureFolder((dir.path() / "file" / "sub").c_str()));
+    EXPECT_TRUE(CUnzipper::EnsureParentFolder((dir.path() / "p" / "q" / "f.txt").c_str()));
+    EXPECT_TRUE(fs::is_directory(dir.path() / "p" / "q"));
+    EXPECT_FALSE(CUnzipper::EnsureParentFolder("nofolder.txt"));
+
+    // A target on an existing file fails and changes nothing.
+    CUnzipper t(zip.c_str());
+    const std::string before = t.GetTargetFolder();
+    EXPECT_FALSE(t.SetTargetFolder((dir.path() / "file").c_str()));
+    EXPECT_EQ(t.GetTargetFolder(), before);
+    EXPECT_TRUE(t.SetTargetFolder((dir.path() / "new" / "chain").c_str()));
+    EXPECT_TRUE(fs::is_directory(dir.path() / "new" / "chain"));
+}
+
+TEST_F(UnzipTest, RelativeArchivePathAndZip64Records)
+{
+    const auto zip = MakeZip(dir.path(), "z64.zip", R"(
+    for i in range(70000):
+        pass
+    with z.open("big.bin", "w", force_zip64=True) as f:
+        f.write(b"z" * 300000)
+    for i in range(66000):
+        z.writestr("many/%d" % i, b"")
+)");
+    const fs::path old = fs::current_path();
+    fs::current_path(dir.path());
+    CUnzipper u("z64.zip");
+    fs::current_path(old);
+    EXPECT_EQ(u.GetTargetFolder(), (dir.path() / "z64").string());
+    ASSERT_EQ(u.GetEntryCount(), 66001);   // above 65535: only the Zip64 end record holds it
+    ASSERT_TRUE(u.ExtractEntry(out().c_str()));
+    EXPECT_EQ(fs::file_size(out() / "big.bin"), 300000u);
+}
