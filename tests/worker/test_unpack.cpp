@@ -1,0 +1,143 @@
+#include "support/TestSupport.h"
+#include "worker/CKELDownloadThread.h"
+#include "worker/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+Notice P(std::uint32_t pos, std::int32_t range) { return {UM_PROGRESS_BAR, pos, range, {}}; }
+Notice S(const std::string& status) { return {UM_FILENAME_UPDATE, kStatusChanged, 0, status}; }
+
+struct Unpack : ::testing::Test {
+    TempHome home;
+    std::shared_ptr<CNotifyChannel> channel = std::make_shared<CNotifyChannel>();
+    RecordingReceiver receiver{channel.get()};
+    std::unique_ptr<CKELDownloadThread> worker = std::make_unique<CKELDownloadThread>();
+
+    void SetUp() override
+    {
+        channel->Attach(&receiver);
+        worker->Wire(channel);
+        fs::create_directories(Folder());
+    }
+    fs::path Folder() const { return home.DownloadFolder(); }
+    // Archive in the Download folder from "name=data" pairs.
+    void Archive(const std::string& name, const std::string& entries)
+    {
+        RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n" + entries, Folder() / name);
+    }
+    std::vector<Notice> Notices()
+    {
+        auto v = receiver.Take();
+        for (auto& n : v)
+            if (n.message == UM_PROGRESS_BAR)
+                n.status.clear();
+        return v;
+    }
+};
+
+} // namespace
+
+TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
+{
+    Archive("KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n"
+                           "    z.writestr('KEL_V12/KEL_V12/Setup.exe', 'setup')\n");
+    int failed = -1;
+    EXPECT_TRUE(worker->UnpackArchive("KEL_V12.zip", nullptr, &failed));
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 3), P(0, 3), S("KEL_V12.zip - 1 of 3"), P(1, 3),
+                                              S("KEL_V12.zip - 2 of 3"), P(2, 3), S("KEL_V12.zip - 3 of 3"),
+                                              P(3, 3)}));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12/KEL_V12/Setup.exe"), "setup");
+}
+
+TEST_F(Unpack, EmptyMissingOrForeignArchivesCountZeroAndAreStillDeleted)
+{
+    Archive("empty.zip", "    pass\n");
+    EXPECT_FALSE(worker->UnpackArchive("empty.zip", nullptr));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 0), P(0, 0)}));
+    EXPECT_FALSE(fs::exists(Folder() / "empty.zip"));
+
+    WriteFile(Folder() / "text.zip", "not a zip");
+    EXPECT_FALSE(worker->UnpackArchive("text.zip", "Sub_UPDATE"));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 0), P(0, 0)}));
+    EXPECT_FALSE(fs::exists(Folder() / "text.zip"));
+    EXPECT_TRUE(fs::is_directory(Folder() / "Sub_UPDATE"));   // prepared all the same
+
+    EXPECT_FALSE(worker->UnpackArchive("missing.zip", nullptr));
+    EXPECT_EQ(Notices().size(), 2u);
+}
+
+TEST_F(Unpack, UnsafeNamesDoNothing)
+{
+    WriteFile(home.path() / "outside.zip", "keep");
+    for (const char* name : {"", ".", "..", "../outside.zip", "a/b.zip"})
+        EXPECT_FALSE(worker->UnpackArchive(name, nullptr)) << name;
+    EXPECT_FALSE(worker->UnpackArchive("x.zip", "../escape"));
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_EQ(ReadFile(home.path() / "outside.zip"), "keep");
+    EXPECT_FALSE(fs::exists(home.path() / "escape"));
+}
+
+TEST_F(Unpack, UpdateFolderKeepsOldFilesReplacesSameNamesAndEmptyFolderIsRenewed)
+{
+    const fs::path update = Folder() / "KEL_V12_UPDATE";
+    WriteFile(update / "old.txt", "old");
+    WriteFile(update / "same.txt", "before");
+    Archive("KELUPD01_02.zip", "    z.writestr('same.txt', 'after')\n    z.writestr('new.txt', 'new')\n");
+    EXPECT_TRUE(worker->UnpackArchive("KELUPD01_02.zip", "KEL_V12_UPDATE"));
+    EXPECT_EQ(ReadFile(update / "old.txt"), "old");
+    EXPECT_EQ(ReadFile(update / "same.txt"), "after");
+    EXPECT_EQ(ReadFile(update / "new.txt"), "new");
+
+    // An empty folder from an earlier run is taken away and made again.
+    const fs::path empty = Folder() / "KEL_V13_UPDATE";
+    fs::create_directories(empty);
+    chmod(empty.c_str(), 0500);   // were it kept, nothing could be written into it as a user
+    Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
+    EXPECT_TRUE(worker->UnpackArchive("u.zip", "KEL_V13_UPDATE"));
+    EXPECT_EQ(ReadFile(empty / "f.txt"), "f");
+    struct stat st {};
+    stat(empty.c_str(), &st);
+    EXPECT_NE(st.st_mode & 0777, 0500u);
+}
+
+TEST_F(Unpack, ReadOnlyArchiveIsDeletedAndAFailingEntryDoesNotStopTheLoop)
+{
+    Archive("ro.zip", "    z.writestr('one.txt', '1')\n    z.writestr('../bad.txt', 'x')\n    z.writestr('three.txt', '3')\n");
+    chmod((Folder() / "ro.zip").c_str(), 0444);
+    int failed = 0;
+    EXPECT_TRUE(worker->UnpackArchive("ro.zip", nullptr, &failed));
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(fs::exists(Folder() / "ro.zip"));
+    EXPECT_EQ(ReadFile(Folder() / "three.txt"), "3");
+    EXPECT_FALSE(fs::exists(home.path() / "bad.txt"));
+    EXPECT_EQ(Notices().back(), P(3, 3));
+}
+
+TEST_F(Unpack, StopFlagSkipsOrEndsTheUnpackingButStillDeletesTheArchive)
+{
+    Archive("a.zip", "    z.writestr('one.txt', '1')\n    z.writestr('two.txt', '2')\n");
+    worker->RequestStop();
+    EXPECT_FALSE(worker->UnpackArchive("a.zip", nullptr));
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_FALSE(fs::exists(Folder() / "a.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "one.txt"));
+}
+
+TEST(CreateFolderChain, MakesEveryFolderAndIgnoresWhatCannotBeMade)
+{
+    TempDir dir;
+    CreateFolderChain((dir.path() / "a" / "b" / "c").string());
+    EXPECT_TRUE(fs::is_directory(dir.path() / "a/b/c"));
+    CreateFolderChain((dir.path() / "a" / "b" / "c").string() + "/");   // already there: fine
+    WriteFile(dir.path() / "file", "f");
+    CreateFolderChain((dir.path() / "file" / "x").string());            // passed over silently
+    EXPECT_FALSE(fs::exists(dir.path() / "file" / "x"));
+    CreateFolderChain("rel/x");   // not absolute: nothing
+    EXPECT_FALSE(fs::exists("rel"));
+}
