@@ -242,13 +242,14 @@ TEST(DownloadFile, StopFlagEndsTheLoopAndDeletesTheLocalFile)
         EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", data.size()));
         EXPECT_FALSE(fs::exists(f.Local("a.zip")));
     }
-    // With the connection cancelled by the same flag the read throws, and the
-    // partial file is deleted all the same.
+    // With the connection cancelled by the same flag a read still waiting for
+    // the server throws, and the partial file is deleted all the same.
     auto worker = std::make_unique<CKELDownloadThread>();
     worker->Wire(f.channel);
     StoppingReceiver stopper2(*worker, 3);
     f.channel->Attach(&stopper2);
-    auto c = f.Connect(server, {}, [&] { return worker->StopRequested(); });
+    FtpTestServer slow(f.root.path(), {"--chunk", "4096", "--pause", "0.002"});
+    auto c = f.Connect(slow, {}, [&] { return worker->StopRequested(); });
     EXPECT_THROW(worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
     EXPECT_FALSE(fs::exists(f.Local("a.zip")));
 }
