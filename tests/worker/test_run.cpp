@@ -1,0 +1,173 @@
+#include "support/TestSupport.h"
+#include "worker/CKELDownloadThread.h"
+#include "worker/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kApp = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+const fs::path kUpd = "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+
+Notice P(std::uint32_t pos, std::int32_t range) { return {UM_PROGRESS_BAR, pos, range, {}}; }
+Notice K(unsigned kind, const std::string& status = {}) { return {UM_FILENAME_UPDATE, kind, 0, status}; }
+
+void Zip(const fs::path& path, const std::string& entries)
+{
+    fs::create_directories(path.parent_path());
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n" + entries, path);
+}
+
+// The publisher's tree: three application candidates that could win by a
+// wrong rule, and update archives whose numbers come from two fields.
+void PublisherTree(const fs::path& root)
+{
+    Zip(root / kApp / "KEL_V9.zip", "    z.writestr('old.txt', 'nine')\n");
+    Zip(root / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/KEL_V12/Setup.exe', '#!/bin/sh\\n')\n"
+                                     "    z.writestr('KEL_V12/readme.txt', 'twelve')\n");
+    Zip(root / kApp / "kel_v12b.zip", "    z.writestr('later.txt', 'tie')\n");
+    WriteFile(root / kApp / "KEL_V40000.zip", "negative in 16 bits");
+    WriteFile(root / kApp / "README.txt", "not an archive");
+    Zip(root / kUpd / "KELUPD14_23.zip", "    z.writestr('p1423.txt', 'u')\n");
+    Zip(root / kUpd / "KELUPD01_24.zip", "    z.writestr('patch.txt', 'newest')\n");
+    WriteFile(root / kUpd / "KELUP", "short name, number 0");
+    Zip(root / kUpd / "KELUPD9", "    z.writestr('nine.txt', 'short name, number 9')\n");
+}
+
+struct RunTest : ::testing::Test {
+    TempHome home;
+    TempDir root;
+    std::shared_ptr<CNotifyChannel> channel = std::make_shared<CNotifyChannel>();
+    RecordingReceiver receiver{channel.get()};
+
+    void SetUp() override { channel->Attach(&receiver); }
+    void TearDown() override { channel->Detach(); }
+
+    // Runs the worker on its own thread, as the front ends do.
+    std::vector<Notice> RunWorker(const std::string& host, long port, FtpTimeouts t = {5s, 5s})
+    {
+        auto* worker = new CKELDownloadThread;
+        worker->m_settings.host = host;
+        worker->m_settings.port = port;
+        worker->m_timeouts = t;
+        CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+        worker->Wire(channel);
+        handle.Resume();
+        EXPECT_TRUE(handle.WaitFinished(60s));
+        auto notices = receiver.Take();
+        for (auto& n : notices)
+            if (!(n.message == UM_FILENAME_UPDATE && (n.wParam == kStatusChanged || n.wParam == kJobOver)))
+                n.status.clear();
+        return notices;
+    }
+    fs::path Folder() const { return home.DownloadFolder(); }
+};
+
+std::int32_t SizeOf(const fs::path& p) { return static_cast<std::int32_t>(fs::file_size(p)); }
+
+} // namespace
+
+TEST_F(RunTest, FullRunChoosesTheNewestArchivesAndPostsTheWholeSequence)
+{
+    PublisherTree(root.path());
+    const std::int32_t a = SizeOf(root.path() / kApp / "KEL_V12.zip");
+    const std::int32_t u = SizeOf(root.path() / kUpd / "KELUPD01_24.zip");
+    FtpTestServer server(root.path(), {"--listing", "dos"});
+    const auto notices = RunWorker("127.0.0.1", server.port());
+    EXPECT_EQ(notices, (std::vector<Notice>{
+                           K(kStatusChanged, "Checking Internet"),
+                           K(kStatusChanged, "Found Application File"),
+                           K(kApplicationChosen),
+                           P(0, a), P(a, a), K(kStatusChanged, "KEL_V12 - 100% Complete"), P(a, a),
+                           P(0, 2), P(0, 2), K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
+                           P(1, 2), K(kStatusChanged, "KEL_V12.zip - 2 of 2"), P(2, 2),
+                           K(kStatusChanged, "Found Update File"),
+                           K(kUpdateChosen),
+                           P(0, u), P(u, u), K(kStatusChanged, "KELUPD01_24 - 100% Complete"), P(u, u),
+                           P(0, 1), P(0, 1), K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"), P(1, 1),
+                           K(kJobOver, "Download Complete"),
+                       }));
+    EXPECT_EQ(channel->appName.Get(), "KEL_V12");
+    EXPECT_EQ(channel->updateName.Get(), "KELUPD01_24");
+    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12/KEL_V12/Setup.exe"));
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "KELUPD01_24.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "old.txt"));
+    EXPECT_FALSE(fs::exists(Folder() / "later.txt"));
+}
+
+TEST_F(RunTest, NoQualifyingApplicationNeverVisitsTheUpdateFolders)
+{
+    WriteFile(root.path() / kApp / "KEL_V0.zip", "zero");
+    WriteFile(root.path() / kApp / "KEL_V-3.zip", "negative");
+    WriteFile(root.path() / kApp / "KEL_V65535.zip", "-1 in 16 bits");
+    WriteFile(root.path() / kApp / "other.zip", "no prefix");
+    Zip(root.path() / kUpd / "KELUPD01_01.zip", "    z.writestr('x', 'x')\n");
+    FtpTestServer server(root.path());
+    const auto notices = RunWorker("127.0.0.1", server.port());
+    EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Download Complete")}));
+    const auto commands = server.Commands();
+    EXPECT_TRUE(std::find(commands.begin(), commands.end(), "CWD ZIP") != commands.end());
+    for (const auto& c : commands)
+        EXPECT_EQ(c.find("KEL Update DVD"), std::string::npos) << c;
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
+}
+
+TEST_F(RunTest, MissingFoldersEndWithDownloadComplete)
+{
+    fs::create_directories(root.path() / "Digital Product Updates/KEL");
+    {
+        FtpTestServer server(root.path());
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+    }
+    // Application present, update folder missing: the application is still delivered.
+    Zip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
+    FtpTestServer server(root.path());
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V3/a.txt"), "a");
+}
+
+TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
+{
+    FtpTestServer server(root.path(), {"--refuse-login"});
+    const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Internet Failed")};
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()), failed);
+    // A reserved name that never resolves: the login to 255.255.255.255 fails.
+    EXPECT_EQ(RunWorker("vorn-test.invalid", server.port(), {2s, 2s}), failed);
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), 0xFFFFFFFFu);
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), 0x0100007Fu);   // network order
+}
+
+TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
+{
+    PublisherTree(root.path());
+    WriteFile(root.path() / kApp / "KEL_V13.zip", PatternBytes(400000));   // not even a zip
+    {
+        FtpTestServer server(root.path(), {"--drop-after", "150000"});
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Internet Failed"));
+        const auto kept = fs::file_size(Folder() / "KEL_V13.zip");
+        EXPECT_GT(kept, 0u);
+        EXPECT_LT(kept, 400000u);
+    }
+    FtpTestServer server(root.path());
+    const auto notices = RunWorker("127.0.0.1", server.port());
+    // Fetched from its first byte (progress starts at 0), but it is no archive:
+    // a failure, not "Download Complete".
+    EXPECT_NE(std::find(notices.begin(), notices.end(), P(0, 400000)), notices.end());
+    EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V13.zip"));
+}
+
+TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
+{
+    Zip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
+    FtpTestServer server(root.path());
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V5/ok.txt"), "ok");
+    EXPECT_FALSE(fs::exists(home.path() / "escape.txt"));
+}
