@@ -1,6 +1,7 @@
 #include "unzip/CUnzipper.h"
 
 #include "platform/FileUtil.h"
+#include "unzip/CArchiveReader.h"
 
 #include <minizip/unzip.h>
 
@@ -63,20 +64,6 @@ bool SplitEntryName(const char* name, std::vector<std::string>& parts)
     return true;
 }
 
-// Opens `root`, then each of the first `count` parts below it, creating what
-// is missing. Each step refuses to follow a link, so nothing already on disk
-// can redirect an entry out of its folder.
-CFileDescriptor OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count)
-{
-    CFileDescriptor dir(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (std::size_t i = 0; i < count && dir.IsOpen(); ++i) {
-        if (mkdirat(dir.Get(), parts[i].c_str(), 0777) != 0 && errno != EEXIST)
-            return {};
-        dir = CFileDescriptor(openat(dir.Get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    return dir;
-}
-
 // MS-DOS date and time, read as local time. False for values no calendar has.
 bool DosToTimespec(std::uint32_t dos, timespec& out)
 {
@@ -132,7 +119,8 @@ bool CUnzipper::OpenArchive(const char* zipPath)
     const std::filesystem::path full = std::filesystem::absolute(zipPath, ec);
     if (ec)
         return false;
-    m_archive = unzOpen64(full.c_str());
+    zlib_filefunc64_def access = ArchiveReaderFunctions();
+    m_archive = unzOpen2_64(full.c_str(), &access);
     if (!m_archive)
         return false;
     // The default target is the archive's own path less its extension.
@@ -150,6 +138,7 @@ bool CUnzipper::CloseArchive()
     const int rc = unzClose(Handle(m_archive));
     m_archive = nullptr;
     m_targetFolder.clear();
+    ForgetFolderChain();
     return rc == UNZ_OK;
 }
 
@@ -188,6 +177,46 @@ bool CUnzipper::ReadEntryInfo(ZipEntryInfo& info, std::size_t& storedNameLength)
     if (std::strlen(info.name) < std::min<std::size_t>(storedNameLength, kMaxName))
         storedNameLength = SIZE_MAX;
     return true;
+}
+
+void CUnzipper::ForgetFolderChain()
+{
+    m_chainFds.clear();
+    m_chainParts.clear();
+    m_chainRoot.clear();
+    m_rootFd.Close();
+}
+
+int CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count)
+{
+    if (root != m_chainRoot || !m_rootFd.IsOpen()) {
+        ForgetFolderChain();
+        m_rootFd = CFileDescriptor(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!m_rootFd.IsOpen())
+            return -1;
+        m_chainRoot = root;
+    }
+    // Entries of one folder usually follow each other: keep the common part open.
+    std::size_t keep = 0;
+    while (keep < count && keep < m_chainParts.size() && m_chainParts[keep] == parts[keep])
+        ++keep;
+    m_chainParts.resize(keep);
+    m_chainFds.resize(keep);
+    for (std::size_t i = keep; i < count; ++i) {
+        const int parent = i ? m_chainFds[i - 1].Get() : m_rootFd.Get();
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int fd = openat(parent, parts[i].c_str(), flags);
+        if (fd < 0 && errno == ENOENT) {
+            if (mkdirat(parent, parts[i].c_str(), 0777) != 0 && errno != EEXIST)
+                return -1;
+            fd = openat(parent, parts[i].c_str(), flags);
+        }
+        if (fd < 0)
+            return -1;
+        m_chainParts.push_back(parts[i]);
+        m_chainFds.emplace_back(fd);
+    }
+    return count ? m_chainFds[count - 1].Get() : m_rootFd.Get();
 }
 
 bool CUnzipper::GetEntryInfo(ZipEntryInfo& info)
@@ -295,7 +324,7 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
 
     // 5. A folder entry only makes its folder.
     if (info.isFolder)
-        return OpenFolderChain(effective, parts, parts.size()).IsOpen();
+        return OpenFolderChain(effective, parts, parts.size()) >= 0;
     if (parts.empty())
         return false;
 
@@ -304,19 +333,19 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         parts.erase(parts.begin(), parts.end() - 1);
 
     // 7-8. The entry's folders below the effective folder.
-    const CFileDescriptor parent = OpenFolderChain(effective, parts, parts.size() - 1);
-    if (!parent.IsOpen())
+    const int parent = OpenFolderChain(effective, parts, parts.size() - 1);
+    if (parent < 0)
         return false;
 
     // 9. The target file. An existing read-only file, a folder or anything but
     //    a regular file in the way fails with nothing written; a link is never followed.
-    CFileDescriptor target(openat(parent.Get(), parts.back().c_str(),
+    CFileDescriptor target(openat(parent, parts.back().c_str(),
                                   O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, ModeFor(info)));
     if (!target.IsOpen())
         return false;
     struct stat st {};
     if (fstat(target.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR) ||
-        ftruncate(target.Get(), 0) != 0)
+        (st.st_size != 0 && ftruncate(target.Get(), 0) != 0))
         return false;
 
     // 10. Open the entry; on failure the empty file stays.
@@ -356,6 +385,7 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     times[0].tv_nsec = UTIME_OMIT;
     if (DosToTimespec(info.dosDateTime, times[1]))
         futimens(target.Get(), times);
-    fchmod(target.Get(), ModeFor(info));
+    if ((st.st_mode & 07777) != ModeFor(info))
+        fchmod(target.Get(), ModeFor(info));
     return target.Close();
 }

@@ -1,10 +1,12 @@
 #pragma once
+#include "platform/FileUtil.h"
 #include "unzip/ZipEntryInfo.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Reads one zip archive entry by entry and writes the current entry below a
 // target folder, with its folders, its modification time and, for entries
@@ -33,8 +35,17 @@ public:
 
 private:
     bool ReadEntryInfo(ZipEntryInfo& info, std::size_t& storedNameLength);
+    // A descriptor of root/parts[0..count), creating what is missing and never
+    // following a link, so nothing on disk can redirect an entry out of its
+    // folder. Owned by the instance; valid until the next call.
+    int OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count);
+    void ForgetFolderChain();
 
     void* m_archive = nullptr;   // minizip's unzFile
     std::string m_targetFolder;
     std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
+    std::string m_chainRoot;
+    CFileDescriptor m_rootFd;
+    std::vector<std::string> m_chainParts;
+    std::vector<CFileDescriptor> m_chainFds;
 };
