@@ -1,0 +1,254 @@
+#include "app/CVORNdownloadDlg.h"
+
+#include "app/CAboutDlg.h"
+#include "app/DialogTemplates.h"
+#include "controls/CColourButton.h"
+#include "platform/CMessageRegistry.h"
+#include "platform/DownloadFolder.h"
+#include "platform/ProcessLauncher.h"
+#include "worker/CKELDownloadThread.h"
+#include "worker/Messages.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+
+namespace {
+
+// The dialog's side registers all four names.
+const unsigned kProgressBar = CMessageRegistry::Register(kProgressBarName);
+const unsigned kFilenameUpdate = CMessageRegistry::Register(kFilenameUpdateName);
+const unsigned kEndZip = CMessageRegistry::Register(kEndZipName);
+const unsigned kEndThread = CMessageRegistry::Register(kEndThreadName);
+
+const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+struct NotifyEvent : QEvent {
+    NotifyEvent(unsigned m, std::uint32_t w, std::int32_t l) : QEvent(kNotifyEvent), message(m), wParam(w), lParam(l) {}
+    unsigned message;
+    std::uint32_t wParam;
+    std::int32_t lParam;
+};
+
+QFont DialogFont(int pixelHeight)
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setStyleHint(QFont::SansSerif);   // where Tahoma is missing
+    f.setPixelSize(pixelHeight);
+    f.setBold(true);
+    return f;
+}
+
+template <class T>
+T* Control(QWidget& dialog, int id)
+{
+    for (QWidget* w : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (ControlId(w) == id)
+            return qobject_cast<T*>(w);
+    return nullptr;
+}
+
+bool DefaultLauncher(const std::string& path)
+{
+    return StartWithDefaultAction(path, std::chrono::milliseconds(5000));
+}
+
+} // namespace
+
+QString InstallerErrorText(const std::string& path)
+{
+    return QStringLiteral("The installer could not be started:\n%1").arg(QString::fromStdString(path));
+}
+
+CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
+    : CColourDialogEx(102, parent),
+      m_NormalFont(DialogFont(20)),
+      m_LargeFont(DialogFont(30)),
+      m_channel(std::make_shared<CNotifyChannel>(this)),
+      m_launcher(DefaultLauncher)
+{
+    BuildDialog(*this, MainDialogTemplate(), /*colourOk=*/true);
+    m_AppName = Control<QLabel>(*this, IDC_APP_NAME);
+    m_AppCaption = Control<QLabel>(*this, IDC_APP_CAPTION);
+    m_OK = dynamic_cast<CColourButton*>(Control<QPushButton>(*this, IDOK));
+    m_UpdateCaption = Control<QLabel>(*this, IDC_UPDATE_CAPTION);
+    m_AppProgress = Control<QProgressBar>(*this, IDC_APP_PROGRESS);
+    m_Message = Control<QLabel>(*this, IDC_MESSAGE);
+    m_UpdateName = Control<QLabel>(*this, IDC_UPDATE_NAME);
+    m_UpdateProgress = Control<QProgressBar>(*this, IDC_UPDATE_PROGRESS);
+    m_FolderCaption = Control<QLabel>(*this, IDC_FOLDER_CAPTION);
+    m_Folder = Control<QLabel>(*this, IDC_FOLDER);
+    m_hIcon = QIcon(RenderPicture(":/res/vorndownload.svg", QSize(64, 64)));
+    m_nStage = 0;
+}
+
+CVORNdownloadDlg::~CVORNdownloadDlg()
+{
+    StopWorker();
+}
+
+bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
+{
+    ApplyControlColours();
+    setWindowIcon(m_hIcon);
+    for (QLabel* l : {m_AppName, m_AppCaption, m_UpdateCaption, m_UpdateName, m_FolderCaption, m_Message})
+        l->setFont(m_NormalFont);
+    m_Folder->setFont(m_LargeFont);
+    // The real folder, not a fixed text that names a folder that is not there.
+    m_Folder->setText(QString::fromStdString(GetDownloadFolder()));
+    m_AppName->setText(QString());
+    m_UpdateName->setText(QString());
+    m_AppProgress->setVisible(false);
+    m_UpdateProgress->setVisible(false);
+
+    if (startWorker) {
+        auto* worker = new CKELDownloadThread;
+        m_pThread = CWorkerHandle::BeginSuspended(worker);
+        worker->Wire(m_channel);
+        m_pThread.Resume();
+    }
+    return true;
+}
+
+void CVORNdownloadDlg::OnSysCommand(unsigned id)
+{
+    if ((id & 0xFFF0u) == 0x10u) {
+        CAboutDlg about(this);
+        about.exec();
+    }
+}
+
+CtlColor CVORNdownloadDlg::OnCtlColor(CtlColorKind kind, int controlId)
+{
+    CtlColor c = CColourDialogEx::OnCtlColor(kind, controlId);
+    if (kind == CTLCOLOR_STATIC) {
+        if (controlId == IDC_MESSAGE)
+            c.text = ToQColor(Rgb(255, 255, 0));
+        else if (controlId == IDC_FOLDER)
+            c.text = ToQColor(Rgb(0, 255, 255));
+    }
+    return c;
+}
+
+long CVORNdownloadDlg::OnProgressBar(std::uint32_t wParam, std::int32_t lParam)
+{
+    QProgressBar* bar = m_nStage == 1 ? m_AppProgress : m_nStage == 2 ? m_UpdateProgress : nullptr;
+    if (!bar)
+        return 0;
+    const auto position = static_cast<std::int32_t>(wParam);
+    if (position == 0) {
+        bar->setRange(0, lParam);
+        bar->setValue(0);
+        bar->setVisible(true);
+    } else if (position == lParam) {
+        bar->setVisible(false);
+    } else if (lParam > 0) {
+        bar->setValue(position);
+    }
+    return 0;
+}
+
+long CVORNdownloadDlg::OnFilenameUpdate(std::uint32_t wParam, std::int32_t)
+{
+    switch (wParam) {
+    case kStatusChanged:
+        m_Message->setText(QString::fromStdString(m_channel->statusText.Get()));
+        break;
+    case kApplicationChosen:
+        m_AppName->setText(QString::fromStdString(m_channel->appName.Get()));
+        m_nStage = 1;
+        break;
+    case kUpdateChosen:
+        m_UpdateName->setText(QString::fromStdString(m_channel->updateName.Get()));
+        m_nStage = 2;
+        break;
+    case kJobOver:
+        m_Message->setText(QString::fromStdString(m_channel->statusText.Get()));
+        StartInstaller();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+long CVORNdownloadDlg::OnEndZip(std::uint32_t, std::int32_t)
+{
+    m_pThread = CWorkerHandle();
+    return 0;
+}
+
+long CVORNdownloadDlg::OnEndThread(std::uint32_t, std::int32_t)
+{
+    const bool both = !m_channel->appName.Get().empty() && !m_channel->updateName.Get().empty();
+    m_Message->setText(both ? QStringLiteral("Download Finished") : QStringLiteral("Download Failed - Try Again"));
+    return 0;
+}
+
+void CVORNdownloadDlg::StartInstaller()
+{
+    const std::string app = m_channel->appName.Get();
+    const std::string path = GetDownloadFolder() + app + "/" + app + "/Setup.exe";
+    if (m_launcher && !m_launcher(path)) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), InstallerErrorText(path),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    }
+}
+
+void CVORNdownloadDlg::PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+{
+    QCoreApplication::postEvent(this, new NotifyEvent(message, wParam, lParam));
+}
+
+void CVORNdownloadDlg::customEvent(QEvent* event)
+{
+    if (event->type() != kNotifyEvent)
+        return CColourDialogEx::customEvent(event);
+    const auto* n = static_cast<NotifyEvent*>(event);
+    if (n->message == kProgressBar)
+        OnProgressBar(n->wParam, n->lParam);
+    else if (n->message == kFilenameUpdate)
+        OnFilenameUpdate(n->wParam, n->lParam);
+    else if (n->message == kEndZip)
+        OnEndZip(n->wParam, n->lParam);
+    else if (n->message == kEndThread)
+        OnEndThread(n->wParam, n->lParam);
+}
+
+void CVORNdownloadDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("&About VORNdownload..."), [this] { OnSysCommand(0x10); });
+    menu.exec(event->globalPos());
+}
+
+void CVORNdownloadDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F1)
+        OnSysCommand(0x10);
+    else
+        CColourDialogEx::keyPressEvent(event);
+}
+
+void CVORNdownloadDlg::done(int result)
+{
+    StopWorker();
+    CColourDialogEx::done(result);
+}
+
+void CVORNdownloadDlg::StopWorker()
+{
+    // Nothing reaches this dialog after the channel is detached; the worker
+    // stops through its flag and removes a partial archive on its way out.
+    m_channel->Detach();
+    m_pThread.RequestStop();
+    m_pThread.WaitFinished(std::chrono::milliseconds(900));
+}

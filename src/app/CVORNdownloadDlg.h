@@ -1,0 +1,74 @@
+#pragma once
+#include "controls/CColourDialogEx.h"
+#include "platform/CNotifyChannel.h"
+#include "platform/CWorkerThread.h"
+
+#include <QFont>
+#include <QIcon>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CColourButton;
+class QLabel;
+class QProgressBar;
+
+// The main window: names found, two progress bars, the message line and the
+// Download folder. Starts the worker when initialised and follows its
+// notifications; at the end starts the installer the application contained.
+class CVORNdownloadDlg : public CColourDialogEx, public INotifyReceiver {
+public:
+    // Starts the installer at a path; false when it could not be started.
+    using Launcher = std::function<bool(const std::string& path)>;
+
+    explicit CVORNdownloadDlg(QWidget* parent = nullptr);
+    ~CVORNdownloadDlg() override;
+
+    // Fonts, texts, hidden bars, and the worker started suspended, wired, resumed.
+    bool OnInitDialog(bool startWorker = true);
+    void OnSysCommand(unsigned id);
+    CtlColor OnCtlColor(CtlColorKind kind, int controlId) override;
+
+    // The handlers of the four notifications.
+    long OnProgressBar(std::uint32_t wParam, std::int32_t lParam);
+    long OnFilenameUpdate(std::uint32_t wParam, std::int32_t lParam);
+    long OnEndZip(std::uint32_t wParam, std::int32_t lParam);
+    long OnEndThread(std::uint32_t wParam, std::int32_t lParam);
+
+    // From the worker's thread: queued into this dialog's event loop.
+    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam) override;
+    // OK, Escape and the close box: the worker is stopped before the dialog ends.
+    void done(int result) override;
+
+    QIcon m_hIcon;
+    QFont m_NormalFont;
+    QFont m_LargeFont;
+    QLabel* m_AppName = nullptr;
+    QLabel* m_AppCaption = nullptr;
+    CColourButton* m_OK = nullptr;
+    CWorkerHandle m_pThread;
+    QLabel* m_UpdateCaption = nullptr;
+    QProgressBar* m_AppProgress = nullptr;
+    QLabel* m_Message = nullptr;
+    QLabel* m_UpdateName = nullptr;
+    QProgressBar* m_UpdateProgress = nullptr;
+    // The three shared text slots live in the channel, shared with the worker.
+    std::shared_ptr<CNotifyChannel> m_channel;
+    int m_nStage = 0;
+    QLabel* m_FolderCaption = nullptr;
+    QLabel* m_Folder = nullptr;
+    Launcher m_launcher;
+
+protected:
+    void customEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void StartInstaller();
+    void StopWorker();
+};
+
+// The message shown when the installer cannot be started.
+QString InstallerErrorText(const std::string& path);

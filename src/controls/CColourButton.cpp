@@ -1,0 +1,126 @@
+#include "controls/CColourButton.h"
+
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+
+int CaptionBandHeight(int textWidth, int lineHeight, int availableWidth)
+{
+    int height = lineHeight;
+    // A caption exactly as wide as the space already needs a second line.
+    while (textWidth >= availableWidth && availableWidth > 0) {
+        textWidth -= availableWidth;
+        height += lineHeight;
+    }
+    return height;
+}
+
+QRect CaptionBand(const QRect& area, int bandHeight)
+{
+    // Edges as the original keeps them: right and bottom are exclusive.
+    const int top = area.top();
+    const int bottom = area.top() + area.height();
+    const int bandTop = (top + bottom) / 2 - bandHeight / 2;
+    return QRect(area.left(), bandTop, area.width(), bandHeight);
+}
+
+CColourButton::CColourButton(QWidget* parent)
+    : QPushButton(parent),
+      m_crNormalBk(Rgb(0, 123, 204)),
+      m_crNormalBkAlt(Rgb(0, 0, 128)),
+      m_crNormalText(Rgb(255, 255, 255)),
+      m_crHoverBk(Rgb(0, 0, 255)),
+      m_crHoverText(Rgb(255, 255, 255)),
+      m_crCurBk(Rgb(0, 123, 204)),
+      m_crCurBkAlt(Rgb(0, 0, 128)),
+      m_crCurText(Rgb(255, 255, 255)),
+      m_bAltBk(false)
+{
+    // Moves without a pressed button must reach mouseMoveEvent.
+    setMouseTracking(true);
+}
+
+namespace {
+
+// A 3-D edge two pixels wide, like the platform's raised and sunken edges.
+void DrawEdge(QPainter& dc, const QRect& r, bool sunken)
+{
+    const QColor light(255, 255, 255), midLight(227, 227, 227), shadow(160, 160, 160), dark(105, 105, 105);
+    const QColor outerTopLeft = sunken ? shadow : midLight;
+    const QColor outerBottomRight = sunken ? light : dark;
+    const QColor innerTopLeft = sunken ? dark : light;
+    const QColor innerBottomRight = sunken ? midLight : shadow;
+    auto frame = [&](const QRect& f, const QColor& tl, const QColor& br) {
+        dc.setPen(tl);
+        dc.drawLine(f.left(), f.bottom(), f.left(), f.top());
+        dc.drawLine(f.left(), f.top(), f.right(), f.top());
+        dc.setPen(br);
+        dc.drawLine(f.right(), f.top(), f.right(), f.bottom());
+        dc.drawLine(f.right(), f.bottom(), f.left(), f.bottom());
+    };
+    frame(r, outerTopLeft, outerBottomRight);
+    frame(r.adjusted(1, 1, -1, -1), innerTopLeft, innerBottomRight);
+}
+
+} // namespace
+
+void CColourButton::DrawItem(QPainter& dc, const QRect& rcItem, ItemState state)
+{
+    // 2-3. Fill with the current background; it also backs the caption.
+    QRect rect = rcItem;
+    const QColor background = ToQColor(m_bAltBk ? m_crCurBkAlt : m_crCurBk);
+    dc.fillRect(rect, background);
+    // 4.
+    DrawEdge(dc, rect, state.selected);
+    // 5-6.
+    dc.setPen(ToQColor(m_crCurText));
+    const QString caption = text();
+    // 7. Five pixels off each side.
+    rect.adjust(5, 0, -5, 0);
+    const int available = rect.width();
+    // 8. Measured on one line, without breaking.
+    const QFontMetrics metrics(dc.font());
+    const QRect measured = metrics.boundingRect(QRect(0, 0, 0, 0), Qt::TextSingleLine, caption);
+    // 9-10.
+    const QRect band = CaptionBand(rect, CaptionBandHeight(measured.width(), measured.height(), available));
+    // 11. Centred, broken at words, top of the band, clipped to it.
+    dc.save();
+    dc.setClipRect(band);
+    dc.drawText(band, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, caption);
+    dc.restore();
+    // 12. Focus rectangle five pixels inside the item.
+    if (state.focus) {
+        const QRect f = rcItem.adjusted(5, 5, -5, -5);
+        QPen pen(ToQColor(m_crCurText));
+        pen.setStyle(Qt::DotLine);
+        dc.setPen(pen);
+        dc.setBrush(Qt::NoBrush);
+        dc.drawRect(f.adjusted(0, 0, -1, -1));
+    }
+}
+
+void CColourButton::paintEvent(QPaintEvent*)
+{
+    QPainter dc(this);
+    dc.setFont(font());
+    DrawItem(dc, rect(), {isDown(), hasFocus()});
+}
+
+void CColourButton::mouseMoveEvent(QMouseEvent* event)
+{
+    m_crCurBk = m_crHoverBk;
+    m_crCurBkAlt = m_crHoverBk;
+    m_crCurText = m_crHoverText;
+    // Qt delivers leave events without asking; the base class repaints on hover.
+    QPushButton::mouseMoveEvent(event);
+    update();
+}
+
+void CColourButton::leaveEvent(QEvent* event)
+{
+    m_crCurBk = m_crNormalBk;
+    m_crCurBkAlt = m_crNormalBkAlt;
+    m_crCurText = m_crNormalText;
+    update();
+    QPushButton::leaveEvent(event);
+}

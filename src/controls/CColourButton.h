@@ -1,0 +1,44 @@
+#pragma once
+#include "controls/ColourRef.h"
+
+#include <QPushButton>
+#include <QRect>
+
+class QPainter;
+
+// Height of the caption band: one line per started multiple of the available
+// width the caption needs (`textWidth` measured on one line); one line when
+// no width is available.
+int CaptionBandHeight(int textWidth, int lineHeight, int availableWidth);
+// The band centred vertically in `area` (divisions truncate toward zero).
+QRect CaptionBand(const QRect& area, int bandHeight);
+
+// A push button that paints its whole face: solid background, raised or
+// sunken 3-D edge, caption centred in a word-wrapped band, focus rectangle.
+// Normal and hover colours switch on mouse movement.
+class CColourButton : public QPushButton {
+public:
+    explicit CColourButton(QWidget* parent = nullptr);
+
+    struct ItemState {
+        bool selected = false;   // pressed
+        bool focus = false;
+    };
+    // Paints the button into `rcItem` as the item state asks.
+    void DrawItem(QPainter& dc, const QRect& rcItem, ItemState state);
+
+    COLORREF m_crNormalBk;
+    COLORREF m_crNormalBkAlt;
+    COLORREF m_crNormalText;
+    COLORREF m_crHoverBk;
+    COLORREF m_crHoverText;
+    COLORREF m_crCurBk;
+    COLORREF m_crCurBkAlt;
+    COLORREF m_crCurText;
+    bool m_bAltBk;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+};

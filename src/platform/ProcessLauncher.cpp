@@ -1,0 +1,46 @@
+#include "platform/ProcessLauncher.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds wait)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const bool executable = access(path.c_str(), X_OK) == 0 && (st.st_mode & 0111);
+    std::vector<std::string> args = executable ? std::vector<std::string>{path}
+                                               : std::vector<std::string>{"xdg-open", path};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            // xdg-open that finds no handler ends with an error: nothing was started.
+            return executable || (WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        if (done < 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::thread([pid] {
+        int s = 0;
+        waitpid(pid, &s, 0);
+    }).detach();
+    return true;
+}

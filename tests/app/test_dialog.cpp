@@ -1,0 +1,273 @@
+#include "app/CAboutDlg.h"
+#include "app/CVORNdownloadDlg.h"
+#include "app/DialogTemplates.h"
+#include "platform/DownloadFolder.h"
+#include "platform/ProcessLauncher.h"
+#include "support/TestSupport.h"
+#include "worker/Messages.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QColor kGrey(85, 85, 85), kWhite(255, 255, 255), kYellow(255, 255, 0), kCyan(0, 255, 255);
+
+// A dialog with no worker; the launcher records instead of starting anything.
+struct Dialog {
+    TempHome home;
+    CVORNdownloadDlg dlg;
+    std::vector<std::string> launched;
+    Dialog()
+    {
+        dlg.m_launcher = [this](const std::string& p) {
+            launched.push_back(p);
+            return true;
+        };
+        dlg.OnInitDialog(/*startWorker=*/false);
+    }
+    void Status(const std::string& text, unsigned kind = kStatusChanged)
+    {
+        dlg.m_channel->statusText.Set(text);
+        dlg.OnFilenameUpdate(kind, 0);
+    }
+};
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limit.count())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(Templates, DialogUnitsAndTheMainTemplate)
+{
+    EXPECT_EQ(DialogUnitsToPixels(260, 229, 50, 14), QRect(390, 372, 75, 23));
+    EXPECT_EQ(DialogUnitsToPixels(0, 0, 317, 250).size(), QSize(476, 406));
+    const auto& t = MainDialogTemplate();
+    EXPECT_EQ(t.id, 102);
+    EXPECT_STREQ(t.caption, "Download KEL from VORN FTP Site");
+    ASSERT_EQ(t.controls.size(), 11u);
+    EXPECT_EQ(t.controls[0].id, 1);
+    EXPECT_STREQ(t.controls[8].text, "Message");
+    EXPECT_EQ(AboutDialogTemplate().id, 100);
+}
+
+TEST(MainDialog, StartsWithEmptyNamesHiddenBarsAndTheRealFolder)
+{
+    Dialog d;
+    EXPECT_EQ(d.dlg.windowTitle(), "Download KEL from VORN FTP Site");
+    EXPECT_EQ(d.dlg.m_AppName->text(), "");
+    EXPECT_EQ(d.dlg.m_UpdateName->text(), "");
+    EXPECT_FALSE(d.dlg.m_AppProgress->isVisibleTo(&d.dlg));
+    EXPECT_FALSE(d.dlg.m_UpdateProgress->isVisibleTo(&d.dlg));
+    EXPECT_EQ(d.dlg.m_Folder->text().toStdString(), GetDownloadFolder());
+    EXPECT_EQ(d.dlg.m_Message->text(), "Message");
+    EXPECT_EQ(d.dlg.m_NormalFont.pixelSize(), 20);
+    EXPECT_EQ(d.dlg.m_LargeFont.pixelSize(), 30);
+    EXPECT_TRUE(d.dlg.m_LargeFont.bold());
+}
+
+TEST(MainDialog, ColourTablePerControlIdAndAboutBoxHasNoYellowOrCyan)
+{
+    Dialog d;
+    auto& dlg = d.dlg;
+    EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_STATIC, IDC_MESSAGE), (CtlColor{kGrey, kYellow, kGrey}));
+    EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_STATIC, IDC_FOLDER), (CtlColor{kGrey, kCyan, kGrey}));
+    for (int id : std::initializer_list<int>{IDC_APP_NAME, IDC_APP_CAPTION, IDC_UPDATE_CAPTION, IDC_UPDATE_NAME, IDC_FOLDER_CAPTION, -1})
+        EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_STATIC, id), (CtlColor{kGrey, kWhite, kGrey})) << id;
+    EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_BTN, IDOK), (CtlColor{kGrey, std::nullopt, std::nullopt}));
+    EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_DLG, -1), (CtlColor{kGrey, std::nullopt, std::nullopt}));
+    // Colour by id, whatever the text says.
+    d.Status("Internet Failed");
+    EXPECT_EQ(dlg.m_Message->palette().color(QPalette::WindowText), kYellow);
+    EXPECT_EQ(dlg.m_Folder->palette().color(QPalette::WindowText), kCyan);
+    EXPECT_EQ(dlg.m_AppCaption->palette().color(QPalette::WindowText), kWhite);
+
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), "About VORNdownload");
+    for (QLabel* l : about.findChildren<QLabel*>()) {
+        if (!l->text().isEmpty()) {
+            EXPECT_EQ(l->palette().color(QPalette::WindowText), kWhite);
+        }
+    }
+    EXPECT_EQ(about.OnCtlColor(CTLCOLOR_STATIC, IDC_MESSAGE), (CtlColor{kGrey, kWhite, kGrey}));
+}
+
+TEST(MainDialog, ProgressRulesInTheirOrder)
+{
+    Dialog d;
+    auto& dlg = d.dlg;
+    QProgressBar* app = dlg.m_AppProgress;
+    QProgressBar* upd = dlg.m_UpdateProgress;
+    // Stage 0 ignores progress.
+    dlg.OnProgressBar(0, 100);
+    EXPECT_FALSE(app->isVisibleTo(&dlg));
+    dlg.m_channel->appName.Set("KEL_V12");
+    dlg.OnFilenameUpdate(kApplicationChosen, 0);
+    EXPECT_EQ(dlg.m_nStage, 1);
+    EXPECT_EQ(dlg.m_AppName->text(), "KEL_V12");
+
+    dlg.OnProgressBar(0, 0);   // shows with an empty range
+    EXPECT_TRUE(app->isVisibleTo(&dlg));
+    EXPECT_EQ(app->maximum(), 0);
+    dlg.OnProgressBar(0, 500);
+    dlg.OnProgressBar(200, 500);
+    EXPECT_EQ(app->value(), 200);
+    dlg.OnProgressBar(0, 5);   // restarts at 0 with the new range
+    EXPECT_EQ(app->value(), 0);
+    EXPECT_EQ(app->maximum(), 5);
+    dlg.OnProgressBar(3, 0);   // nothing
+    dlg.OnProgressBar(3, -2);  // nothing
+    EXPECT_EQ(app->value(), 0);
+    EXPECT_TRUE(app->isVisibleTo(&dlg));
+    dlg.OnProgressBar(7, 7);   // hides
+    EXPECT_FALSE(app->isVisibleTo(&dlg));
+    dlg.OnProgressBar(0, 9);
+    dlg.OnProgressBar(0xFFFFFFFFu, -1);   // the download's failure hides too
+    EXPECT_FALSE(app->isVisibleTo(&dlg));
+
+    // Kind 2 then progress: only the update bar moves; the other stays as it was.
+    dlg.OnProgressBar(0, 9);
+    dlg.m_channel->updateName.Set("KELUPD01_24");
+    dlg.OnFilenameUpdate(kUpdateChosen, 0);
+    dlg.OnProgressBar(0, 10);
+    dlg.OnProgressBar(4, 10);
+    EXPECT_EQ(upd->value(), 4);
+    EXPECT_TRUE(app->isVisibleTo(&dlg));
+    EXPECT_EQ(app->value(), 0);
+    dlg.OnFilenameUpdate(99, 0);   // unknown kinds do nothing
+    EXPECT_EQ(dlg.m_nStage, 2);
+}
+
+TEST(MainDialog, KindsEndMessagesAndTheInstallerPath)
+{
+    Dialog d;
+    auto& dlg = d.dlg;
+    d.Status("Checking Internet");
+    EXPECT_EQ(dlg.m_Message->text(), "Checking Internet");
+    EXPECT_TRUE(d.launched.empty());
+
+    dlg.m_channel->appName.Set("KEL_V12 Full");
+    dlg.OnFilenameUpdate(kApplicationChosen, 0);
+    d.Status("Internet Failed", kJobOver);   // started on every kind 3, whatever the status
+    EXPECT_EQ(dlg.m_Message->text(), "Internet Failed");
+    ASSERT_EQ(d.launched.size(), 1u);
+    EXPECT_EQ(d.launched[0], GetDownloadFolder() + "KEL_V12 Full/KEL_V12 Full/Setup.exe");
+
+    dlg.OnEndThread(0, 0);   // one name only
+    EXPECT_EQ(dlg.m_Message->text(), "Download Failed - Try Again");
+    dlg.m_channel->updateName.Set("KELUPD01_24");
+    dlg.OnEndThread(0, 0);
+    EXPECT_EQ(dlg.m_Message->text(), "Download Finished");
+    dlg.OnEndZip(0, 0);
+    EXPECT_FALSE(static_cast<bool>(dlg.m_pThread));
+
+    // A launcher that fails: the dialog says so, naming the path.
+    dlg.m_launcher = [](const std::string&) { return false; };
+    d.Status("Download Complete", kJobOver);
+    auto* box = dlg.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(GetDownloadFolder() + "KEL_V12 Full/KEL_V12 Full/Setup.exe")));
+    box->close();
+}
+
+TEST(Installer, RealScriptRunsAndMissingFileIsReported)
+{
+    TempDir dir;
+    const fs::path script = dir.path() / "Setup.exe";
+    WriteFile(script, "#!/bin/sh\necho ran > \"" + (dir.path() / "marker").string() + "\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    EXPECT_TRUE(StartWithDefaultAction(script.string(), 5000ms));
+    EXPECT_EQ(ReadFile(dir.path() / "marker"), "ran\n");
+    EXPECT_FALSE(StartWithDefaultAction((dir.path() / "missing.exe").string(), 5000ms));
+    // A long-running installer is left running after the wait and reaped later.
+    const fs::path slow = dir.path() / "slow.exe";
+    WriteFile(slow, "#!/bin/sh\nsleep 1\n");
+    fs::permissions(slow, fs::perms::owner_all);
+    EXPECT_TRUE(StartWithDefaultAction(slow.string(), 100ms));
+}
+
+TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
+{
+    TempHome home;
+    TempDir root;
+    const fs::path app = root.path() / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+    const fs::path upd = root.path() / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+    fs::create_directories(app);
+    fs::create_directories(upd);
+    const std::string marker = (home.path() / "installer-ran").string();
+    RunPython("import sys, zipfile, os\n"
+              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    i = zipfile.ZipInfo('KEL_V12/KEL_V12/Setup.exe'); i.create_system = 3; i.external_attr = 0o100755 << 16\n"
+              "    z.writestr(i, '#!/bin/sh\\necho ran > \"" + marker + "\"\\n')\n"
+              "    z.writestr('KEL_V12/data.bin', os.urandom(3000000))\n",
+              app / "KEL_V12.zip");
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('patch.txt', 'p')\n",
+              upd / "KELUPD02_03.zip");
+    const char* shot = std::getenv("VORN_SCREENSHOT");
+    std::vector<std::string> slow;
+    if (shot)
+        slow = {"--chunk", "16384", "--pause", "0.01"};
+    FtpTestServer server(root.path(), slow);
+    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
+    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+
+    CVORNdownloadDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    if (shot) {
+        ASSERT_TRUE(WaitFor([&] { return dlg.m_Message->text().contains("% Complete") &&
+                                         dlg.m_AppProgress->value() > dlg.m_AppProgress->maximum() / 3; }, 60s));
+        dlg.grab().save(QString::fromLocal8Bit(shot));
+    }
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_Message->text() == "Download Complete"; }, 60s))
+        << dlg.m_Message->text().toStdString();
+    unsetenv("VORN_FTP_HOST");
+    unsetenv("VORN_FTP_PORT");
+    EXPECT_EQ(dlg.m_AppName->text(), "KEL_V12");
+    EXPECT_EQ(dlg.m_UpdateName->text(), "KELUPD02_03");
+    EXPECT_EQ(ReadFile(marker), "ran\n");
+    EXPECT_EQ(ReadFile(home.DownloadFolder() / "KEL_V12_UPDATE/patch.txt"), "p");
+    dlg.done(0);
+}
+
+TEST(MainDialog, ClosingDuringADownloadStopsTheWorkerWithinASecond)
+{
+    TempHome home;
+    TempDir root;
+    const fs::path app = root.path() / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+    WriteFile(app / "KEL_V12.zip", PatternBytes(4 << 20));
+    FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.01"});
+    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
+    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+    {
+        CVORNdownloadDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.m_Message->text().contains("% Complete"); }, 30s));
+        QElapsedTimer t;
+        t.start();
+        dlg.done(0);
+        EXPECT_LT(t.elapsed(), 1000);
+    }
+    unsetenv("VORN_FTP_HOST");
+    unsetenv("VORN_FTP_PORT");
+    EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+}
