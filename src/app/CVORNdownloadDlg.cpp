@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -35,12 +36,17 @@ struct NotifyEvent : QEvent {
     std::int32_t lParam;
 };
 
-QFont DialogFont(int pixelHeight)
+// A bold Tahoma whose character cell is `cellHeight` pixels high, as a
+// positive font height asks for on the platform the design comes from.
+QFont DialogFont(int cellHeight)
 {
     QFont f(QStringLiteral("Tahoma"));
     f.setStyleHint(QFont::SansSerif);   // where Tahoma is missing
-    f.setPixelSize(pixelHeight);
     f.setBold(true);
+    int size = cellHeight;
+    do
+        f.setPixelSize(size--);
+    while (size > 1 && QFontMetrics(f).height() > cellHeight);
     return f;
 }
 

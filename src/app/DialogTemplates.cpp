@@ -101,7 +101,8 @@ void BuildDialog(CColourDialogEx& dialog, const DialogTemplate& t, bool colourOk
         case ControlKind::Static: {
             auto* l = new QLabel(QString::fromLatin1(c.text), &dialog);
             l->setAlignment(c.alignment);
-            l->setWordWrap(true);
+            // Vertically centred statics hold one line; the others wrap.
+            l->setWordWrap(!(c.alignment & Qt::AlignVCenter));
             w = l;
             break;
         }

@@ -34,10 +34,13 @@ public:
         if (text == m_status)
             return;
         m_status = text;
-        if (m_terminal)
+        if (m_terminal) {
             Redraw();
-        else
+        } else {
+            // Line by line, so a log or a pipe sees each status as it happens.
             std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+        }
     }
     void Progress(std::uint32_t pos, std::int32_t range)
     {
@@ -58,6 +61,7 @@ public:
         std::printf("%s\n", text.c_str());
         if (m_terminal)
             Redraw();
+        std::fflush(stdout);
     }
     void Finish()
     {

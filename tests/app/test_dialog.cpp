@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -79,8 +80,10 @@ TEST(MainDialog, StartsWithEmptyNamesHiddenBarsAndTheRealFolder)
     EXPECT_FALSE(d.dlg.m_UpdateProgress->isVisibleTo(&d.dlg));
     EXPECT_EQ(d.dlg.m_Folder->text().toStdString(), GetDownloadFolder());
     EXPECT_EQ(d.dlg.m_Message->text(), "Message");
-    EXPECT_EQ(d.dlg.m_NormalFont.pixelSize(), 20);
-    EXPECT_EQ(d.dlg.m_LargeFont.pixelSize(), 30);
+    EXPECT_LE(QFontMetrics(d.dlg.m_NormalFont).height(), 20);
+    EXPECT_GE(QFontMetrics(d.dlg.m_NormalFont).height(), 17);
+    EXPECT_LE(QFontMetrics(d.dlg.m_LargeFont).height(), 30);
+    EXPECT_GE(QFontMetrics(d.dlg.m_LargeFont).height(), 26);
     EXPECT_TRUE(d.dlg.m_LargeFont.bold());
 }
 
