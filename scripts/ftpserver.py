@@ -10,6 +10,7 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --fake-size NAME=SIZE    list NAME with SIZE bytes whatever its real size
   --chunk N / --pause S    send RETR data in N-byte pieces with S seconds between
   --log FILE               one line per command received
+  --sendfile               serve with sendfile(2), for benchmarks (no faults then)
 """
 import argparse
 import os
@@ -105,6 +106,7 @@ def main():
     p.add_argument("--chunk", type=int, default=0)
     p.add_argument("--pause", type=float, default=0.0)
     p.add_argument("--log")
+    p.add_argument("--sendfile", action="store_true", help="serve files with sendfile (benchmarks)")
     args = p.parse_args()
     args.fake_sizes = {}
     for item in args.fake_size:
@@ -121,7 +123,7 @@ def main():
     handler.auth_failed_timeout = 0.1
     handler.passive_ports = None
     handler.permit_foreign_addresses = False
-    handler.use_sendfile = False
+    handler.use_sendfile = args.sendfile
     if args.chunk > 0 or args.drop_after >= 0 or args.stall_after >= 0:
         handler.dtp_handler.ac_out_buffer_size = 8192
 

@@ -128,6 +128,23 @@ void CFtpConnection::Throw(CURLcode code) const
 
 bool CFtpConnection::Step(CURLcode& result)
 {
+    if (Drive(result))
+        return true;
+    Wait();
+    return false;
+}
+
+void CFtpConnection::Wait()
+{
+    ThrowIfCancelled();
+    // The poll wakes as soon as a socket is ready; the 100 ms bound keeps the
+    // cancellation check and curl's own timers running.
+    curl_multi_poll(m_multi.get(), nullptr, 0, 100, nullptr);
+    ThrowIfCancelled();
+}
+
+bool CFtpConnection::Drive(CURLcode& result)
+{
     int running = 0;
     CURLMcode mc = curl_multi_perform(m_multi.get(), &running);
     if (mc != CURLM_OK)
@@ -139,11 +156,6 @@ bool CFtpConnection::Step(CURLcode& result)
             return true;
         }
     }
-    ThrowIfCancelled();
-    // The poll wakes as soon as a socket is ready; the 100 ms bound keeps the
-    // cancellation check and curl's own timers running.
-    curl_multi_poll(m_multi.get(), nullptr, 0, 100, nullptr);
-    ThrowIfCancelled();
     return false;
 }
 

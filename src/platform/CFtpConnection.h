@@ -53,6 +53,10 @@ private:
     // One step of the multi loop: runs curl, waits at most 100 ms for the sockets.
     // Returns true when the transfer finished (its result in `result`).
     bool Step(CURLcode& result);
+    // Runs curl once without waiting; true when the transfer finished.
+    bool Drive(CURLcode& result);
+    // Waits at most 100 ms for a socket; throws when cancelled.
+    void Wait();
     void ThrowIfCancelled() const;
     [[noreturn]] void Throw(CURLcode code) const;
 

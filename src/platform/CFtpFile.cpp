@@ -49,10 +49,12 @@ bool CFtpFile::Start()
     CURLcode result = CURLE_OK;
     try {
         while (m_spill.empty()) {
-            if (c.Step(result)) {
+            if (c.Drive(result)) {
                 m_done = true;
                 break;
             }
+            if (m_spill.empty())
+                c.Wait();
         }
     } catch (...) {
         Close();
@@ -102,11 +104,13 @@ std::size_t CFtpFile::Read(void* buffer, std::size_t count)
                 break;
         }
         CURLcode result = CURLE_OK;
-        if (c.Step(result)) {
+        if (c.Drive(result)) {
             m_done = true;
             Detach();
             if (result != CURLE_OK)
                 c.Throw(result);
+        } else if (m_got < m_wanted) {
+            c.Wait();
         }
     }
     return m_got;

@@ -348,7 +348,11 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         (st.st_size != 0 && ftruncate(target.Get(), 0) != 0))
         return false;
 
-    // 10. Open the entry; on failure the empty file stays.
+    // 10. Open the entry; on failure the empty file stays. An encrypted entry
+    //     without a password cannot be read: its bytes would only be noise.
+    const bool encrypted = (info.flags & 1) != 0;
+    if (encrypted && !password)
+        return false;
     const int opened = password ? unzOpenCurrentFilePassword(Handle(m_archive), password)
                                 : unzOpenCurrentFile(Handle(m_archive));
     if (opened != UNZ_OK)
@@ -359,6 +363,7 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         m_writeBuffer = std::make_unique<char[]>(kWriteSize);
     char buffer[kReadSize];
     std::size_t pending = 0;
+    std::uint64_t total = 0;
     int count = 0;
     bool written = true;
     while ((count = unzReadCurrentFile(Handle(m_archive), buffer, kReadSize)) > 0) {
@@ -370,13 +375,16 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         }
         std::memcpy(m_writeBuffer.get() + pending, buffer, static_cast<std::size_t>(count));
         pending += static_cast<std::size_t>(count);
+        total += static_cast<std::uint64_t>(count);
     }
     if (written && pending)
         written = WriteAll(target.Get(), m_writeBuffer.get(), pending);
 
-    // 12. Closing the entry checks its CRC: a mismatch is a failed entry.
+    // 12. Closing the entry checks its CRC: a mismatch is a failed entry. The
+    //     library checks it only when the data ran to its recorded size, so a
+    //     stream that ends early is caught by the size.
     const int closed = unzCloseCurrentFile(Handle(m_archive));
-    if (!written || count < 0 || closed != UNZ_OK)
+    if (!written || count < 0 || closed != UNZ_OK || total != info.uncompressedSize)
         return false;
 
     // 13. Time and permissions; their results are ignored like the original's.

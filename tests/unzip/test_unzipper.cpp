@@ -168,6 +168,23 @@ TEST_F(UnzipTest, ClosedEmptyDamagedTruncatedAndForeignArchives)
     EXPECT_FALSE(d.ExtractEntry(out().c_str()));
 }
 
+TEST_F(UnzipTest, DataEndingBeforeItsRecordedSizeFails)
+{
+    // A deflate stream that ends early: minizip skips its CRC check then.
+    const auto zip = MakeZip(dir.path(), "short.zip", "    add('s.txt', b'0123456789' * 1000)\n");
+    std::string bytes = ReadFile(zip);
+    // Patch the recorded uncompressed size, in the local header (offset 22) and
+    // the central record (offset 24) alike, to be larger than the data.
+    const auto central = bytes.find("PK\x01\x02");
+    ASSERT_NE(central, std::string::npos);
+    ASSERT_EQ(bytes.find("PK\x03\x04"), 0u);
+    bytes[22 + 1] = static_cast<char>(bytes[22 + 1] + 1);
+    bytes[central + 24 + 1] = static_cast<char>(bytes[central + 24 + 1] + 1);
+    WriteFile(zip, bytes);
+    CUnzipper u(zip.c_str());
+    EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+}
+
 TEST_F(UnzipTest, ChecksumMismatchFailsTheEntryAndSetsNoTime)
 {
     const auto zip = MakeZip(dir.path(), "crc.zip", R"(
@@ -193,7 +210,8 @@ TEST_F(UnzipTest, EncryptedEntryIsNeverWrittenAsGarbage)
     const std::string cmd = "cd '" + (dir.path() / "src").string() + "' && zip -q -P hunter2 ../enc.zip secret.txt";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     CUnzipper u((dir.path() / "enc.zip").c_str());
-    EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, nullptr));
+    for (int i = 0; i < 20; ++i)   // once flaky: garbage that inflated "successfully"
+        EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, nullptr));
     EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, "wrong"));
     EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, "hunter2"));
     EXPECT_EQ(fs::file_size(out() / "secret.txt"), 0u);   // only the empty file the failed open leaves
