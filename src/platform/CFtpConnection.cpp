@@ -66,7 +66,7 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>((timeouts.stall.count() + 999) / 1000));
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>((timeouts.stall.count() + 999) / 1000));
-    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
 
     // Log in by asking for the login folder itself without a transfer.
