@@ -11,7 +11,9 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +113,32 @@ TEST(MainDialog, ColourTablePerControlIdAndAboutBoxHasNoYellowOrCyan)
         }
     }
     EXPECT_EQ(about.OnCtlColor(CTLCOLOR_STATIC, IDC_MESSAGE), (CtlColor{kGrey, kWhite, kGrey}));
+}
+
+TEST(MainDialog, SystemCommands0x10To0x1FOpenTheAboutBoxAndF1DoesToo)
+{
+    Dialog d;
+    int opened = 0;
+    // Each About box is modal: close it as soon as it shows, counting it.
+    auto closeSoon = [&] {
+        QTimer::singleShot(0, [&] {
+            if (auto* about = dynamic_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+                ++opened;
+                about->reject();
+            }
+        });
+    };
+    for (unsigned id : {0x10u, 0x15u, 0x1Fu, 0x20u, 0x0Fu, 0xF060u}) {
+        closeSoon();
+        d.dlg.OnSysCommand(id);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(opened, 3);
+    closeSoon();
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(&d.dlg, &f1);
+    QApplication::processEvents();
+    EXPECT_EQ(opened, 4);
 }
 
 TEST(MainDialog, ProgressRulesInTheirOrder)
