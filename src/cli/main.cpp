@@ -166,8 +166,10 @@ int main(int argc, char** argv)
     display.Finish();
     if (g_interrupted) {
         std::printf("Interrupted\n");
+        std::fflush(stdout);
         return 1;
     }
     std::printf("Download folder: %s\n", GetDownloadFolder().c_str());
+    std::fflush(stdout);
     return verdict == "Download Complete" ? 0 : 1;
 }

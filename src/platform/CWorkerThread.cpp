@@ -1,6 +1,5 @@
 #include "platform/CWorkerThread.h"
 
-#include <thread>
 
 CWorkerThread::CWorkerThread() : m_state(std::make_shared<State>()) {}
 
@@ -18,7 +17,7 @@ CWorkerHandle CWorkerHandle::BeginSuspended(CWorkerThread* thread)
 {
     CWorkerHandle handle;
     handle.m_state = thread->m_state;
-    std::thread([thread, state = thread->m_state] {
+    handle.m_state->thread = std::thread([thread, state = thread->m_state] {
         {
             std::unique_lock guard(state->lock);
             state->changed.wait(guard, [&] { return state->resumed || state->abandoned; });
@@ -29,7 +28,7 @@ CWorkerHandle CWorkerHandle::BeginSuspended(CWorkerThread* thread)
         std::lock_guard guard(state->lock);
         state->finished = true;
         state->changed.notify_all();
-    }).detach();
+    });
     return handle;
 }
 
@@ -38,10 +37,20 @@ CWorkerHandle::~CWorkerHandle()
     // A thread that was never resumed would wait for ever: let it clean up.
     if (!m_state)
         return;
-    std::lock_guard guard(m_state->lock);
-    if (!m_state->resumed) {
-        m_state->abandoned = true;
-        m_state->changed.notify_all();
+    bool finished = false;
+    {
+        std::lock_guard guard(m_state->lock);
+        if (!m_state->resumed) {
+            m_state->abandoned = true;
+            m_state->changed.notify_all();
+        }
+        finished = m_state->finished;
+    }
+    if (m_state->thread.joinable()) {
+        if (finished)
+            m_state->thread.join();
+        else
+            m_state->thread.detach();
     }
 }
 
@@ -71,6 +80,12 @@ bool CWorkerHandle::WaitFinished(std::chrono::milliseconds limit)
 {
     if (!m_state)
         return true;
-    std::unique_lock guard(m_state->lock);
-    return m_state->changed.wait_for(guard, limit, [&] { return m_state->finished; });
+    {
+        std::unique_lock guard(m_state->lock);
+        if (!m_state->changed.wait_for(guard, limit, [&] { return m_state->finished; }))
+            return false;
+    }
+    if (m_state->thread.joinable())
+        m_state->thread.join();
+    return true;
 }

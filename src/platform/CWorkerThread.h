@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 // A worker thread in the old style: created suspended so its owner can wire it,
 // resumed, runs InitInstance and then Run once, and deletes its own object after
@@ -30,6 +31,10 @@ public:
         bool abandoned = false;
         bool finished = false;
         std::atomic<bool> stop{false};
+        // Touched only by the handle: joined once finished, so the thread's
+        // own clean-up (thread-local state of libraries) has run; detached
+        // when the handle goes first.
+        std::thread thread;
     };
 
 protected:
@@ -52,7 +57,7 @@ public:
     explicit operator bool() const { return m_state != nullptr; }
     void Resume();
     void RequestStop();
-    // True once Run has returned and the object is gone.
+    // True once Run has returned, the object is gone and the thread has ended.
     bool WaitFinished(std::chrono::milliseconds limit);
 
 private:
