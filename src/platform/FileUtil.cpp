@@ -1,5 +1,6 @@
 #include "platform/FileUtil.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,15 @@ bool IsPlainFileName(std::string_view name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
            name.find('\0') == std::string_view::npos;
+}
+
+void RemoveRegularFile(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+    unlink(path.c_str());
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size)

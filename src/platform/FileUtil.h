@@ -27,5 +27,10 @@ private:
 // no "/" and no NUL.
 bool IsPlainFileName(std::string_view name);
 
+// Deletes a regular file even when it is read-only (makes it writable for its
+// owner first). Anything else at the path, a link or a folder, is left alone.
+// Results are ignored: the caller has nothing better to do on failure.
+void RemoveRegularFile(const std::string& path);
+
 // Writes all of `size` bytes, retrying short writes; false on error.
 bool WriteAll(int fd, const void* data, std::size_t size);

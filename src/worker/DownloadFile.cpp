@@ -34,8 +34,7 @@ struct RemoveIfStopped {
         if (!thread.StopRequested())
             return;
         file.Close();
-        chmod(path.c_str(), S_IRUSR | S_IWUSR);   // result ignored: the unlink decides
-        unlink(path.c_str());
+        RemoveRegularFile(path);
     }
 };
 

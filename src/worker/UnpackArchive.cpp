@@ -9,21 +9,6 @@
 
 #include <cstdio>
 
-namespace {
-
-// Makes the archive writable for its owner and deletes it; both results are
-// ignored. Only a regular file is touched, never what a link points at.
-void DeleteArchive(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return;
-    chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-    unlink(path.c_str());
-}
-
-} // namespace
-
 void CreateFolderChain(std::string path)
 {
     if (path.size() < 4 || path.front() != '/')
@@ -45,7 +30,7 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
     const std::string folder = GetDownloadFolder();
     const std::string archivePath = folder + archiveName;
     if (StopRequested()) {
-        DeleteArchive(archivePath);
+        RemoveRegularFile(archivePath);
         return false;
     }
 
@@ -85,8 +70,8 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         unzipper.CloseArchive();
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(count), count);
     }
-    // 9.
-    DeleteArchive(archivePath);
+    // 9. Deleted even when read-only; never what a link points at.
+    RemoveRegularFile(archivePath);
     if (failedEntries)
         *failedEntries = failures;
     // 10.

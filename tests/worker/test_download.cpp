@@ -1,6 +1,6 @@
 #include "platform/CFtpConnection.h"
 #include "platform/CInternetException.h"
-#include "support/TestSupport.h"
+#include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
@@ -16,17 +16,6 @@ namespace {
 
 constexpr std::uint32_t kNoPos = 0xFFFFFFFFu;
 
-Notice P(std::uint32_t pos, std::int32_t range) { return {UM_PROGRESS_BAR, pos, range, {}}; }
-Notice S(const std::string& status) { return {UM_FILENAME_UPDATE, kStatusChanged, 0, status}; }
-
-// Progress notices carry no meaningful status: blank it so sequences compare exactly.
-std::vector<Notice> Normalised(std::vector<Notice> v)
-{
-    for (auto& n : v)
-        if (n.message == UM_PROGRESS_BAR)
-            n.status.clear();
-    return v;
-}
 
 // A worker that is never started: the tests call its operations directly.
 struct Fixture {
@@ -48,7 +37,7 @@ struct Fixture {
                                                 std::move(cancel));
     }
     fs::path Local(const std::string& name) const { return home.DownloadFolder() / name; }
-    std::vector<Notice> Notices() { return Normalised(receiver.Take()); }
+    std::vector<Notice> Notices() { return WithStatusWhereItMatters(receiver.Take()); }
 };
 
 int Count(const std::vector<std::string>& lines, const std::string& prefix)

@@ -1,4 +1,4 @@
-#include "support/TestSupport.h"
+#include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
@@ -13,8 +13,6 @@ namespace {
 const fs::path kApp = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
 const fs::path kUpd = "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
 
-Notice P(std::uint32_t pos, std::int32_t range) { return {UM_PROGRESS_BAR, pos, range, {}}; }
-Notice K(unsigned kind, const std::string& status = {}) { return {UM_FILENAME_UPDATE, kind, 0, status}; }
 
 void Zip(const fs::path& path, const std::string& entries)
 {
@@ -58,11 +56,7 @@ struct RunTest : ::testing::Test {
         worker->Wire(channel);
         handle.Resume();
         EXPECT_TRUE(handle.WaitFinished(60s));
-        auto notices = receiver.Take();
-        for (auto& n : notices)
-            if (!(n.message == UM_FILENAME_UPDATE && (n.wParam == kStatusChanged || n.wParam == kJobOver)))
-                n.status.clear();
-        return notices;
+        return WithStatusWhereItMatters(receiver.Take());
     }
     fs::path Folder() const { return home.DownloadFolder(); }
 };

@@ -1,4 +1,4 @@
-#include "support/TestSupport.h"
+#include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
@@ -8,8 +8,6 @@
 
 namespace {
 
-Notice P(std::uint32_t pos, std::int32_t range) { return {UM_PROGRESS_BAR, pos, range, {}}; }
-Notice S(const std::string& status) { return {UM_FILENAME_UPDATE, kStatusChanged, 0, status}; }
 
 struct Unpack : ::testing::Test {
     TempHome home;
@@ -29,14 +27,7 @@ struct Unpack : ::testing::Test {
     {
         RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n" + entries, Folder() / name);
     }
-    std::vector<Notice> Notices()
-    {
-        auto v = receiver.Take();
-        for (auto& n : v)
-            if (n.message == UM_PROGRESS_BAR)
-                n.status.clear();
-        return v;
-    }
+    std::vector<Notice> Notices() { return WithStatusWhereItMatters(receiver.Take()); }
 };
 
 } // namespace
