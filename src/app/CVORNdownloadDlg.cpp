@@ -115,8 +115,10 @@ bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
     if (startWorker) {
         auto* worker = new CKELDownloadThread;
         m_pThread = CWorkerHandle::BeginSuspended(worker);
-        worker->Wire(m_channel);
-        m_pThread.Resume();
+        if (m_pThread) {   // without a thread the dialog carries on with none
+            worker->Wire(m_channel);
+            m_pThread.Resume();
+        }
     }
     return true;
 }

@@ -124,6 +124,10 @@ int main(int argc, char** argv)
     auto channel = std::make_shared<CNotifyChannel>(&receiver);
     auto* worker = new CKELDownloadThread;
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+    if (!handle) {
+        std::fprintf(stderr, "vorndownload-cli: cannot start the download thread\n");
+        return 1;
+    }
     worker->Wire(channel);
     handle.Resume();
     worker = nullptr;   // the thread owns and deletes it from here on

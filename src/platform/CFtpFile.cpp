@@ -10,13 +10,21 @@ CFtpFile::CFtpFile(CFtpConnection& connection) : m_connection(connection) {}
 
 CFtpFile::~CFtpFile()
 {
-    Close();
+    // Also reached while an error unwinds: no waiting for the server then.
+    m_open = false;
+    Detach();
 }
 
 std::size_t CFtpFile::OnData(char* data, std::size_t size, std::size_t count, void* self)
 {
     auto* file = static_cast<CFtpFile*>(self);
     const std::size_t total = size * count;
+    if (file->m_finishing) {
+        // Bytes beyond all the reader wanted: the file is longer than listed.
+        // Refusing them makes curl cut the transfer.
+        file->m_overrun = true;
+        return 0;
+    }
     std::size_t used = 0;
     if (file->m_target && file->m_got < file->m_wanted) {
         used = std::min(total, file->m_wanted - file->m_got);
@@ -128,8 +136,32 @@ void CFtpFile::Detach()
     m_connection.m_busy = false;
 }
 
+bool CFtpFile::Finish()
+{
+    if (m_spillPos < m_spill.size() || m_paused)
+        return false;   // the server has sent more than was read
+    m_finishing = true;
+    try {
+        CURLcode result = CURLE_OK;
+        while (!m_connection.Drive(result)) {
+            if (m_overrun)
+                return false;
+            m_connection.Wait();
+        }
+        m_done = true;
+        return !m_overrun;
+    } catch (...) {
+        return false;   // cancelled or broken: the transfer is cut below
+    }
+}
+
 void CFtpFile::Close()
 {
+    // A reader that took every byte it wanted lets the transfer end as the
+    // server ends it (end of data, then its reply), so the logged-in
+    // connection serves the next request instead of being dropped.
+    if (m_open && m_attached && !m_done)
+        Finish();
     m_open = false;
     Detach();
 }

@@ -17,7 +17,9 @@ public:
     // Fills `buffer` with up to `count` bytes; fewer only at the end of the file.
     // 0 at the end or for a count of 0; throws CInternetException on a broken transfer.
     std::size_t Read(void* buffer, std::size_t count);
-    // Ends the transfer; a transfer stopped early is aborted.
+    // Ends the transfer. When the server has sent no more than was read, the
+    // transfer is let finish (within the stall timeout) and the connection
+    // stays logged in; otherwise, or when cancelled, it is cut.
     void Close();
 
 private:
@@ -26,6 +28,8 @@ private:
     // Runs the transfer until it delivers data or ends. False when the server refused
     // the file; throws for any other failure.
     bool Start();
+    // Runs the transfer to its normal end; false when more data came or it was cut.
+    bool Finish();
     // Takes the transfer off the connection; a finished one frees it for the next request.
     void Detach();
 
@@ -39,4 +43,6 @@ private:
     bool m_attached = false;
     bool m_done = false;
     bool m_paused = false;
+    bool m_finishing = false;
+    bool m_overrun = false;
 };

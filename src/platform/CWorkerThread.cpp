@@ -16,19 +16,30 @@ void CWorkerThread::RequestStop()
 CWorkerHandle CWorkerHandle::BeginSuspended(CWorkerThread* thread)
 {
     CWorkerHandle handle;
-    handle.m_state = thread->m_state;
-    handle.m_state->thread = std::thread([thread, state = thread->m_state] {
-        {
-            std::unique_lock guard(state->lock);
-            state->changed.wait(guard, [&] { return state->resumed || state->abandoned; });
-        }
-        if (state->resumed && thread->InitInstance())
-            thread->Run();
-        delete thread;
-        std::lock_guard guard(state->lock);
-        state->finished = true;
-        state->changed.notify_all();
-    });
+    auto state = thread->m_state;
+    try {
+        state->thread = std::thread([thread, state] {
+            {
+                std::unique_lock guard(state->lock);
+                state->changed.wait(guard, [&] { return state->resumed || state->abandoned; });
+            }
+            // Nothing may escape a thread function: it would end the program.
+            try {
+                if (state->resumed && thread->InitInstance())
+                    thread->Run();
+            } catch (...) {
+                thread->OnUncaughtException();
+            }
+            delete thread;
+            std::lock_guard guard(state->lock);
+            state->finished = true;
+            state->changed.notify_all();
+        });
+    } catch (const std::system_error&) {
+        delete thread;   // no thread: the caller carries on without a worker
+        return handle;
+    }
+    handle.m_state = std::move(state);
     return handle;
 }
 

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 // A worker thread in the old style: created suspended so its owner can wire it,
@@ -18,6 +19,8 @@ public:
 
     virtual bool InitInstance() { return true; }
     virtual int Run() = 0;
+    // Called on the thread when InitInstance or Run throws; must not throw.
+    virtual void OnUncaughtException() noexcept {}
 
     // The stop flag. The owner sets it through its handle once the thread runs;
     // the worker's loops test it.
@@ -49,6 +52,7 @@ class CWorkerHandle {
 public:
     CWorkerHandle() = default;
     // Starts the thread for `thread` suspended and takes ownership of the object.
+    // When no thread can be made the object is deleted and the handle is empty.
     static CWorkerHandle BeginSuspended(CWorkerThread* thread);
     ~CWorkerHandle();
     CWorkerHandle(CWorkerHandle&&) noexcept = default;

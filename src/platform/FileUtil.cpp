@@ -1,6 +1,7 @@
 #include "platform/FileUtil.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,4 +62,12 @@ bool WriteAll(int fd, const void* data, std::size_t size)
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+std::uint64_t FreeSpace(const std::string& path)
+{
+    struct statvfs fs {};
+    if (statvfs(path.c_str(), &fs) != 0)
+        return UINT64_MAX;
+    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,10 @@ bool IsPlainFileName(std::string_view name);
 // owner first). Anything else at the path, a link or a folder, is left alone.
 // Results are ignored: the caller has nothing better to do on failure.
 void RemoveRegularFile(const std::string& path);
+
+// Bytes an unprivileged user may still write on the file system holding
+// `path`; the largest value when it cannot be told.
+std::uint64_t FreeSpace(const std::string& path);
 
 // Writes all of `size` bytes, retrying short writes; false on error.
 bool WriteAll(int fd, const void* data, std::size_t size);

@@ -1,16 +1,17 @@
 #include "unzip/CUnzipper.h"
 
 #include "platform/FileUtil.h"
-#include "unzip/CArchiveReader.h"
 
-#include <minizip/unzip.h>
+#include <zip.h>
 
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -24,6 +25,7 @@ constexpr std::size_t kReadSize = 2048;
 // Written in larger blocks than read: a write call per 2 KiB would dominate.
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kMaxName = 260;
+constexpr std::size_t kArchiveBuffer = 256 * 1024;
 
 // Read once while the program is still single-threaded: umask cannot be
 // queried without setting it.
@@ -33,13 +35,23 @@ const mode_t kUmask = [] {
     return mask;
 }();
 
-unzFile Handle(void* p) { return static_cast<unzFile>(p); }
+struct EntryCloser {
+    void operator()(zip_file_t* entry) const { zip_fclose(entry); }   // a read error was already seen
+};
+using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
 bool IsFolderPath(const char* path, bool& exists)
 {
     struct stat st {};
     exists = stat(path, &st) == 0;
     return exists && S_ISDIR(st.st_mode);
+}
+
+// Host systems whose file systems separate folders with "\": MS-DOS FAT, NTFS, VFAT.
+bool MadeOnWindows(std::uint16_t versionMadeBy)
+{
+    const unsigned host = versionMadeBy >> 8;
+    return host == 0 || host == 10 || host == 14;
 }
 
 // Splits an entry name into folder parts. False for a name that could land
@@ -85,21 +97,26 @@ bool DosToTimespec(std::uint32_t dos, timespec& out)
     return true;
 }
 
-// Permission bits for a written file: those an entry made on Unix carries
-// (never setuid, setgid or sticky), always readable and writable by the owner
-// so the next run can replace it; otherwise the usual default.
+// Permission bits for a written file: those a regular file made on Unix
+// carries (never setuid, setgid or sticky), always readable and writable by
+// the owner so the next run can replace it; otherwise 0644. Less the umask.
 mode_t ModeFor(const ZipEntryInfo& info)
 {
     const bool madeOnUnix = (info.versionMadeBy >> 8) == 3;
-    const mode_t unixBits = static_cast<mode_t>(info.externalAttributes >> 16) & 0777;
-    if (madeOnUnix && unixBits)
-        return (unixBits | S_IRUSR | S_IWUSR) & ~kUmask;
-    return 0666 & ~kUmask;
+    const auto unixMode = static_cast<mode_t>(info.externalAttributes >> 16);
+    if (madeOnUnix && (unixMode & 0777) && !S_ISLNK(unixMode))
+        return ((unixMode & 0777) | S_IRUSR | S_IWUSR) & ~kUmask;
+    return 0644 & ~kUmask;
 }
 
 } // namespace
 
-CUnzipper::CUnzipper(const char* zipPath)
+void CUnzipper::ArchiveCloser::operator()(zip* archive) const
+{
+    zip_discard(archive);
+}
+
+CUnzipper::CUnzipper(const char* zipPath) : m_tempPrefix(".vorn-unzip-" + std::to_string(getpid()) + "-")
 {
     if (zipPath)
         OpenArchive(zipPath);
@@ -119,10 +136,46 @@ bool CUnzipper::OpenArchive(const char* zipPath)
     const std::filesystem::path full = std::filesystem::absolute(zipPath, ec);
     if (ec)
         return false;
-    zlib_filefunc64_def access = ArchiveReaderFunctions();
-    m_archive = unzOpen2_64(full.c_str(), &access);
-    if (!m_archive)
+    // One descriptor serves both readers, so both see the same file.
+    CFileDescriptor fd(open(full.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen() || !m_directory.Read(fd.Get()))
         return false;
+    FILE* file = fdopen(fd.Get(), "rb");
+    if (!file)
+        return false;
+    fd.Release();   // the stream owns it now
+    // libzip reads through stdio: a buffer larger than the default 4 KiB
+    // turns a read per small entry into a read per 256 KiB of archive.
+    // (glibc ignores the size unless it is given the buffer.)
+    if (!m_archiveBuffer)
+        m_archiveBuffer = std::make_unique<char[]>(kArchiveBuffer);
+    setvbuf(file, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer);
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
+    if (source)
+        m_archive.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
+    zip_error_fini(&error);
+    if (!m_archive) {
+        if (source)
+            zip_source_free(source);   // closes the stream
+        else
+            std::fclose(file);
+        return false;
+    }
+    // Both readers must agree on every entry, or the archive is not what it seems.
+    const auto& records = m_directory.Records();
+    bool agree = zip_get_num_entries(m_archive.get(), 0) == static_cast<zip_int64_t>(records.size());
+    for (std::size_t i = 0; agree && i < records.size(); ++i) {
+        zip_stat_t st;
+        agree = zip_stat_index(m_archive.get(), i, 0, &st) == 0 && st.size == records[i].uncompressedSize &&
+                st.comp_size == records[i].compressedSize;
+    }
+    if (!agree) {
+        CloseArchive();
+        return false;
+    }
+    m_current = 0;
     // The default target is the archive's own path less its extension.
     m_targetFolder = std::filesystem::path(full).replace_extension().string();
     return true;
@@ -130,51 +183,71 @@ bool CUnzipper::OpenArchive(const char* zipPath)
 
 bool CUnzipper::CloseArchive()
 {
-    if (!m_archive) {
-        m_targetFolder.clear();
-        return false;
-    }
-    unzCloseCurrentFile(Handle(m_archive));   // nothing may be open: the error is expected
-    const int rc = unzClose(Handle(m_archive));
-    m_archive = nullptr;
     m_targetFolder.clear();
     ForgetFolderChain();
-    return rc == UNZ_OK;
+    if (!m_archive)
+        return false;
+    // A read-only archive has nothing to write back; zip_close only frees it.
+    const bool closed = zip_close(m_archive.get()) == 0;
+    if (closed)
+        m_archive.release();
+    m_archive.reset();
+    return closed;
 }
 
 int CUnzipper::GetEntryCount()
 {
     if (!m_archive)
         return 0;
-    unz_global_info64 info{};
-    if (unzGetGlobalInfo64(Handle(m_archive), &info) != UNZ_OK)
+    const std::size_t count = m_directory.Records().size();
+    return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+}
+
+std::uint64_t CUnzipper::GetTotalUncompressedSize() const
+{
+    if (!m_archive)
         return 0;
-    return info.number_entry > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(info.number_entry);
+    std::uint64_t total = 0;
+    for (const CentralRecord& r : m_directory.Records())
+        total = r.uncompressedSize > UINT64_MAX - total ? UINT64_MAX : total + r.uncompressedSize;
+    return total;
 }
 
 bool CUnzipper::ReadEntryInfo(ZipEntryInfo& info, std::size_t& storedNameLength)
 {
-    if (!m_archive)
+    if (!m_archive || m_current >= m_directory.Records().size())
         return false;
+    const CentralRecord& r = m_directory.Records()[m_current];
     std::memset(&info, 0, sizeof info);
-    unz_file_info64 raw{};
-    if (unzGetCurrentFileInfo64(Handle(m_archive), &raw, info.name, kMaxName, nullptr, 0, info.comment,
-                                sizeof info.comment - 1) != UNZ_OK)
+    // Names not marked UTF-8 are read as the code page of MS-DOS zip tools and
+    // given as UTF-8, the way Linux file names are written.
+    const char* name = zip_get_name(m_archive.get(), m_current, ZIP_FL_ENC_GUESS);
+    const char* raw = zip_get_name(m_archive.get(), m_current, ZIP_FL_ENC_RAW);
+    if (!name || !raw)
         return false;
-    info.versionMadeBy = static_cast<std::uint32_t>(raw.version);
-    info.versionNeeded = static_cast<std::uint32_t>(raw.version_needed);
-    info.flags = static_cast<std::uint32_t>(raw.flag);
-    info.compressionMethod = static_cast<std::uint32_t>(raw.compression_method);
-    info.dosDateTime = static_cast<std::uint32_t>(raw.dosDate);
-    info.crc = static_cast<std::uint32_t>(raw.crc);
-    info.compressedSize = raw.compressed_size;
-    info.uncompressedSize = raw.uncompressed_size;
-    info.internalAttributes = static_cast<std::uint32_t>(raw.internal_fa);
-    info.externalAttributes = static_cast<std::uint32_t>(raw.external_fa);
-    info.isFolder = (info.externalAttributes & 0x10) != 0;
+    std::strncpy(info.name, name, kMaxName);
+    zip_uint32_t commentLength = 0;
+    if (const char* comment = zip_file_get_comment(m_archive.get(), m_current, &commentLength, ZIP_FL_ENC_GUESS))
+        std::strncpy(info.comment, comment, sizeof info.comment - 1);
+    info.versionMadeBy = r.versionMadeBy;
+    info.versionNeeded = r.versionNeeded;
+    info.flags = r.flags;
+    info.compressionMethod = r.method;
+    info.dosDateTime = r.dosDateTime;
+    info.crc = r.crc;
+    info.compressedSize = r.compressedSize;
+    info.uncompressedSize = r.uncompressedSize;
+    info.internalAttributes = r.internalAttributes;
+    info.externalAttributes = r.externalAttributes;
+    // Archives made on Windows separate folders with "\" as well.
+    if (MadeOnWindows(r.versionMadeBy))
+        std::replace(info.name, info.name + kMaxName, '\\', '/');
+    // Folder entries of Java's and other writers carry no attributes, only the "/".
+    const std::size_t length = std::strlen(info.name);
+    info.isFolder = (info.externalAttributes & 0x10) != 0 || (length > 0 && info.name[length - 1] == '/');
     // A name with a NUL inside is shorter than stored: treat it as cut.
-    storedNameLength = raw.size_filename;
-    if (std::strlen(info.name) < std::min<std::size_t>(storedNameLength, kMaxName))
+    storedNameLength = std::strlen(name);
+    if (std::strlen(raw) != r.nameLength)
         storedNameLength = SIZE_MAX;
     return true;
 }
@@ -207,7 +280,7 @@ int CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::s
         const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
         int fd = openat(parent, parts[i].c_str(), flags);
         if (fd < 0 && errno == ENOENT) {
-            if (mkdirat(parent, parts[i].c_str(), 0777) != 0 && errno != EEXIST)
+            if (mkdirat(parent, parts[i].c_str(), 0755) != 0 && errno != EEXIST)
                 return -1;
             fd = openat(parent, parts[i].c_str(), flags);
         }
@@ -229,11 +302,11 @@ bool CUnzipper::GoToNextEntry(const char* extension)
 {
     if (!m_archive)
         return false;
-    if (!extension || !*extension)
-        return unzGoToNextFile(Handle(m_archive)) == UNZ_OK;
-    for (;;) {
-        if (unzGoToNextFile(Handle(m_archive)) != UNZ_OK)
-            return false;
+    // Past the last entry the last one stays current.
+    for (std::uint64_t next = m_current + 1; next < m_directory.Records().size(); ++next) {
+        m_current = next;
+        if (!extension || !*extension)
+            return true;
         ZipEntryInfo info;
         if (!GetEntryInfo(info))
             return false;
@@ -243,6 +316,7 @@ bool CUnzipper::GoToNextEntry(const char* extension)
         if (dot && strcasecmp(dot + 1, extension) == 0)
             return true;
     }
+    return false;
 }
 
 bool CUnzipper::SetTargetFolder(const char* folder)
@@ -268,13 +342,13 @@ bool CUnzipper::EnsureFolder(const char* folder)
     const std::string path(folder);
     const auto slash = path.rfind('/');
     if (slash == std::string::npos)
-        return mkdir(folder, 0777) == 0 || IsFolderPath(folder, exists);
+        return mkdir(folder, 0755) == 0 || IsFolderPath(folder, exists);
     // The parent first; "" is the root, which always exists.
     if (slash > 0 && !EnsureFolder(path.substr(0, slash).c_str()))
         return false;
     // A path ending in "/" names the folder its parent step just made:
     // what counts is that the folder is there now.
-    return mkdir(folder, 0777) == 0 || IsFolderPath(folder, exists);
+    return mkdir(folder, 0755) == 0 || IsFolderPath(folder, exists);
 }
 
 bool CUnzipper::EnsureParentFolder(const char* filePath)
@@ -303,17 +377,47 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten)
     return ExtractEntry(folder, flatten, nullptr);
 }
 
+bool CUnzipper::CopyEntry(void* entry, int fd, std::uint64_t& total)
+{
+    if (!m_writeBuffer)
+        m_writeBuffer = std::make_unique<char[]>(kWriteSize);
+    char buffer[kReadSize];
+    std::size_t pending = 0;
+    total = 0;
+    for (;;) {
+        if (m_stop && m_stop())
+            return false;
+        // The library checks the CRC (and an AES entry's authentication code)
+        // as the data ends, and reports a mismatch as a read error.
+        const zip_int64_t count = zip_fread(static_cast<zip_file_t*>(entry), buffer, kReadSize);
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        const auto n = static_cast<std::size_t>(count);
+        if (pending + n > kWriteSize) {
+            if (!WriteAll(fd, m_writeBuffer.get(), pending))
+                return false;
+            pending = 0;
+        }
+        std::memcpy(m_writeBuffer.get() + pending, buffer, n);
+        pending += n;
+        total += n;
+    }
+    return !pending || WriteAll(fd, m_writeBuffer.get(), pending);
+}
+
 bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* password)
 {
-    // 1-3. The effective folder must exist or be made.
+    // The effective folder must exist or be made.
     if (!m_archive)
         return false;
     const std::string effective = folder ? folder : m_targetFolder;
     if (!EnsureFolder(effective.c_str()))
         return false;
 
-    // 4. The record, and a name that stays inside the effective folder. A name
-    //    too long for the record is refused rather than written under a cut name.
+    // The record, and a name that stays inside the effective folder. A name
+    // too long for the record is refused rather than written under a cut name.
     ZipEntryInfo info;
     std::size_t storedNameLength = 0;
     if (!ReadEntryInfo(info, storedNameLength) || storedNameLength > kMaxName)
@@ -322,78 +426,70 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     if (!SplitEntryName(info.name, parts))
         return false;
 
-    // 5. A folder entry only makes its folder.
+    // A folder entry only makes its folder.
     if (info.isFolder)
         return OpenFolderChain(effective, parts, parts.size()) >= 0;
     if (parts.empty())
         return false;
-
-    // 6. Flattened, only the file name counts.
     if (flatten)
         parts.erase(parts.begin(), parts.end() - 1);
 
-    // 7-8. The entry's folders below the effective folder.
+    // The entry is opened before anything is written: one that cannot be read
+    // (wrong or missing password, unknown method) leaves the disk as it was.
+    // Methods the library cannot undo are refused here: opening such an entry
+    // leaks its read chain in libzip 1.7.3.
+    zip_stat_t st;
+    if (zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 ||
+        !zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0) ||
+        (st.encryption_method != ZIP_EM_NONE && !zip_encryption_method_supported(st.encryption_method, 0)))
+        return false;
+    EntryHandle entry(password ? zip_fopen_index_encrypted(m_archive.get(), m_current, 0, password)
+                               : zip_fopen_index(m_archive.get(), m_current, 0));
+    if (!entry)
+        return false;
+
+    // The entry's folders below the effective folder.
     const int parent = OpenFolderChain(effective, parts, parts.size() - 1);
     if (parent < 0)
         return false;
+    const std::string& fileName = parts.back();
 
-    // 9. The target file. An existing read-only file, a folder or anything but
-    //    a regular file in the way fails with nothing written; a link is never followed.
-    CFileDescriptor target(openat(parent, parts.back().c_str(),
-                                  O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, ModeFor(info)));
+    // What stands at the target now: a link, a folder or a read-only file
+    // there fails with nothing written.
+    struct stat existing {};
+    if (fstatat(parent, fileName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (!S_ISREG(existing.st_mode) || !(existing.st_mode & S_IWUSR)))
+        return false;
+
+    // The data goes to a temporary file beside the target, which replaces the
+    // target only once it is complete: a damaged entry or a stop never leaves
+    // a half-written file, nor destroys the one an earlier run wrote.
+    std::string temporary;
+    CFileDescriptor target;
+    for (int attempt = 0; attempt < 100 && !target.IsOpen(); ++attempt) {
+        temporary = m_tempPrefix + std::to_string(m_tempCounter++);
+        target = CFileDescriptor(openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                            ModeFor(info)));
+        if (!target.IsOpen() && errno != EEXIST)
+            return false;
+    }
     if (!target.IsOpen())
         return false;
-    struct stat st {};
-    if (fstat(target.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR) ||
-        (st.st_size != 0 && ftruncate(target.Get(), 0) != 0))
-        return false;
 
-    // 10. Open the entry; on failure the empty file stays. An encrypted entry
-    //     without a password cannot be read: its bytes would only be noise.
-    const bool encrypted = (info.flags & 1) != 0;
-    if (encrypted && !password)
-        return false;
-    const int opened = password ? unzOpenCurrentFilePassword(Handle(m_archive), password)
-                                : unzOpenCurrentFile(Handle(m_archive));
-    if (opened != UNZ_OK)
-        return false;
-
-    // 11. Copy through the 2 KiB read buffer, writing in large blocks.
-    if (!m_writeBuffer)
-        m_writeBuffer = std::make_unique<char[]>(kWriteSize);
-    char buffer[kReadSize];
-    std::size_t pending = 0;
+    // Complete and unchanged: every byte of the recorded size, checksum good.
     std::uint64_t total = 0;
-    int count = 0;
-    bool written = true;
-    while ((count = unzReadCurrentFile(Handle(m_archive), buffer, kReadSize)) > 0) {
-        if (pending + static_cast<std::size_t>(count) > kWriteSize) {
-            written = WriteAll(target.Get(), m_writeBuffer.get(), pending);
-            pending = 0;
-            if (!written)
-                break;
-        }
-        std::memcpy(m_writeBuffer.get() + pending, buffer, static_cast<std::size_t>(count));
-        pending += static_cast<std::size_t>(count);
-        total += static_cast<std::uint64_t>(count);
+    bool ok = CopyEntry(entry.get(), target.Get(), total) && total == info.uncompressedSize;
+    entry.reset();
+    if (ok) {
+        // The entry's time; a failure to set it is ignored like the original's.
+        timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        if (DosToTimespec(info.dosDateTime, times[1]))
+            futimens(target.Get(), times);
     }
-    if (written && pending)
-        written = WriteAll(target.Get(), m_writeBuffer.get(), pending);
-
-    // 12. Closing the entry checks its CRC: a mismatch is a failed entry. The
-    //     library checks it only when the data ran to its recorded size, so a
-    //     stream that ends early is caught by the size.
-    const int closed = unzCloseCurrentFile(Handle(m_archive));
-    if (!written || count < 0 || closed != UNZ_OK || total != info.uncompressedSize)
-        return false;
-
-    // 13. Time and permissions; their results are ignored like the original's.
-    timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    if (DosToTimespec(info.dosDateTime, times[1]))
-        futimens(target.Get(), times);
-    if ((st.st_mode & 07777) != ModeFor(info))
-        fchmod(target.Get(), ModeFor(info));
-    return target.Close();
+    ok = target.Close() && ok && renameat(parent, temporary.c_str(), parent, fileName.c_str()) == 0;
+    if (!ok)
+        unlinkat(parent, temporary.c_str(), 0);
+    return ok;
 }

@@ -1,17 +1,22 @@
 #pragma once
 #include "platform/FileUtil.h"
+#include "unzip/CCentralDirectory.h"
 #include "unzip/ZipEntryInfo.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+struct zip;
+
 // Reads one zip archive entry by entry and writes the current entry below a
 // target folder, with its folders, its modification time and, for entries
 // made on Unix, its permission bits. Entry names that would leave the target
-// folder are refused; links in archives are written as plain files.
+// folder are refused; links in archives are written as plain files; an
+// archive whose entries overlap is not opened.
 class CUnzipper {
 public:
     explicit CUnzipper(const char* zipPath = nullptr);
@@ -29,21 +34,39 @@ public:
     bool ExtractEntry(const char* folder, bool flatten, const char* password);
     const std::string& GetTargetFolder() const { return m_targetFolder; }
 
+    // Asked between reads of an entry: true abandons the entry, and what was
+    // written of it is removed.
+    void SetStopCheck(std::function<bool()> stop) { m_stop = std::move(stop); }
+    // The recorded sizes of all entries added up; 0 when closed.
+    std::uint64_t GetTotalUncompressedSize() const;
+
     static bool EnsureFolder(const char* folder);
     static bool EnsureParentFolder(const char* filePath);
     static bool SetTimesFromDos(const char* filePath, std::uint32_t dosDateTime);
 
 private:
+    struct ArchiveCloser {
+        void operator()(zip* archive) const;
+    };
+
     bool ReadEntryInfo(ZipEntryInfo& info, std::size_t& storedNameLength);
     // A descriptor of root/parts[0..count), creating what is missing and never
     // following a link, so nothing on disk can redirect an entry out of its
     // folder. Owned by the instance; valid until the next call.
     int OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count);
     void ForgetFolderChain();
+    // Copies the open entry into `fd`; false on a read or write error or a stop.
+    bool CopyEntry(void* entry, int fd, std::uint64_t& total);
 
-    void* m_archive = nullptr;   // minizip's unzFile
+    std::unique_ptr<char[]> m_archiveBuffer;   // stdio buffer of the archive; outlives it
+    std::unique_ptr<zip, ArchiveCloser> m_archive;
+    CCentralDirectory m_directory;
+    std::uint64_t m_current = 0;
     std::string m_targetFolder;
+    std::function<bool()> m_stop;
     std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
+    std::string m_tempPrefix;   // names of entries being written, beside their targets
+    unsigned m_tempCounter = 0;
     std::string m_chainRoot;
     CFileDescriptor m_rootFd;
     std::vector<std::string> m_chainParts;

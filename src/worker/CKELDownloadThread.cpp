@@ -129,6 +129,16 @@ int CKELDownloadThread::Run()
     return 0;
 }
 
+void CKELDownloadThread::OnUncaughtException() noexcept
+{
+    try {
+        SetText(m_pStatusText, "Internet Failed");
+        PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
+    } catch (...) {
+        // Out of memory even for that: nothing more can be said.
+    }
+}
+
 bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
     for (const char* folder : kApplicationFolders)
@@ -145,6 +155,8 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     SetText(m_pAppName, BaseName(application.name));
     PostNotify(UM_FILENAME_UPDATE, kApplicationChosen, 0);
     ok &= DownloadFile(connection, application.name, application.size);
+    if (m_archiveInUse)
+        return false;   // another running copy has it: left alone
     ok &= UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
 
     for (const char* folder : kUpdateFolders)
@@ -158,6 +170,8 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         SetText(m_pUpdateName, BaseName(update.name));
         PostNotify(UM_FILENAME_UPDATE, kUpdateChosen, 0);
         ok &= DownloadFile(connection, update.name, update.size);
+        if (m_archiveInUse)
+            return false;
         const std::string subFolder = BaseName(application.name) + "_UPDATE";
         ok &= UnpackArchive(update.name, subFolder.c_str(), &failedEntries) && failedEntries == 0;
     }

@@ -2,9 +2,11 @@
 #include "platform/CFtpConnection.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/CWorkerThread.h"
+#include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,6 +20,8 @@ public:
 
     bool InitInstance() override;
     int Run() override;
+    // The run still ends as a failed one, so the receiver is never left waiting.
+    void OnUncaughtException() noexcept override;
 
     // Wires the worker to a receiver's channel and its three text slots.
     void Wire(std::shared_ptr<CNotifyChannel> channel);
@@ -39,12 +43,20 @@ public:
     // Where and how to connect; set before the thread is resumed.
     FtpSettings m_settings;
     FtpTimeouts m_timeouts;
+    // Free bytes on the file system of a folder; replaceable for tests.
+    std::function<std::uint64_t(const std::string&)> m_freeSpace = FreeSpace;
+
+    // Set by DownloadFile when another running copy holds the archive.
+    bool m_archiveInUse = false;
 
 private:
     // Walks the folders, chooses, downloads and unpacks. False when a chosen
     // archive could not be fetched or unpacked.
     bool FetchRelease(CFtpConnection& connection);
     void SetText(CTextSlot* slot, std::string text);
+
+    // Holds the lock on the archive between its download and its deletion.
+    CFileDescriptor m_archiveLock;
 };
 
 // Makes every folder along an absolute path, ignoring failures.

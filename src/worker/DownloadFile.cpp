@@ -42,37 +42,50 @@ struct RemoveIfStopped {
 
 bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize)
 {
-    // 1. A name from the listing that is empty or would leave the Download
-    //    folder ("..", "a/b") is refused before anything is touched.
+    // A name from the listing that is empty or would leave the Download
+    // folder ("..", "a/b") is refused before anything is touched.
+    m_archiveInUse = false;
+    m_archiveLock.Close();
     if (!IsPlainFileName(remoteName))
         return false;
 
-    // 2. The local path.
     const std::string folder = GetDownloadFolder();
     const std::string localPath = folder + remoteName;
 
-    // 3. A complete local copy is taken as it is.
+    // The archive stays locked from here until it has been unpacked and
+    // deleted, so a second running copy of the program neither writes into it
+    // nor unpacks or deletes it meanwhile. A copy that finds it locked leaves it alone.
+    auto lockedByOther = [&](int fd) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return false;
+        m_archiveInUse = true;
+        return true;
+    };
+
+    // A complete local copy is taken as it is.
     struct stat st {};
     if (lstat(localPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<std::uint64_t>(st.st_size) == expectedSize)
+        static_cast<std::uint64_t>(st.st_size) == expectedSize) {
+        CFileDescriptor existing(open(localPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        if (existing.IsOpen() && lockedByOther(existing.Get()))
+            return false;
+        m_archiveLock = std::move(existing);
         return true;
+    }
 
-    // 4. Create the local file, making the Download folder first on a fresh
-    //    machine. The lock keeps a second copy of the program from writing the
-    //    same archive; the file is emptied only once the lock is held.
+    // Create the local file, making the Download folder first on a fresh
+    // machine. It is emptied only once the lock is held, and only when it is
+    // not empty already: truncating a file makes some file systems (ext4)
+    // flush all it is given later when it is closed.
     CreateFolderChain(folder);
     CFileDescriptor local(open(localPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
-    if (!local.IsOpen())
-        return false;
-    if (fstat(local.Get(), &st) != 0 || !S_ISREG(st.st_mode) || flock(local.Get(), LOCK_EX | LOCK_NB) != 0 ||
-        ftruncate(local.Get(), 0) != 0)
+    if (!local.IsOpen() || fstat(local.Get(), &st) != 0 || !S_ISREG(st.st_mode) || lockedByOther(local.Get()) ||
+        (st.st_size != 0 && ftruncate(local.Get(), 0) != 0))
         return false;
     RemoveIfStopped cleanup{*this, local, localPath};
 
-    // 5.
     PostNotify(UM_PROGRESS_BAR, 0, Low32Signed(expectedSize));
 
-    // 6. Open the remote file.
     bool result = false;
     std::unique_ptr<CFtpFile> remote = connection.OpenFile(remoteName);
     if (!remote) {
@@ -83,9 +96,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
         std::uint32_t request = expectedSize < kChunk ? static_cast<std::uint32_t>(expectedSize) : kChunk;
         std::uint64_t total = 0;
 
-        // 7.
         std::size_t n = remote->Read(buffer.get(), request);
-        // 8. Count, progress, status, notify, write, shorten, read.
+        // Count, progress, status, notify, write, shorten, read.
         while (n != 0) {
             if (StopRequested())
                 break;
@@ -104,14 +116,17 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
             n = remote->Read(buffer.get(), request);
         }
 
-        // 9.
+        // Ends the transfer normally when the whole listed size arrived.
         remote->Close();
         remote.reset();
         PostNotify(UM_PROGRESS_BAR, Low32(expectedSize), Low32Signed(expectedSize));
         result = true;
     }
 
-    // 10. A failed close may mean lost data, like a failed write.
+    // The lock outlives the descriptor that wrote. A failed close may mean
+    // lost data, like a failed write.
+    if (!StopRequested())
+        m_archiveLock = CFileDescriptor(dup(local.Get()));
     if (!local.Close())
         throw std::system_error(errno, std::generic_category(), "cannot write " + localPath);
     return result;

@@ -24,7 +24,7 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
 {
     if (failedEntries)
         *failedEntries = 0;
-    // 1. Names that would leave the Download folder are refused like an empty one.
+    // Names that would leave the Download folder are refused like an empty one.
     if (!IsPlainFileName(archiveName) || (subFolder && *subFolder && !IsPlainFileName(subFolder)))
         return false;
     const std::string folder = GetDownloadFolder();
@@ -35,24 +35,29 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
     }
 
     int count = 0;
-    bool stopped = false;
+    bool abandoned = false;   // stopped, or no room for it
     int failures = 0;
     {
-        // 2.
         CUnzipper unzipper;
-        // 3.
+        unzipper.SetStopCheck([this] { return StopRequested(); });
         const std::string target = (subFolder && *subFolder) ? folder + subFolder + "/" : folder;
-        // 4. Takes away only an empty folder left from an earlier run.
+        // Takes away only an empty folder left from an earlier run.
         rmdir(target.c_str());
         CreateFolderChain(target);
-        // 5. Open and target results are ignored: an unreadable archive counts 0.
+        // Open and target results are ignored: an unreadable archive counts 0.
         unzipper.OpenArchive(archivePath.c_str());
         unzipper.SetTargetFolder(target.c_str());
         count = unzipper.GetEntryCount();
-        // 6.
         PostNotify(UM_PROGRESS_BAR, 0, count);
-        // 7.
-        for (int i = 0; i < count; ++i) {
+        // An archive that cannot fit is not begun: a disk filled to the last
+        // byte would fail entries at random and leave a broken installation.
+        if (count > 0 && unzipper.GetTotalUncompressedSize() > m_freeSpace(target)) {
+            SetText(m_pStatusText, archiveName + " - Not Enough Disk Space");
+            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+            failures = count;
+            abandoned = true;
+        }
+        for (int i = 0; i < count && !abandoned; ++i) {
             PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(i), count);
             char text[512];
             std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), i + 1, count);
@@ -61,19 +66,15 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
             if (!unzipper.ExtractEntry(nullptr, false, nullptr))
                 ++failures;   // passed over: the next entry is still unpacked
             unzipper.GoToNextEntry(nullptr);
-            if (StopRequested()) {
-                stopped = true;
-                break;
-            }
+            abandoned = StopRequested();
         }
-        // 8.
         unzipper.CloseArchive();
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(count), count);
     }
-    // 9. Deleted even when read-only; never what a link points at.
+    // Deleted even when read-only; never what a link points at.
     RemoveRegularFile(archivePath);
+    m_archiveLock.Close();
     if (failedEntries)
         *failedEntries = failures;
-    // 10.
-    return count > 0 && !stopped;
+    return count > 0 && !abandoned;
 }

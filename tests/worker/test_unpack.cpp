@@ -120,6 +120,55 @@ TEST_F(Unpack, StopFlagSkipsOrEndsTheUnpackingButStillDeletesTheArchive)
     EXPECT_FALSE(fs::exists(Folder() / "one.txt"));
 }
 
+namespace {
+
+// Stops the worker once a given status is posted, as a window closing then would.
+struct StopAtStatus : INotifyReceiver {
+    CNotifyChannel& channel;
+    CKELDownloadThread& worker;
+    std::string status;
+    StopAtStatus(CNotifyChannel& c, CKELDownloadThread& w, std::string s) : channel(c), worker(w), status(std::move(s)) {}
+    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t) override
+    {
+        if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged && channel.statusText.Get() == status)
+            worker.RequestStop();
+    }
+};
+
+} // namespace
+
+TEST_F(Unpack, StopDuringALargeEntryRemovesItAndTheArchive)
+{
+    Archive("big.zip", "    z.writestr('big.bin', b'b' * (32 << 20))\n    z.writestr('after.txt', 'a')\n");
+    StopAtStatus stopper(*channel, *worker, "big.zip - 1 of 2");
+    channel->Attach(&stopper);
+    EXPECT_FALSE(worker->UnpackArchive("big.zip", nullptr));
+    EXPECT_FALSE(fs::exists(Folder() / "big.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "after.txt"));
+    EXPECT_TRUE(fs::is_empty(Folder()));   // no partial entry, under any name
+}
+
+TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
+{
+    Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
+    std::string askedFor;
+    worker->m_freeSpace = [&](const std::string& folder) {
+        askedFor = folder;
+        return std::uint64_t{10999};
+    };
+    int failed = 0;
+    EXPECT_FALSE(worker->UnpackArchive("KEL_V12.zip", "KEL_V12_UPDATE", &failed));
+    EXPECT_EQ(failed, 2);
+    EXPECT_EQ(askedFor, (Folder() / "KEL_V12_UPDATE").string() + "/");
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - Not Enough Disk Space"), P(2, 2)}));
+    EXPECT_TRUE(fs::is_empty(Folder() / "KEL_V12_UPDATE"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+
+    Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
+    worker->m_freeSpace = [](const std::string&) { return std::uint64_t{11000}; };   // exactly enough
+    EXPECT_TRUE(worker->UnpackArchive("KEL_V12.zip", nullptr));
+}
+
 TEST(CreateFolderChain, MakesEveryFolderAndIgnoresWhatCannotBeMade)
 {
     TempDir dir;

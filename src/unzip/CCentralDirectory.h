@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// The raw central-directory records of a zip archive, Zip64 fields applied.
+// libzip reads the entries but does not hand out these fields (versions,
+// flags, MS-DOS time, internal attributes) nor where each entry lies, which
+// is what tells an archive whose entries overlap (a zip bomb) from a sound one.
+struct CentralRecord {
+    std::uint16_t versionMadeBy;
+    std::uint16_t versionNeeded;
+    std::uint16_t flags;
+    std::uint16_t method;
+    std::uint32_t dosDateTime;
+    std::uint32_t crc;
+    std::uint64_t compressedSize;
+    std::uint64_t uncompressedSize;
+    std::uint64_t localHeaderOffset;
+    std::uint16_t internalAttributes;
+    std::uint32_t externalAttributes;
+    std::uint16_t nameLength;   // as stored, in bytes
+};
+
+class CCentralDirectory {
+public:
+    // Reads the records from an open archive. False when the end record or a
+    // record cannot be read, when the count it claims is not what the
+    // directory holds, or when two entries' data overlap.
+    bool Read(int fd);
+    const std::vector<CentralRecord>& Records() const { return m_records; }
+
+private:
+    bool ReadRecords(int fd, std::uint64_t offset, std::uint64_t size, std::uint64_t count);
+    bool EntriesAreDisjoint(int fd, std::uint64_t directoryOffset) const;
+
+    std::vector<CentralRecord> m_records;
+};
