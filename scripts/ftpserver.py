@@ -10,6 +10,7 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --fake-size NAME=SIZE    list NAME with SIZE bytes whatever its real size
   --chunk N / --pause S    send RETR data in N-byte pieces with S seconds between
   --log FILE               one line per command received
+  --style NAME             reply to transfers as vsftpd, proftpd or pure-ftpd do
   --sendfile               serve with sendfile(2), for benchmarks (no faults then)
 """
 import argparse
@@ -83,7 +84,35 @@ class FaultDTP(DTPHandler):
         return n
 
 
+# How other servers word the start and the end of a transfer: pure-ftpd ends
+# with a multi-line 226, vsftpd and proftpd name the size in their 150.
+STYLES = {
+    "vsftpd": {"150": "150 Opening BINARY mode data connection for file (%d bytes).",
+               "226": "226 Transfer complete."},
+    "proftpd": {"150": "150 Opening BINARY mode data connection for file (%d bytes)",
+                "226": "226 Transfer complete"},
+    "pure-ftpd": {"150": "150 Accepted data connection",
+                  "226": "226-File successfully transferred\r\n226 0.001 seconds (measured here), 1.00 Mbytes per second"},
+}
+
+
 class LoggingHandler(FTPHandler):
+    retr_size = 0
+
+    def ftp_RETR(self, file):
+        try:
+            self.retr_size = os.path.getsize(self.fs.ftp2fs(file))
+        except OSError:
+            self.retr_size = 0
+        return FTPHandler.ftp_RETR(self, file)
+
+    def respond(self, resp, logfun=None):
+        style = STYLES.get(args.style)
+        if style and resp[:3] in style:
+            text = style[resp[:3]]
+            resp = text % self.retr_size if "%d" in text else text
+        return FTPHandler.respond(self, resp) if logfun is None else FTPHandler.respond(self, resp, logfun)
+
     def pre_process_command(self, line, cmd, arg):
         if args.log:
             with open(args.log, "a") as f:
@@ -106,6 +135,7 @@ def main():
     p.add_argument("--chunk", type=int, default=0)
     p.add_argument("--pause", type=float, default=0.0)
     p.add_argument("--log")
+    p.add_argument("--style", choices=sorted(STYLES))
     p.add_argument("--sendfile", action="store_true", help="serve files with sendfile (benchmarks)")
     args = p.parse_args()
     args.fake_sizes = {}

@@ -66,29 +66,29 @@ void DrawEdge(QPainter& dc, const QRect& r, bool sunken)
 
 void CColourButton::DrawItem(QPainter& dc, const QRect& rcItem, ItemState state)
 {
-    // 2-3. Fill with the current background; it also backs the caption.
+    // Fill with the current background; it also backs the caption.
     QRect rect = rcItem;
     const QColor background = ToQColor(m_bAltBk ? m_crCurBkAlt : m_crCurBk);
     dc.fillRect(rect, background);
-    // 4.
+    // Raised, or sunken while pressed.
     DrawEdge(dc, rect, state.selected);
-    // 5-6.
+    // The caption, read anew on every paint, in the current text colour.
     dc.setPen(ToQColor(m_crCurText));
     const QString caption = text();
-    // 7. Five pixels off each side.
+    // Five pixels off each side.
     rect.adjust(5, 0, -5, 0);
     const int available = rect.width();
-    // 8. Measured on one line, without breaking.
+    // Measured on one line, without breaking.
     const QFontMetrics metrics(dc.font());
     const QRect measured = metrics.boundingRect(QRect(0, 0, 0, 0), Qt::TextSingleLine, caption);
-    // 9-10.
+    // A band as many lines high as the caption needs, centred vertically.
     const QRect band = CaptionBand(rect, CaptionBandHeight(measured.width(), measured.height(), available));
-    // 11. Centred, broken at words, top of the band, clipped to it.
+    // Centred, broken at words, top of the band, clipped to it.
     dc.save();
     dc.setClipRect(band);
     dc.drawText(band, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, caption);
     dc.restore();
-    // 12. Focus rectangle five pixels inside the item.
+    // Focus rectangle five pixels inside the item.
     if (state.focus) {
         const QRect f = rcItem.adjusted(5, 5, -5, -5);
         QPen pen(ToQColor(m_crCurText));

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -131,4 +135,43 @@ TEST(WorkerThread, StopFlagReachesRunAndAnAbandonedThreadNeverRuns)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(abandoned.deleted);
     EXPECT_EQ(abandoned.runCalls, 0);
+}
+
+// With no address space left for a thread's stack no thread can be made: the
+// handle is empty and the object is deleted, so the caller carries on without.
+namespace {
+
+struct Counted : CWorkerThread {
+    int* deleted;
+    explicit Counted(int* d) : deleted(d) {}
+    ~Counted() override { ++*deleted; }
+    int Run() override { return 0; }
+};
+
+[[noreturn]] void StartWithoutAddressSpace()
+{
+    int deleted = 0;
+    auto* thread = new Counted(&deleted);
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(f);
+    }
+    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (1u << 20);
+    const rlimit limit{room, room};
+    setrlimit(RLIMIT_AS, &limit);
+    const CWorkerHandle handle = CWorkerHandle::BeginSuspended(thread);
+    std::_Exit(!handle && deleted == 1 ? 0 : 1);
+}
+
+} // namespace
+
+TEST(WorkerThread, NoThreadGivesAnEmptyHandleAndDeletesTheObject)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve address space of their own";
+#else
+    EXPECT_EXIT(StartWithoutAddressSpace(), ::testing::ExitedWithCode(0), "");
+#endif
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -164,4 +165,63 @@ TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Failed - Try Again"));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V5/ok.txt"), "ok");
     EXPECT_FALSE(fs::exists(home.path() / "escape.txt"));
+}
+
+TEST_F(RunTest, OneLoginServesTheWholeRunWhateverTheServerStyle)
+{
+    PublisherTree(root.path());
+    for (const char* style : {"vsftpd", "proftpd", "pure-ftpd"}) {
+        SCOPED_TRACE(style);
+        fs::remove_all(Folder());
+        FtpTestServer server(root.path(), {"--style", style});
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+        const auto commands = server.Commands();
+        EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }), 1);
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 0);
+        EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
+    }
+}
+
+TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
+{
+    Zip(root.path() / kApp / "KEL_V12.zip",
+        "    z.writestr(zipfile.ZipInfo('KEL_V12/data.bin'), bytes(range(256)) * 3000)\n");
+    FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.01"});
+
+    // The first copy, on its own channel, is slowly downloading...
+    auto firstChannel = std::make_shared<CNotifyChannel>();
+    RecordingReceiver first{firstChannel.get()};
+    firstChannel->Attach(&first);
+    auto* worker = new CKELDownloadThread;
+    worker->m_settings.host = "127.0.0.1";
+    worker->m_settings.port = server.port();
+    CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+    worker->Wire(firstChannel);
+    handle.Resume();
+    for (int i = 0; i < 200 && !(fs::exists(Folder() / "KEL_V12.zip") && fs::file_size(Folder() / "KEL_V12.zip") > 0); ++i)
+        std::this_thread::sleep_for(50ms);
+
+    // ...when the second one starts: it fails and touches nothing of the first's.
+    const auto second = RunWorker("127.0.0.1", server.port());
+    EXPECT_EQ(second.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(std::count(second.begin(), second.end(), P(0, 1)), 0);   // no unpacking
+
+    ASSERT_TRUE(handle.WaitFinished(60s));
+    firstChannel->Detach();
+    EXPECT_EQ(WithStatusWhereItMatters(first.Take()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(fs::file_size(Folder() / "KEL_V12/data.bin"), 768000u);
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+}
+
+TEST_F(RunTest, AnExceptionEscapingRunStillEndsTheRun)
+{
+    struct Throwing : CKELDownloadThread {
+        int Run() override { throw std::runtime_error("unexpected"); }
+    };
+    auto* worker = new Throwing;
+    CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+    worker->Wire(channel);
+    handle.Resume();
+    ASSERT_TRUE(handle.WaitFinished(10s));
+    EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{K(kJobOver, "Internet Failed")}));
 }
