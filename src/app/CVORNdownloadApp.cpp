@@ -1,6 +1,7 @@
 #include "app/CVORNdownloadApp.h"
 
 #include "app/CVORNdownloadDlg.h"
+#include "app/DialogFonts.h"
 
 #include <QStyleFactory>
 
@@ -9,14 +10,19 @@ CVORNdownloadApp::CVORNdownloadApp(int& argc, char** argv) : QApplication(argc, 
     setOrganizationName(QStringLiteral("Brevant Technology Limited"));
     setApplicationName(QStringLiteral("VORNdownload"));
     setApplicationVersion(QStringLiteral("1.0.0.1"));
+    LoadDialogFonts();
 }
 
 bool CVORNdownloadApp::InitInstance()
 {
     if (QStyle* windows = QStyleFactory::create(QStringLiteral("Windows")))
         setStyle(windows);
+    // The main window is an ordinary application window, run by the
+    // application's own event loop; closing it ends the program.
     CVORNdownloadDlg dlg;
+    QObject::connect(&dlg, &QDialog::finished, this, &QApplication::quit);
     dlg.OnInitDialog();
-    dlg.exec();
+    dlg.show();
+    exec();
     return false;
 }

@@ -1,6 +1,7 @@
 #include "app/CVORNdownloadDlg.h"
 
 #include "app/CAboutDlg.h"
+#include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
 #include "controls/CColourButton.h"
 #include "platform/CMessageRegistry.h"
@@ -19,6 +20,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace {
 
 // The dialog's side registers all four names.
@@ -35,20 +38,6 @@ struct NotifyEvent : QEvent {
     std::uint32_t wParam;
     std::int32_t lParam;
 };
-
-// A bold Tahoma whose character cell is `cellHeight` pixels high, as a
-// positive font height asks for on the platform the design comes from.
-QFont DialogFont(int cellHeight)
-{
-    QFont f(QStringLiteral("Tahoma"));
-    f.setStyleHint(QFont::SansSerif);   // where Tahoma is missing
-    f.setBold(true);
-    int size = cellHeight;
-    do
-        f.setPixelSize(size--);
-    while (size > 1 && QFontMetrics(f).height() > cellHeight);
-    return f;
-}
 
 template <class T>
 T* Control(QWidget& dialog, int id)
@@ -91,6 +80,9 @@ CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
     m_Folder = Control<QLabel>(*this, IDC_FOLDER);
     m_hIcon = QIcon(RenderPicture(":/res/vorndownload.svg", QSize(64, 64)));
     m_nStage = 0;
+    // A top-level application window (task bar, minimise), not a dialog.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
 }
 
 CVORNdownloadDlg::~CVORNdownloadDlg()
@@ -103,12 +95,15 @@ bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
     ApplyControlColours();
     setWindowIcon(m_hIcon);
     for (QLabel* l : {m_AppName, m_AppCaption, m_UpdateCaption, m_UpdateName, m_FolderCaption, m_Message})
-        l->setFont(m_NormalFont);
+        SetLineText(l, l->text(), m_NormalFont);
     m_Folder->setFont(m_LargeFont);
-    // The real folder, not a fixed text that names a folder that is not there.
-    m_Folder->setText(QString::fromStdString(GetDownloadFolder()));
-    m_AppName->setText(QString());
-    m_UpdateName->setText(QString());
+    // The real folder, not a fixed text that names a folder that is not there;
+    // shortened in the middle where it is wider than the line, whole in the tooltip.
+    const QString folder = QString::fromStdString(GetDownloadFolder());
+    m_Folder->setText(QFontMetrics(m_LargeFont).elidedText(folder, Qt::ElideMiddle, m_Folder->width()));
+    m_Folder->setToolTip(folder);
+    SetLineText(m_AppName, QString(), m_NormalFont);
+    SetLineText(m_UpdateName, QString(), m_NormalFont);
     m_AppProgress->setVisible(false);
     m_UpdateProgress->setVisible(false);
 
@@ -150,7 +145,8 @@ long CVORNdownloadDlg::OnProgressBar(std::uint32_t wParam, std::int32_t lParam)
         return 0;
     const auto position = static_cast<std::int32_t>(wParam);
     if (position == 0) {
-        bar->setRange(0, lParam);
+        // An empty range is an empty, still bar (Qt would animate a busy one).
+        bar->setRange(0, std::max(lParam, 1));
         bar->setValue(0);
         bar->setVisible(true);
     } else if (position == lParam) {
@@ -165,18 +161,20 @@ long CVORNdownloadDlg::OnFilenameUpdate(std::uint32_t wParam, std::int32_t)
 {
     switch (wParam) {
     case kStatusChanged:
-        m_Message->setText(QString::fromStdString(m_channel->statusText.Get()));
+        SetLineText(m_Message, QString::fromStdString(m_channel->statusText.Get()), m_NormalFont);
         break;
     case kApplicationChosen:
-        m_AppName->setText(QString::fromStdString(m_channel->appName.Get()));
+        SetLineText(m_AppName, QString::fromStdString(m_channel->appName.Get()), m_NormalFont);
         m_nStage = 1;
         break;
     case kUpdateChosen:
-        m_UpdateName->setText(QString::fromStdString(m_channel->updateName.Get()));
+        SetLineText(m_UpdateName, QString::fromStdString(m_channel->updateName.Get()), m_NormalFont);
         m_nStage = 2;
         break;
     case kJobOver:
-        m_Message->setText(QString::fromStdString(m_channel->statusText.Get()));
+        SetLineText(m_Message, QString::fromStdString(m_channel->statusText.Get()), m_NormalFont);
+        // The verdict is on the screen before the installer wait holds the window.
+        repaint();
         StartInstaller();
         break;
     default:
@@ -194,17 +192,30 @@ long CVORNdownloadDlg::OnEndZip(std::uint32_t, std::int32_t)
 long CVORNdownloadDlg::OnEndThread(std::uint32_t, std::int32_t)
 {
     const bool both = !m_channel->appName.Get().empty() && !m_channel->updateName.Get().empty();
-    m_Message->setText(both ? QStringLiteral("Download Finished") : QStringLiteral("Download Failed - Try Again"));
+    SetLineText(m_Message, both ? QStringLiteral("Download Finished") : QStringLiteral("Download Failed - Try Again"),
+                m_NormalFont);
     return 0;
+}
+
+void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFont& font)
+{
+    line->setText(text);
+    line->setFont(FittedFont(font, text, line->size(), line->wordWrap()));
 }
 
 void CVORNdownloadDlg::StartInstaller()
 {
     const std::string app = m_channel->appName.Get();
     const std::string path = GetDownloadFolder() + app + "/" + app + "/Setup.exe";
-    if (m_launcher && !m_launcher(path)) {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), InstallerErrorText(path),
-                                    QMessageBox::Ok, this);
+    // Without an application name the path would name whatever sits at
+    // "VORN Download/Setup.exe": nothing is started then.
+    QString problem;
+    if (app.empty())
+        problem = QStringLiteral("No application was downloaded, so there is no installer to start.");
+    else if (m_launcher && !m_launcher(path))
+        problem = InstallerErrorText(path);
+    if (!problem.isEmpty()) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), problem, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();

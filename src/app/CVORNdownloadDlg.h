@@ -66,6 +66,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Sets a line's text in `font`, made smaller where the text would not fit.
+    static void SetLineText(QLabel* line, const QString& text, const QFont& font);
     void StartInstaller();
     void StopWorker();
 };

@@ -50,13 +50,14 @@ const DialogTemplate& AboutDialogTemplate()
         {
             {-1, ControlKind::Picture, ":/res/vorndownload.svg", 14, 14, 21, 20, kCentred},
             {-1, ControlKind::Static, "VORNdownload, Version 1.0", 42, 14, 114, 8, kLeftTop},
-            {-1, ControlKind::Static, "Copyright (C) Brevant Technology Limited", 42, 26, 124, 8, kLeftTop},
+            {-1, ControlKind::Static, "\xA9 Brevant Technology Limited", 42, 26, 124, 8, kLeftTop},
             {IDOK, ControlKind::DefPushButton, "OK", 113, 41, 50, 14, kCentred},
         },
     };
     return t;
 }
 
+#include "app/DialogFonts.h"
 #include "controls/CColourButton.h"
 #include "controls/CColourDialogEx.h"
 
@@ -80,6 +81,7 @@ QPixmap RenderPicture(const char* resource, QSize size)
 void BuildDialog(CColourDialogEx& dialog, const DialogTemplate& t, bool colourOk)
 {
     dialog.setWindowTitle(QString::fromLatin1(t.caption));
+    dialog.setFont(TemplateFont());
     dialog.setFixedSize(DialogUnitsToPixels(0, 0, t.width, t.height).size());
     for (const ControlTemplate& c : t.controls) {
         QWidget* w = nullptr;
@@ -103,6 +105,8 @@ void BuildDialog(CColourDialogEx& dialog, const DialogTemplate& t, bool colourOk
             l->setAlignment(c.alignment);
             // Vertically centred statics hold one line; the others wrap.
             l->setWordWrap(!(c.alignment & Qt::AlignVCenter));
+            l->setFont(FittedFont(TemplateFont(), l->text(), DialogUnitsToPixels(c.x, c.y, c.width, c.height).size(),
+                                  l->wordWrap()));
             w = l;
             break;
         }

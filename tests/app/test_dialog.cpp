@@ -1,5 +1,6 @@
 #include "app/CAboutDlg.h"
 #include "app/CVORNdownloadDlg.h"
+#include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
 #include "platform/DownloadFolder.h"
 #include "platform/ProcessLauncher.h"
@@ -8,7 +9,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QPushButton>
 #include <QLabel>
 #include <QMessageBox>
 #include <QKeyEvent>
@@ -80,13 +84,19 @@ TEST(MainDialog, StartsWithEmptyNamesHiddenBarsAndTheRealFolder)
     EXPECT_EQ(d.dlg.m_UpdateName->text(), "");
     EXPECT_FALSE(d.dlg.m_AppProgress->isVisibleTo(&d.dlg));
     EXPECT_FALSE(d.dlg.m_UpdateProgress->isVisibleTo(&d.dlg));
-    EXPECT_EQ(d.dlg.m_Folder->text().toStdString(), GetDownloadFolder());
+    // The whole folder in the tooltip; on the line, shortened in the middle to fit.
+    const QString folder = QString::fromStdString(GetDownloadFolder());
+    EXPECT_EQ(d.dlg.m_Folder->toolTip(), folder);
+    const QString shown = d.dlg.m_Folder->text();
+    EXPECT_TRUE(shown == folder || (shown.contains(QChar(0x2026)) && shown.endsWith("Download/"))) << shown.toStdString();
+    EXPECT_LE(QFontMetrics(d.dlg.m_Folder->font()).horizontalAdvance(shown), d.dlg.m_Folder->width());
     EXPECT_EQ(d.dlg.m_Message->text(), "Message");
     EXPECT_LE(QFontMetrics(d.dlg.m_NormalFont).height(), 20);
-    EXPECT_GE(QFontMetrics(d.dlg.m_NormalFont).height(), 17);
     EXPECT_LE(QFontMetrics(d.dlg.m_LargeFont).height(), 30);
-    EXPECT_GE(QFontMetrics(d.dlg.m_LargeFont).height(), 26);
     EXPECT_TRUE(d.dlg.m_LargeFont.bold());
+    // Tahoma's Windows cell is 2472 units of 2048: heights 20 and 30 are 16 and 24 px.
+    EXPECT_EQ(PixelSizeForCell(20, 2048, 2049, 423), 16);
+    EXPECT_EQ(PixelSizeForCell(30, 2048, 2049, 423), 24);
 }
 
 TEST(MainDialog, ColourTablePerControlIdAndAboutBoxHasNoYellowOrCyan)
@@ -155,9 +165,10 @@ TEST(MainDialog, ProgressRulesInTheirOrder)
     EXPECT_EQ(dlg.m_nStage, 1);
     EXPECT_EQ(dlg.m_AppName->text(), "KEL_V12");
 
-    dlg.OnProgressBar(0, 0);   // shows with an empty range
+    dlg.OnProgressBar(0, 0);   // shows with an empty range: an empty bar, not a busy one
     EXPECT_TRUE(app->isVisibleTo(&dlg));
-    EXPECT_EQ(app->maximum(), 0);
+    EXPECT_GT(app->maximum(), app->minimum());
+    EXPECT_EQ(app->value(), 0);
     dlg.OnProgressBar(0, 500);
     dlg.OnProgressBar(200, 500);
     EXPECT_EQ(app->value(), 200);
@@ -209,6 +220,17 @@ TEST(MainDialog, KindsEndMessagesAndTheInstallerPath)
     EXPECT_EQ(dlg.m_Message->text(), "Download Finished");
     dlg.OnEndZip(0, 0);
     EXPECT_FALSE(static_cast<bool>(dlg.m_pThread));
+
+    // No application name: nothing is started, and the message says why.
+    {
+        Dialog none;
+        none.Status("Internet Failed", kJobOver);
+        EXPECT_TRUE(none.launched.empty());
+        auto* box = none.dlg.findChild<QMessageBox*>();
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->text().contains("No application was downloaded"));
+        box->close();
+    }
 
     // A launcher that fails: the dialog says so, naming the path.
     dlg.m_launcher = [](const std::string&) { return false; };
@@ -313,4 +335,41 @@ TEST(MainDialog, ClosingDuringADownloadStopsTheWorkerWithinASecond)
     unsetenv("VORN_FTP_HOST");
     unsetenv("VORN_FTP_PORT");
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+}
+
+// Every fixed caption fits its control at the font it is drawn with, with the
+// metric-compatible Tahoma and, shrunk where needed, without it.
+TEST(Fonts, FixedCaptionsFitTheirControlsWithAndWithoutTahoma)
+{
+    auto check = [](const char* what) {
+        SCOPED_TRACE(what);
+        Dialog d;
+        CAboutDlg about;
+        for (QWidget* dialog : {static_cast<QWidget*>(&d.dlg), static_cast<QWidget*>(&about)}) {
+            for (QLabel* l : dialog->findChildren<QLabel*>()) {
+                if (l->text().isEmpty() || l == d.dlg.m_Folder)
+                    continue;
+                EXPECT_TRUE(TextFits(l->font(), l->text(), l->size(), l->wordWrap()))
+                    << l->text().toStdString() << " at " << l->font().pixelSize() << " px in " << l->width() << "x"
+                    << l->height();
+            }
+        }
+        return QFontInfo(d.dlg.m_AppCaption->font()).pixelSize() == QFontInfo(d.dlg.m_NormalFont).pixelSize();
+    };
+    check("fallback font");
+    const std::vector<int> ids = LoadDialogFonts();
+    ASSERT_EQ(ids.size(), 2u) << "fonts-wine is not installed";
+    EXPECT_TRUE(check("Tahoma")) << "with Tahoma the template texts fit as designed";
+    for (int id : ids)
+        QFontDatabase::removeApplicationFont(id);
+}
+
+TEST(About, OkCaptionIsReadableOnItsFace)
+{
+    CAboutDlg about;
+    auto* ok = about.findChild<QPushButton*>();
+    ASSERT_NE(ok, nullptr);
+    EXPECT_GE(ContrastRatio(ok->palette().color(QPalette::ButtonText), ok->palette().color(QPalette::Button)), 4.5);
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(85, 85, 85), Qt::black), 2.82, 0.01);   // the black caption it had
 }
