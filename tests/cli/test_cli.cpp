@@ -108,7 +108,9 @@ TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("Internet Failed\n"), std::string::npos);
 
-    EXPECT_EQ(RunCli(home, server.port(), {"--help"}).exitCode, 0);
+    const Result help = RunCli(home, server.port(), {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.output.find("Exit status: 0"), std::string::npos);
     EXPECT_NE(RunCli(home, server.port(), {"--version"}).output.find("1.0.0.1"), std::string::npos);
     EXPECT_EQ(RunCli(home, server.port(), {"--bogus"}).exitCode, 2);
 }
@@ -124,4 +126,16 @@ TEST(TerminalProgram, InterruptEndsWithinASecondAndLeavesNoPartialArchive)
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_LT(took, 1000ms);
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+}
+
+TEST(TerminalProgram, QuietPrintsOnlyTheVerdictAndTheFolder)
+{
+    TempHome home;
+    TempDir root;
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('KEL_V7/a.txt', 'a')\n",
+              (fs::create_directories(root.path() / kApp), root.path() / kApp / "KEL_V7.zip"));
+    FtpTestServer server(root.path());
+    const Result r = RunCli(home, server.port(), {"--quiet"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "Download Complete\nDownload folder: " + home.DownloadFolder().string() + "/\n");
 }
