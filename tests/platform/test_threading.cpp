@@ -139,6 +139,8 @@ TEST(WorkerThread, StopFlagReachesRunAndAnAbandonedThreadNeverRuns)
 
 // With no address space left for a thread's stack no thread can be made: the
 // handle is empty and the object is deleted, so the caller carries on without.
+// Sanitizers reserve address space of their own, so there it cannot be tried.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 namespace {
 
 struct Counted : CWorkerThread {
@@ -169,9 +171,6 @@ struct Counted : CWorkerThread {
 
 TEST(WorkerThread, NoThreadGivesAnEmptyHandleAndDeletesTheObject)
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "sanitizers reserve address space of their own";
-#else
     EXPECT_EXIT(StartWithoutAddressSpace(), ::testing::ExitedWithCode(0), "");
-#endif
 }
+#endif
