@@ -68,6 +68,10 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>((timeouts.stall.count() + 999) / 1000));
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    // A proxy from ftp_proxy or all_proxy (curl reads them) that speaks HTTP
+    // would turn each request into an HTTP one, without folders or listings:
+    // tunnel through it instead, so the session stays FTP end to end.
+    curl_easy_setopt(h, CURLOPT_HTTPPROXYTUNNEL, 1L);
 
     // Log in by asking for the login folder itself without a transfer.
     Prepare(m_base);

@@ -50,11 +50,19 @@ TempHome::~TempHome()
 }
 
 FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> options)
+    : TestServer("ftpserver.py", [&] {
+          options.insert(options.begin(), {"--root", root.string()});
+          return options;
+      }())
+{
+}
+
+TestServer::TestServer(const std::string& script, const std::vector<std::string>& options)
 {
     const std::string portFile = (m_state.path() / "port").string();
     const std::string logFile = (m_state.path() / "log").string();
-    std::vector<std::string> argv = {"/usr/bin/python3", VORN_SOURCE_DIR "/scripts/ftpserver.py",
-                                     "--root", root.string(), "--port-file", portFile, "--log", logFile};
+    std::vector<std::string> argv = {"/usr/bin/python3", VORN_SOURCE_DIR "/scripts/" + script, "--port-file", portFile,
+                                     "--log", logFile};
     argv.insert(argv.end(), options.begin(), options.end());
     std::vector<char*> cargv;
     for (auto& a : argv)
@@ -76,14 +84,14 @@ FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> opti
         int status = 0;
         if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
-            throw std::runtime_error("the FTP test server did not start");
+            throw std::runtime_error(script + " did not start");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error("the FTP test server did not report its port");
+    throw std::runtime_error(script + " did not report its port");
 }
 
-FtpTestServer::~FtpTestServer()
+TestServer::~TestServer()
 {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
@@ -92,7 +100,7 @@ FtpTestServer::~FtpTestServer()
     }
 }
 
-std::vector<std::string> FtpTestServer::Commands() const
+std::vector<std::string> TestServer::Commands() const
 {
     std::vector<std::string> lines;
     std::ifstream in(m_state.path() / "log");

@@ -33,19 +33,34 @@ private:
     bool m_hadOld = false;
 };
 
-// The bundled FTP server on 127.0.0.1 with an ephemeral port.
-class FtpTestServer {
+// One of the project's Python test servers on 127.0.0.1 with an ephemeral
+// port, ended with the test.
+class TestServer {
 public:
-    explicit FtpTestServer(const fs::path& root, std::vector<std::string> options = {});
-    ~FtpTestServer();
+    TestServer(const std::string& script, const std::vector<std::string>& options);
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
     long port() const { return m_port; }
-    // The commands the server received, one per line ("CWD KEL").
+    // What the server logged, one line each ("CWD KEL", "CONNECT 127.0.0.1:21").
     std::vector<std::string> Commands() const;
 
 private:
+    TempDir m_state;
     int m_pid = -1;
     long m_port = 0;
-    TempDir m_state;
+};
+
+// The bundled FTP server serving `root`.
+class FtpTestServer : public TestServer {
+public:
+    explicit FtpTestServer(const fs::path& root, std::vector<std::string> options = {});
+};
+
+// An HTTP proxy that only tunnels (CONNECT).
+class ProxyTestServer : public TestServer {
+public:
+    ProxyTestServer() : TestServer("connect-proxy.py", {}) {}
 };
 
 // Records every notification with the text slots as they stood when it was posted.

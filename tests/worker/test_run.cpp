@@ -225,3 +225,19 @@ TEST_F(RunTest, AnExceptionEscapingRunStillEndsTheRun)
     ASSERT_TRUE(handle.WaitFinished(10s));
     EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{K(kJobOver, "Internet Failed")}));
 }
+
+TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
+{
+    PublisherTree(root.path());
+    FtpTestServer server(root.path());
+    ProxyTestServer proxy;
+    // Set before the worker starts and taken back after it ended.
+    setenv("ftp_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+    const auto notices = RunWorker("127.0.0.1", server.port());
+    unsetenv("ftp_proxy");
+    EXPECT_EQ(notices.back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
+    const auto tunnels = proxy.Commands();
+    ASSERT_GE(tunnels.size(), 2u);   // the control connection and the data connections
+    EXPECT_EQ(tunnels.front(), "CONNECT 127.0.0.1:" + std::to_string(server.port()));
+}
