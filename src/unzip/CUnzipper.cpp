@@ -454,27 +454,30 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         return false;
     const std::string& fileName = parts.back();
 
-    // What stands at the target now: a link, a folder or a read-only file
-    // there fails with nothing written.
-    struct stat existing {};
-    if (fstatat(parent, fileName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        (!S_ISREG(existing.st_mode) || !(existing.st_mode & S_IWUSR)))
-        return false;
-
-    // The data goes to a temporary file beside the target, which replaces the
-    // target only once it is complete: a damaged entry or a stop never leaves
-    // a half-written file, nor destroys the one an earlier run wrote.
-    std::string temporary;
-    CFileDescriptor target;
-    for (int attempt = 0; attempt < 100 && !target.IsOpen(); ++attempt) {
-        temporary = m_tempPrefix + std::to_string(m_tempCounter++);
-        target = CFileDescriptor(openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                            ModeFor(info)));
-        if (!target.IsOpen() && errno != EEXIST)
+    // A new file is written under its own name (O_EXCL: nothing that appears
+    // meanwhile, a link least of all, is followed) and removed again should
+    // the entry fail. Where a file stands already, a link, a folder or a
+    // read-only file fails with nothing written; a writable one is replaced
+    // only once the new data is complete: it goes to a temporary file beside
+    // it, renamed over it at the end, so a damaged entry or a stop never
+    // destroys what an earlier run wrote.
+    const int create = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    std::string written = fileName;
+    CFileDescriptor target(openat(parent, fileName.c_str(), create, ModeFor(info)));
+    if (!target.IsOpen()) {
+        struct stat existing {};
+        if (errno != EEXIST || fstatat(parent, fileName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(existing.st_mode) || !(existing.st_mode & S_IWUSR))
+            return false;
+        for (int attempt = 0; attempt < 100 && !target.IsOpen(); ++attempt) {
+            written = m_tempPrefix + std::to_string(m_tempCounter++);
+            target = CFileDescriptor(openat(parent, written.c_str(), create, ModeFor(info)));
+            if (!target.IsOpen() && errno != EEXIST)
+                return false;
+        }
+        if (!target.IsOpen())
             return false;
     }
-    if (!target.IsOpen())
-        return false;
 
     // Complete and unchanged: every byte of the recorded size, checksum good.
     std::uint64_t total = 0;
@@ -488,8 +491,8 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         if (DosToTimespec(info.dosDateTime, times[1]))
             futimens(target.Get(), times);
     }
-    ok = target.Close() && ok && renameat(parent, temporary.c_str(), parent, fileName.c_str()) == 0;
+    ok = target.Close() && ok && (written == fileName || renameat(parent, written.c_str(), parent, fileName.c_str()) == 0);
     if (!ok)
-        unlinkat(parent, temporary.c_str(), 0);
+        unlinkat(parent, written.c_str(), 0);
     return ok;
 }

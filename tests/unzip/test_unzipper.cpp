@@ -167,6 +167,7 @@ TEST_F(UnzipTest, ClosedEmptyDamagedTruncatedAndForeignArchives)
     CUnzipper d((dir.path() / "damaged.zip").c_str());
     ASSERT_EQ(d.GetEntryCount(), 1);
     EXPECT_FALSE(d.ExtractEntry(out().c_str()));
+    EXPECT_TRUE(fs::is_empty(out()));   // nothing half-written left behind
 }
 
 TEST_F(UnzipTest, DataEndingBeforeItsRecordedSizeFails)
