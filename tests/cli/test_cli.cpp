@@ -78,14 +78,21 @@ Result RunCli(const TempHome& home, long port, const std::vector<std::string>& a
     return r;
 }
 
+// The application folder of `root` with KEL_V7.zip holding one entry.
+void ReleaseWith(const fs::path& root, const std::string& entry)
+{
+    fs::create_directories(root / kApp);
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('" + entry + "', 's')\n",
+              root / kApp / "KEL_V7.zip");
+}
+
 } // namespace
 
 TEST(TerminalProgram, SuccessPrintsPlainLinesAndExitsZero)
 {
     TempHome home;
     TempDir root;
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('KEL_V7/KEL_V7/Setup.exe', 's')\n",
-              (fs::create_directories(root.path() / kApp), root.path() / kApp / "KEL_V7.zip"));
+    ReleaseWith(root.path(), "KEL_V7/KEL_V7/Setup.exe");
     FtpTestServer server(root.path());
     const Result r = RunCli(home, server.port());
     EXPECT_EQ(r.exitCode, 0) << r.output;
@@ -132,8 +139,7 @@ TEST(TerminalProgram, QuietPrintsOnlyTheVerdictAndTheFolder)
 {
     TempHome home;
     TempDir root;
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('KEL_V7/a.txt', 'a')\n",
-              (fs::create_directories(root.path() / kApp), root.path() / kApp / "KEL_V7.zip"));
+    ReleaseWith(root.path(), "KEL_V7/a.txt");
     FtpTestServer server(root.path());
     const Result r = RunCli(home, server.port(), {"--quiet"});
     EXPECT_EQ(r.exitCode, 0);
