@@ -37,6 +37,10 @@ class FaultFS(AbstractedFS):
         return args.fake_sizes.get(name, real)
 
     def format_list(self, basedir, listing, ignore_err=True):
+        if args.raw_listing:
+            with open(args.raw_listing, "rb") as f:
+                yield f.read()
+            return
         if args.listing == "dos":
             for name in listing:
                 st = os.lstat(os.path.join(basedir, name))
@@ -128,6 +132,7 @@ def main():
     p.add_argument("--port-file")
     p.add_argument("--password", default="Public12345")
     p.add_argument("--listing", choices=["unix", "dos"], default="unix")
+    p.add_argument("--raw-listing", help="send this file's bytes as every LIST reply")
     p.add_argument("--refuse-login", action="store_true")
     p.add_argument("--drop-after", type=int, default=-1)
     p.add_argument("--stall-after", type=int, default=-1)

@@ -8,6 +8,7 @@
 #include "platform/DownloadFolder.h"
 #include "platform/ProcessLauncher.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/InstallerPath.h"
 #include "worker/Messages.h"
 
 #include <QApplication>
@@ -65,7 +66,8 @@ CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
       m_NormalFont(DialogFont(20)),
       m_LargeFont(DialogFont(30)),
       m_channel(std::make_shared<CNotifyChannel>(this)),
-      m_launcher(DefaultLauncher)
+      m_launcher(DefaultLauncher),
+      m_downloadFolder(GetDownloadFolder())
 {
     BuildDialog(*this, MainDialogTemplate(), /*colourOk=*/true);
     m_AppName = Control<QLabel>(*this, IDC_APP_NAME);
@@ -99,7 +101,7 @@ bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
     m_Folder->setFont(m_LargeFont);
     // The real folder, not a fixed text that names a folder that is not there;
     // shortened in the middle where it is wider than the line, whole in the tooltip.
-    const QString folder = QString::fromStdString(GetDownloadFolder());
+    const QString folder = QString::fromStdString(m_downloadFolder);
     m_Folder->setText(QFontMetrics(m_LargeFont).elidedText(folder, Qt::ElideMiddle, m_Folder->width()));
     m_Folder->setToolTip(folder);
     SetLineText(m_AppName, QString(), m_NormalFont);
@@ -109,6 +111,7 @@ bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
 
     if (startWorker) {
         auto* worker = new CKELDownloadThread;
+        worker->m_downloadFolder = m_downloadFolder;
         m_pThread = CWorkerHandle::BeginSuspended(worker);
         if (m_pThread) {   // without a thread the dialog carries on with none
             worker->Wire(m_channel);
@@ -205,15 +208,21 @@ void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFon
 
 void CVORNdownloadDlg::StartInstaller()
 {
+    // Only an application unpacked whole in this run has an installer worth
+    // starting, and only from a path that stays inside the Download folder.
     const std::string app = m_channel->appName.Get();
-    const std::string path = GetDownloadFolder() + app + "/" + app + "/Setup.exe";
-    // Without an application name the path would name whatever sits at
-    // "VORN Download/Setup.exe": nothing is started then.
     QString problem;
-    if (app.empty())
+    if (app.empty()) {
         problem = QStringLiteral("No application was downloaded, so there is no installer to start.");
-    else if (m_launcher && !m_launcher(path))
-        problem = InstallerErrorText(path);
+    } else if (!m_channel->applicationComplete) {
+        problem = QStringLiteral("The application was not downloaded and unpacked completely, "
+                                 "so its installer was not started.");
+    } else if (const InstallerPath installer = FindInstaller(m_downloadFolder, app); !installer.problem.empty()) {
+        problem = QStringLiteral("The installer was not started: %1\n%2")
+                      .arg(QString::fromStdString(installer.problem), QString::fromStdString(installer.path));
+    } else if (m_launcher && !m_launcher(installer.path)) {
+        problem = InstallerErrorText(installer.path);
+    }
     if (!problem.isEmpty()) {
         auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), problem, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);

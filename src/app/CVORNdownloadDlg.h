@@ -59,6 +59,8 @@ public:
     QLabel* m_FolderCaption = nullptr;
     QLabel* m_Folder = nullptr;
     Launcher m_launcher;
+    // Found once, when the window is made; the worker is handed it.
+    std::string m_downloadFolder;
 
 protected:
     void customEvent(QEvent* event) override;

@@ -68,9 +68,11 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
+    const std::string folder = GetDownloadFolder();
     CTerminalReceiver receiver;
     auto channel = std::make_shared<CNotifyChannel>(&receiver);
     auto* worker = new CKELDownloadThread;
+    worker->m_downloadFolder = folder;
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
     if (!handle) {
         std::fprintf(stderr, "vorndownload-cli: cannot start the download thread\n");
@@ -121,6 +123,6 @@ int main(int argc, char** argv)
         display.Finish("Interrupted", {});
         return 1;
     }
-    display.Finish(verdict, GetDownloadFolder());
+    display.Finish(verdict, folder);
     return verdict == "Download Complete" ? 0 : 1;
 }

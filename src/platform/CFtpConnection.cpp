@@ -30,6 +30,7 @@ long OnListEntry(const void* info, void* data, int)
     entry.name = file->filename ? file->filename : "";
     entry.size = (file->flags & CURLFINFOFLAG_KNOWN_SIZE) ? static_cast<std::uint64_t>(file->size) : 0;
     entry.isFolder = file->filetype == CURLFILETYPE_DIRECTORY;
+    entry.isLink = file->filetype == CURLFILETYPE_SYMLINK;
     state->entries->push_back(std::move(entry));
     // Only the names and sizes are wanted; never transfer anything.
     return CURL_CHUNK_BGN_FUNC_SKIP;

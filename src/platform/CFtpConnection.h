@@ -20,6 +20,7 @@ struct FtpEntry {
     std::string name;
     std::uint64_t size = 0;
     bool isFolder = false;
+    bool isLink = false;
 };
 
 // An FTP session over libcurl with the few operations the worker needs. The

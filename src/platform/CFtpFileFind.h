@@ -18,6 +18,8 @@ public:
     bool FindNextFile();
     const std::string& GetFileName() const { return m_entries[m_current].name; }
     std::uint64_t GetLength() const { return m_entries[m_current].size; }
+    bool IsDirectory() const { return m_entries[m_current].isFolder; }
+    bool IsLink() const { return m_entries[m_current].isLink; }
     void Close();
 
 private:

@@ -2,6 +2,7 @@
 #include "platform/CTextSlot.h"
 #include "platform/INotifyReceiver.h"
 
+#include <atomic>
 #include <mutex>
 
 // The link between the worker and whoever watches it. Both hold it by
@@ -19,6 +20,9 @@ public:
     CTextSlot statusText;
     CTextSlot appName;
     CTextSlot updateName;
+    // Set before the final notification when the application archive was
+    // unpacked whole in that run: only then is there an installer to start.
+    std::atomic<bool> applicationComplete{false};
 
 private:
     std::mutex m_lock;

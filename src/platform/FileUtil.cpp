@@ -1,5 +1,6 @@
 #include "platform/FileUtil.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -33,17 +34,63 @@ bool CFileDescriptor::Close()
 
 bool IsPlainFileName(std::string_view name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
+CFileDescriptor OpenSubFolder(int parent, const std::string& name, bool create, unsigned mode)
+{
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    CFileDescriptor fd(openat(parent, name.c_str(), flags));
+    if (!fd.IsOpen() && errno == ENOENT && create) {
+        // EEXIST: made meanwhile by someone else, which the open below checks.
+        if (mkdirat(parent, name.c_str(), static_cast<mode_t>(mode)) == 0 || errno == EEXIST)
+            fd = CFileDescriptor(openat(parent, name.c_str(), flags));
+    }
+    return fd;
+}
+
+CFileDescriptor OpenFolderPath(const std::string& path, bool create)
+{
+    if (path.empty() || path.front() != '/')
+        return {};
+    CFileDescriptor folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::size_t from = 1;
+    while (folder.IsOpen() && from < path.size()) {
+        std::size_t slash = path.find('/', from);
+        if (slash == std::string::npos)
+            slash = path.size();
+        const std::string part = path.substr(from, slash - from);
+        from = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+        CFileDescriptor next(openat(folder.Get(), part.c_str(), flags));
+        if (!next.IsOpen() && errno == ENOENT && create &&
+            (mkdirat(folder.Get(), part.c_str(), 0777) == 0 || errno == EEXIST))
+            next = CFileDescriptor(openat(folder.Get(), part.c_str(), flags));
+        folder = std::move(next);
+    }
+    return folder;
 }
 
 void RemoveRegularFile(const std::string& path)
 {
+    RemoveRegularFileAt(AT_FDCWD, path);
+}
+
+void RemoveRegularFileAt(int folder, const std::string& name)
+{
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
         return;
-    chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-    unlink(path.c_str());
+    // Failures are passed over: the caller has nothing better to do.
+    fchmodat(folder, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+    unlinkat(folder, name.c_str(), 0);
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size)
@@ -64,10 +111,15 @@ bool WriteAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
-std::uint64_t FreeSpace(const std::string& path)
+FreeRoom FreeSpace(int folder)
 {
+    FreeRoom room;
     struct statvfs fs {};
-    if (statvfs(path.c_str(), &fs) != 0)
-        return UINT64_MAX;
-    return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    if (fstatvfs(folder, &fs) != 0)
+        return room;
+    room.bytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    // A file system that keeps no inode count reports none at all (f_files 0).
+    if (fs.f_files != 0)
+        room.inodes = fs.f_favail;
+    return room;
 }

@@ -25,17 +25,36 @@ private:
 };
 
 // A single file name that stays inside its folder: not empty, not "." or "..",
-// no "/" and no NUL.
+// no "/" and no control character (0x00-0x1F, 0x7F), which no terminal or
+// file manager shows as it is.
 bool IsPlainFileName(std::string_view name);
+
+// The folder `name` right below the open folder `parent`, made with `mode`
+// (less umask) when `create` is set and it is missing. A link is never
+// followed, so nothing on disk can lead a write out of `parent`.
+CFileDescriptor OpenSubFolder(int parent, const std::string& name, bool create, unsigned mode = 0755);
+
+// An absolute folder path, each missing folder along it made when `create`
+// is set. Links along the path are followed: it is for the Download folder
+// itself and for folders a user names; everything below goes through
+// OpenSubFolder.
+CFileDescriptor OpenFolderPath(const std::string& path, bool create);
 
 // Deletes a regular file even when it is read-only (makes it writable for its
 // owner first). Anything else at the path, a link or a folder, is left alone.
 // Results are ignored: the caller has nothing better to do on failure.
 void RemoveRegularFile(const std::string& path);
+// The same for `name` in the open folder `folder`.
+void RemoveRegularFileAt(int folder, const std::string& name);
 
-// Bytes an unprivileged user may still write on the file system holding
-// `path`; the largest value when it cannot be told.
-std::uint64_t FreeSpace(const std::string& path);
+// What an unprivileged user may still write on a file system.
+struct FreeRoom {
+    std::uint64_t bytes = UINT64_MAX;
+    std::uint64_t inodes = UINT64_MAX;   // files and folders that can still be made
+};
+// Room on the file system of the open folder `folder`; a figure that cannot
+// be told (or a file system without an inode limit, such as btrfs) is the largest value.
+FreeRoom FreeSpace(int folder);
 
 // Writes all of `size` bytes, retrying short writes; false on error.
 bool WriteAll(int fd, const void* data, std::size_t size);

@@ -136,8 +136,13 @@ bool CUnzipper::OpenArchive(const char* zipPath)
     const std::filesystem::path full = std::filesystem::absolute(zipPath, ec);
     if (ec)
         return false;
+    return OpenArchive(CFileDescriptor(open(full.c_str(), O_RDONLY | O_CLOEXEC)), full.string());
+}
+
+bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
+{
+    CloseArchive();
     // One descriptor serves both readers, so both see the same file.
-    CFileDescriptor fd(open(full.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.IsOpen() || !m_directory.Read(fd.Get()))
         return false;
     FILE* file = fdopen(fd.Get(), "rb");
@@ -177,13 +182,14 @@ bool CUnzipper::OpenArchive(const char* zipPath)
     }
     m_current = 0;
     // The default target is the archive's own path less its extension.
-    m_targetFolder = std::filesystem::path(full).replace_extension().string();
+    m_targetFolder = std::filesystem::path(path).replace_extension().string();
     return true;
 }
 
 bool CUnzipper::CloseArchive()
 {
     m_targetFolder.clear();
+    m_targetFd.Close();
     ForgetFolderChain();
     if (!m_archive)
         return false;
@@ -264,7 +270,9 @@ int CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::s
 {
     if (root != m_chainRoot || !m_rootFd.IsOpen()) {
         ForgetFolderChain();
-        m_rootFd = CFileDescriptor(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        m_rootFd = root == m_targetFolder && m_targetFd.IsOpen()
+                       ? CFileDescriptor(fcntl(m_targetFd.Get(), F_DUPFD_CLOEXEC, 0))
+                       : CFileDescriptor(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!m_rootFd.IsOpen())
             return -1;
         m_chainRoot = root;
@@ -277,17 +285,11 @@ int CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::s
     m_chainFds.resize(keep);
     for (std::size_t i = keep; i < count; ++i) {
         const int parent = i ? m_chainFds[i - 1].Get() : m_rootFd.Get();
-        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-        int fd = openat(parent, parts[i].c_str(), flags);
-        if (fd < 0 && errno == ENOENT) {
-            if (mkdirat(parent, parts[i].c_str(), 0755) != 0 && errno != EEXIST)
-                return -1;
-            fd = openat(parent, parts[i].c_str(), flags);
-        }
-        if (fd < 0)
+        CFileDescriptor fd = OpenSubFolder(parent, parts[i], /*create=*/true);
+        if (!fd.IsOpen())
             return -1;
         m_chainParts.push_back(parts[i]);
-        m_chainFds.emplace_back(fd);
+        m_chainFds.push_back(std::move(fd));
     }
     return count ? m_chainFds[count - 1].Get() : m_rootFd.Get();
 }
@@ -327,28 +329,27 @@ bool CUnzipper::SetTargetFolder(const char* folder)
     if (!IsFolderPath(folder, exists) && exists)
         return false;
     m_targetFolder = folder;
+    m_targetFd.Close();
+    ForgetFolderChain();
     return EnsureFolder(folder);
+}
+
+bool CUnzipper::SetTargetFolder(CFileDescriptor folder, const std::string& path)
+{
+    ForgetFolderChain();
+    // Without the folder there is no target: its name is not tried instead.
+    m_targetFd = std::move(folder);
+    m_targetFolder = m_targetFd.IsOpen() ? path : std::string();
+    return m_targetFd.IsOpen();
 }
 
 bool CUnzipper::EnsureFolder(const char* folder)
 {
     if (!folder || !*folder)
         return false;
-    bool exists = false;
-    if (IsFolderPath(folder, exists))
-        return true;
-    if (exists)
-        return false;
-    const std::string path(folder);
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return mkdir(folder, 0755) == 0 || IsFolderPath(folder, exists);
-    // The parent first; "" is the root, which always exists.
-    if (slash > 0 && !EnsureFolder(path.substr(0, slash).c_str()))
-        return false;
-    // A path ending in "/" names the folder its parent step just made:
-    // what counts is that the folder is there now.
-    return mkdir(folder, 0755) == 0 || IsFolderPath(folder, exists);
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(folder, ec);
+    return !ec && OpenFolderPath(full.string(), /*create=*/true).IsOpen();
 }
 
 bool CUnzipper::EnsureParentFolder(const char* filePath)
@@ -413,7 +414,8 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     if (!m_archive)
         return false;
     const std::string effective = folder ? folder : m_targetFolder;
-    if (!EnsureFolder(effective.c_str()))
+    const bool handedIn = effective == m_targetFolder && m_targetFd.IsOpen();
+    if (!handedIn && !EnsureFolder(effective.c_str()))
         return false;
 
     // The record, and a name that stays inside the effective folder. A name

@@ -25,11 +25,18 @@ public:
     CUnzipper& operator=(const CUnzipper&) = delete;
 
     bool OpenArchive(const char* zipPath);
+    // Reads the archive open as `archive` (`path` names it, for the default
+    // target), so the caller decides how the file is reached.
+    bool OpenArchive(CFileDescriptor archive, const std::string& path);
     bool CloseArchive();
     int GetEntryCount();
     bool GetEntryInfo(ZipEntryInfo& info);
     bool GoToNextEntry(const char* extension = nullptr);
     bool SetTargetFolder(const char* folder);
+    // The target as an open folder, which the caller reached as it sees fit;
+    // `path` is its name. Entries go below that very folder, whatever the
+    // name comes to point at meanwhile.
+    bool SetTargetFolder(CFileDescriptor folder, const std::string& path);
     bool ExtractEntry(const char* folder = nullptr, bool flatten = false);
     bool ExtractEntry(const char* folder, bool flatten, const char* password);
     const std::string& GetTargetFolder() const { return m_targetFolder; }
@@ -63,6 +70,7 @@ private:
     CCentralDirectory m_directory;
     std::uint64_t m_current = 0;
     std::string m_targetFolder;
+    CFileDescriptor m_targetFd;   // open only when the target was handed in open
     std::function<bool()> m_stop;
     std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
     std::string m_tempPrefix;   // names of entries being written, beside their targets

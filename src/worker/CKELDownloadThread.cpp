@@ -1,6 +1,8 @@
 #include "worker/CKELDownloadThread.h"
 
 #include "platform/CFtpFileFind.h"
+#include "platform/CInternetException.h"
+#include "platform/PrintableText.h"
 #include "worker/BaseName.h"
 #include "worker/Messages.h"
 
@@ -40,23 +42,45 @@ struct Choice {
     std::int16_t number = 0;
 };
 
-// Lists the current folder and keeps the entry with the greatest number;
-// ties keep the earlier entry. The listing is closed before returning.
+// Lists the current folder and keeps the file with the greatest number;
+// ties keep the earlier entry. Folders and links are no archives, and a name
+// that cannot be a local file name is passed over. The listing is closed
+// before returning.
 Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_t(const std::string&)>& numberOf)
 {
     Choice best;
     CFtpFileFind finder(connection);
-    bool more = finder.FindFile();
+    bool more = false;
+    try {
+        more = finder.FindFile();
+    } catch (const CInternetException& e) {
+        // A listing that arrived but makes no sense holds no archive; a
+        // broken connection still ends the run as an internet failure.
+        if (e.Code() != CURLE_FTP_BAD_FILE_LIST)
+            throw;
+    }
     while (more) {
         more = finder.FindNextFile();
         if (!more)
             break;
         const std::string& name = finder.GetFileName();
+        if (finder.IsDirectory() || finder.IsLink() || !IsPlainFileName(name))
+            continue;
         if (const std::int16_t number = numberOf(name); number > best.number)
             best = {name, finder.GetLength(), number};
     }
     finder.Close();
     return best;
+}
+
+// Walks down the given folders; false at the first that is not there.
+template <std::size_t N>
+bool EnterFolders(CFtpConnection& connection, const char* const (&folders)[N])
+{
+    for (const char* folder : folders)
+        if (!connection.SetCurrentDirectory(folder))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -86,8 +110,9 @@ void CKELDownloadThread::PostNotify(unsigned message, std::uint32_t wParam, std:
 
 void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
 {
+    // Names in these texts come from the server or an archive.
     if (slot)
-        slot->Set(std::move(text));
+        slot->Set(PrintableText(text));
 }
 
 std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host)
@@ -115,6 +140,7 @@ int CKELDownloadThread::Run()
         server = text;
 
     std::string verdict;
+    m_applicationComplete = false;
     try {
         // An unresolved host gives 255.255.255.255, and the login to it fails.
         CFtpConnection connection(server, m_settings.port, m_settings.user, m_settings.password,
@@ -125,6 +151,8 @@ int CKELDownloadThread::Run()
         verdict = "Internet Failed";
     }
     SetText(m_pStatusText, verdict);
+    if (m_pDialog)
+        m_pDialog->applicationComplete = m_applicationComplete;
     PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
     return 0;
 }
@@ -141,39 +169,41 @@ void CKELDownloadThread::OnUncaughtException() noexcept
 
 bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
-    for (const char* folder : kApplicationFolders)
-        if (!connection.SetCurrentDirectory(folder))
-            return true;   // a missing folder is not a failure of the run
-
-    const Choice application = ChooseArchive(connection, ApplicationNumber);
-    if (application.number <= 0)
-        return true;       // nothing qualifies; the update folders are not visited
-    bool ok = true;
+    // Without an application there is no release: a missing publisher folder
+    // or no qualifying name fails the run.
+    const Choice application = EnterFolders(connection, kApplicationFolders)
+                                   ? ChooseArchive(connection, ApplicationNumber) : Choice{};
+    if (application.number <= 0) {
+        SetText(m_pStatusText, "No Application File Found");
+        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+        return false;
+    }
     int failedEntries = 0;
     SetText(m_pStatusText, "Found Application File");
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
     SetText(m_pAppName, BaseName(application.name));
     PostNotify(UM_FILENAME_UPDATE, kApplicationChosen, 0);
-    ok &= DownloadFile(connection, application.name, application.size);
-    if (m_archiveInUse)
-        return false;   // another running copy has it: left alone
-    ok &= UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
+    bool ok = DownloadFile(connection, application.name, application.size);
+    if (m_archiveInUse || m_writeFailed)
+        return false;   // another running copy has it, or the disk took no more
+    // An archive that did not arrive whole is not unpacked.
+    ok = ok && UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
+    m_applicationComplete = ok;
 
-    for (const char* folder : kUpdateFolders)
-        if (!connection.SetCurrentDirectory(folder))
-            return ok;
-
+    // A missing update folder or no qualifying update: the application alone is the release.
+    if (!EnterFolders(connection, kUpdateFolders))
+        return ok;
     const Choice update = ChooseArchive(connection, UpdateNumber);
     if (update.number > 0) {
         SetText(m_pStatusText, "Found Update File");
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         SetText(m_pUpdateName, BaseName(update.name));
         PostNotify(UM_FILENAME_UPDATE, kUpdateChosen, 0);
-        ok &= DownloadFile(connection, update.name, update.size);
-        if (m_archiveInUse)
+        const bool fetched = DownloadFile(connection, update.name, update.size);
+        if (m_archiveInUse || m_writeFailed)
             return false;
         const std::string subFolder = BaseName(application.name) + "_UPDATE";
-        ok &= UnpackArchive(update.name, subFolder.c_str(), &failedEntries) && failedEntries == 0;
+        ok &= fetched && UnpackArchive(update.name, subFolder.c_str(), &failedEntries) && failedEntries == 0;
     }
     return ok;
 }

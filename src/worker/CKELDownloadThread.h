@@ -29,6 +29,10 @@ public:
     void PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam);
 
     bool DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize);
+    // Takes the regular file `name` of the Download folder (never a link) as
+    // the archive to unpack, and locks it. False when it is not there, not a
+    // regular file, or another running copy holds it (m_archiveInUse).
+    bool TakeArchive(const std::string& name);
     // `failedEntries`, when given, receives the number of entries that could not be written.
     bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
 
@@ -40,14 +44,18 @@ public:
     CTextSlot* m_pAppName = nullptr;
     CTextSlot* m_pUpdateName = nullptr;
 
-    // Where and how to connect; set before the thread is resumed.
+    // Where and how to connect, and the Download folder ("/.../VORN Download/",
+    // found by the front end); set before the thread is resumed.
     FtpSettings m_settings;
     FtpTimeouts m_timeouts;
-    // Free bytes on the file system of a folder; replaceable for tests.
-    std::function<std::uint64_t(const std::string&)> m_freeSpace = FreeSpace;
+    std::string m_downloadFolder;
+    // Free room on the file system of an open folder; replaceable for tests.
+    std::function<FreeRoom(int)> m_freeSpace = FreeSpace;
 
     // Set by DownloadFile when another running copy holds the archive.
     bool m_archiveInUse = false;
+    // Set by DownloadFile when the local file could not be written: the run ends.
+    bool m_writeFailed = false;
 
 private:
     // Walks the folders, chooses, downloads and unpacks. False when a chosen
@@ -55,9 +63,10 @@ private:
     bool FetchRelease(CFtpConnection& connection);
     void SetText(CTextSlot* slot, std::string text);
 
-    // Holds the lock on the archive between its download and its deletion.
+    // Holds the lock on the archive between its download and its deletion;
+    // it is also what tells the file to unpack from any other at its name.
     CFileDescriptor m_archiveLock;
+    std::string m_archiveName;
+    // The application archive was unpacked whole in this run.
+    bool m_applicationComplete = false;
 };
-
-// Makes every folder along an absolute path, ignoring failures.
-void CreateFolderChain(std::string path);

@@ -1,5 +1,4 @@
 #include "platform/CFtpFile.h"
-#include "platform/DownloadFolder.h"
 #include "platform/FileUtil.h"
 #include "worker/BaseName.h"
 #include "worker/CKELDownloadThread.h"
@@ -13,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <system_error>
 
 namespace {
 
@@ -28,61 +26,95 @@ std::int32_t Low32Signed(std::uint64_t v) { return static_cast<std::int32_t>(sta
 struct RemoveIfStopped {
     const CKELDownloadThread& thread;
     CFileDescriptor& file;
-    const std::string& path;
+    int folder;
+    const std::string& name;
     ~RemoveIfStopped()
     {
         if (!thread.StopRequested())
             return;
         file.Close();
-        RemoveRegularFile(path);
+        RemoveRegularFileAt(folder, name);
     }
 };
 
 } // namespace
 
-bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize)
+bool CKELDownloadThread::TakeArchive(const std::string& name)
 {
-    // A name from the listing that is empty or would leave the Download
-    // folder ("..", "a/b") is refused before anything is touched.
     m_archiveInUse = false;
     m_archiveLock.Close();
+    m_archiveName.clear();
+    if (!IsPlainFileName(name))
+        return false;
+    const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false);
+    if (!folder.IsOpen())
+        return false;
+    CFileDescriptor file(openat(folder.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!file.IsOpen() || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // Held from here until the archive is unpacked and deleted, so a second
+    // running copy neither writes into it nor unpacks or deletes it meanwhile.
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
+        m_archiveInUse = true;
+        return false;
+    }
+    m_archiveLock = std::move(file);
+    m_archiveName = name;
+    return true;
+}
+
+bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize)
+{
+    // A name from the listing that is empty, would leave the Download folder
+    // ("..", "a/b") or holds control characters is refused before anything is touched.
+    m_archiveInUse = false;
+    m_writeFailed = false;
+    m_archiveLock.Close();
+    m_archiveName.clear();
     if (!IsPlainFileName(remoteName))
         return false;
 
-    const std::string folder = GetDownloadFolder();
-    const std::string localPath = folder + remoteName;
-
-    // The archive stays locked from here until it has been unpacked and
-    // deleted, so a second running copy of the program neither writes into it
-    // nor unpacks or deletes it meanwhile. A copy that finds it locked leaves it alone.
-    auto lockedByOther = [&](int fd) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return false;
-        m_archiveInUse = true;
-        return true;
-    };
+    // The Download folder is made on a fresh machine; below it nothing is
+    // reached through a link.
+    const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/true);
+    if (!folder.IsOpen())
+        return false;
 
     // A complete local copy is taken as it is.
     struct stat st {};
-    if (lstat(localPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<std::uint64_t>(st.st_size) == expectedSize) {
-        CFileDescriptor existing(open(localPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-        if (existing.IsOpen() && lockedByOther(existing.Get()))
-            return false;
-        m_archiveLock = std::move(existing);
-        return true;
-    }
+    if (fstatat(folder.Get(), remoteName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_size) == expectedSize)
+        return TakeArchive(remoteName);
 
-    // Create the local file, making the Download folder first on a fresh
-    // machine. It is emptied only once the lock is held, and only when it is
-    // not empty already: truncating a file makes some file systems (ext4)
-    // flush all it is given later when it is closed.
-    CreateFolderChain(folder);
-    CFileDescriptor local(open(localPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
-    if (!local.IsOpen() || fstat(local.Get(), &st) != 0 || !S_ISREG(st.st_mode) || lockedByOther(local.Get()) ||
-        (st.st_size != 0 && ftruncate(local.Get(), 0) != 0))
+    // The local file is locked like a complete one (see TakeArchive), and
+    // emptied only once the lock is held, and only when it is not empty
+    // already: truncating a file makes some file systems (ext4) flush all it
+    // is given later when it is closed.
+    CFileDescriptor local(
+        openat(folder.Get(), remoteName.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (!local.IsOpen() || fstat(local.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    RemoveIfStopped cleanup{*this, local, localPath};
+    if (flock(local.Get(), LOCK_EX | LOCK_NB) != 0) {
+        m_archiveInUse = true;
+        return false;
+    }
+    if (st.st_size != 0 && ftruncate(local.Get(), 0) != 0)
+        return false;
+    RemoveIfStopped cleanup{*this, local, folder.Get(), remoteName};
+
+    // A local write that fails is no internet failure: the partial file goes,
+    // so a full disk is not left full, and the run ends saying why.
+    auto writeFailed = [&](int error) {
+        local.Close();
+        RemoveRegularFileAt(folder.Get(), remoteName);
+        if (error == ENOSPC || error == EDQUOT) {
+            SetText(m_pStatusText, remoteName + " - Not Enough Disk Space");
+            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+        }
+        m_writeFailed = true;
+        return false;
+    };
 
     PostNotify(UM_PROGRESS_BAR, 0, Low32Signed(expectedSize));
 
@@ -109,7 +141,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
             SetText(m_pStatusText, text);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             if (!WriteAll(local.Get(), buffer.get(), n))
-                throw std::system_error(errno, std::generic_category(), "cannot write " + localPath);
+                return writeFailed(errno);
             const std::uint64_t remaining = expectedSize > total ? expectedSize - total : 0;
             if (remaining < kChunk)
                 request = static_cast<std::uint32_t>(remaining);
@@ -125,9 +157,14 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
 
     // The lock outlives the descriptor that wrote. A failed close may mean
     // lost data, like a failed write.
-    if (!StopRequested())
-        m_archiveLock = CFileDescriptor(dup(local.Get()));
-    if (!local.Close())
-        throw std::system_error(errno, std::generic_category(), "cannot write " + localPath);
+    if (result && !StopRequested()) {
+        m_archiveLock = CFileDescriptor(fcntl(local.Get(), F_DUPFD_CLOEXEC, 0));
+        m_archiveName = remoteName;
+    }
+    if (!local.Close()) {
+        m_archiveLock.Close();
+        m_archiveName.clear();
+        return writeFailed(errno);
+    }
     return result;
 }

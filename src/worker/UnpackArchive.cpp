@@ -1,24 +1,13 @@
-#include "platform/DownloadFolder.h"
 #include "platform/FileUtil.h"
 #include "unzip/CUnzipper.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-
-void CreateFolderChain(std::string path)
-{
-    if (path.size() < 4 || path.front() != '/')
-        return;
-    if (path.back() != '/')
-        path += '/';
-    // Every folder along the way; one that exists, or cannot be made, is passed over.
-    for (auto slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash + 1).c_str(), 0777);
-}
 
 bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries)
 {
@@ -27,12 +16,36 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
     // Names that would leave the Download folder are refused like an empty one.
     if (!IsPlainFileName(archiveName) || (subFolder && *subFolder && !IsPlainFileName(subFolder)))
         return false;
-    const std::string folder = GetDownloadFolder();
-    const std::string archivePath = folder + archiveName;
+    const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false);
+    if (!folder.IsOpen())
+        return false;
     if (StopRequested()) {
-        RemoveRegularFile(archivePath);
+        RemoveRegularFileAt(folder.Get(), archiveName);
         return false;
     }
+
+    // Only the file this run downloaded or took as complete is unpacked: the
+    // same file (device and inode) as the one locked, reached without a link.
+    CFileDescriptor archive(openat(folder.Get(), archiveName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat opened {}, locked {};
+    if (archiveName != m_archiveName || !archive.IsOpen() || fstat(archive.Get(), &opened) != 0 ||
+        fstat(m_archiveLock.Get(), &locked) != 0 || opened.st_dev != locked.st_dev || opened.st_ino != locked.st_ino)
+        return false;
+
+    // The target: the Download folder itself, or a folder right below it.
+    // Only an empty folder left from an earlier run is taken away and made
+    // anew; a link there is neither followed nor removed, and the Download
+    // folder itself is never removed.
+    CFileDescriptor target;
+    std::string targetPath = m_downloadFolder;
+    if (subFolder && *subFolder) {
+        unlinkat(folder.Get(), subFolder, AT_REMOVEDIR);   // fails unless it is an empty folder
+        target = OpenSubFolder(folder.Get(), subFolder, /*create=*/true, 0777);
+        targetPath += std::string(subFolder) + "/";
+    } else {
+        target = CFileDescriptor(fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
+    }
+    const FreeRoom room = target.IsOpen() ? m_freeSpace(target.Get()) : FreeRoom{};
 
     int count = 0;
     bool abandoned = false;   // stopped, or no room for it
@@ -40,18 +53,16 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
     {
         CUnzipper unzipper;
         unzipper.SetStopCheck([this] { return StopRequested(); });
-        const std::string target = (subFolder && *subFolder) ? folder + subFolder + "/" : folder;
-        // Takes away only an empty folder left from an earlier run.
-        rmdir(target.c_str());
-        CreateFolderChain(target);
-        // Open and target results are ignored: an unreadable archive counts 0.
-        unzipper.OpenArchive(archivePath.c_str());
-        unzipper.SetTargetFolder(target.c_str());
+        // Open and target results are ignored: an unreadable archive counts 0,
+        // and a target that cannot be made fails every entry.
+        unzipper.OpenArchive(std::move(archive), m_downloadFolder + archiveName);
+        unzipper.SetTargetFolder(std::move(target), targetPath);
         count = unzipper.GetEntryCount();
         PostNotify(UM_PROGRESS_BAR, 0, count);
         // An archive that cannot fit is not begun: a disk filled to the last
-        // byte would fail entries at random and leave a broken installation.
-        if (count > 0 && unzipper.GetTotalUncompressedSize() > m_freeSpace(target)) {
+        // byte or inode would fail entries at random and leave a broken installation.
+        if (count > 0 && (unzipper.GetTotalUncompressedSize() > room.bytes ||
+                          static_cast<std::uint64_t>(count) > room.inodes)) {
             SetText(m_pStatusText, archiveName + " - Not Enough Disk Space");
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             failures = count;
@@ -72,8 +83,9 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(count), count);
     }
     // Deleted even when read-only; never what a link points at.
-    RemoveRegularFile(archivePath);
+    RemoveRegularFileAt(folder.Get(), archiveName);
     m_archiveLock.Close();
+    m_archiveName.clear();
     if (failedEntries)
         *failedEntries = failures;
     return count > 0 && !abandoned;

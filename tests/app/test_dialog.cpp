@@ -2,7 +2,6 @@
 #include "app/CVORNdownloadDlg.h"
 #include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
-#include "platform/DownloadFolder.h"
 #include "platform/ProcessLauncher.h"
 #include "support/TestSupport.h"
 #include "worker/Messages.h"
@@ -36,6 +35,7 @@ struct Dialog {
     std::vector<std::string> launched;
     Dialog()
     {
+        dlg.m_downloadFolder = home.Folder();
         dlg.m_launcher = [this](const std::string& p) {
             launched.push_back(p);
             return true;
@@ -85,7 +85,7 @@ TEST(MainDialog, StartsWithEmptyNamesHiddenBarsAndTheRealFolder)
     EXPECT_FALSE(d.dlg.m_AppProgress->isVisibleTo(&d.dlg));
     EXPECT_FALSE(d.dlg.m_UpdateProgress->isVisibleTo(&d.dlg));
     // The whole folder in the tooltip; on the line, shortened in the middle to fit.
-    const QString folder = QString::fromStdString(GetDownloadFolder());
+    const QString folder = QString::fromStdString(d.home.Folder());
     EXPECT_EQ(d.dlg.m_Folder->toolTip(), folder);
     const QString shown = d.dlg.m_Folder->text();
     EXPECT_TRUE(shown == folder || (shown.contains(QChar(0x2026)) && shown.endsWith("Download/"))) << shown.toStdString();
@@ -208,10 +208,21 @@ TEST(MainDialog, KindsEndMessagesAndTheInstallerPath)
 
     dlg.m_channel->appName.Set("KEL_V12 Full");
     dlg.OnFilenameUpdate(kApplicationChosen, 0);
-    d.Status("Internet Failed", kJobOver);   // started on every kind 3, whatever the status
-    EXPECT_EQ(dlg.m_Message->text(), "Internet Failed");
+    // An application that did not arrive whole has no installer to start.
+    d.Status("Download Failed - Try Again", kJobOver);
+    EXPECT_EQ(dlg.m_Message->text(), "Download Failed - Try Again");
+    EXPECT_TRUE(d.launched.empty());
+    auto* failedBox = dlg.findChild<QMessageBox*>();
+    ASSERT_NE(failedBox, nullptr);
+    EXPECT_TRUE(failedBox->text().contains("not downloaded and unpacked completely"));
+    delete failedBox;
+
+    const std::string setup = d.home.Folder() + "KEL_V12 Full/KEL_V12 Full/Setup.exe";
+    WriteFile(setup, "s");
+    dlg.m_channel->applicationComplete = true;
+    d.Status("Download Complete", kJobOver);
     ASSERT_EQ(d.launched.size(), 1u);
-    EXPECT_EQ(d.launched[0], GetDownloadFolder() + "KEL_V12 Full/KEL_V12 Full/Setup.exe");
+    EXPECT_EQ(d.launched[0], setup);
 
     dlg.OnEndThread(0, 0);   // one name only
     EXPECT_EQ(dlg.m_Message->text(), "Download Failed - Try Again");
@@ -237,7 +248,7 @@ TEST(MainDialog, KindsEndMessagesAndTheInstallerPath)
     d.Status("Download Complete", kJobOver);
     auto* box = dlg.findChild<QMessageBox*>();
     ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(box->text().contains(QString::fromStdString(GetDownloadFolder() + "KEL_V12 Full/KEL_V12 Full/Setup.exe")));
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(setup)));
     box->close();
 }
 
@@ -279,6 +290,7 @@ TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
     setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
 
     CVORNdownloadDlg dlg;
+    dlg.m_downloadFolder = home.Folder();
     // The message line may show the final text early (a late status notice reads
     // the newest text); the end of the job is the installer's start on kind 3.
     bool installerStarted = false;
@@ -315,6 +327,7 @@ TEST(MainDialog, ClosingDuringADownloadStopsTheWorkerWithinASecond)
     setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
     {
         CVORNdownloadDlg dlg;
+        dlg.m_downloadFolder = home.Folder();
         dlg.OnInitDialog();
         dlg.show();
         ASSERT_TRUE(WaitFor([&] { return dlg.m_Message->text().contains("% Complete"); }, 30s));

@@ -32,23 +32,6 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ec);
 }
 
-TempHome::TempHome()
-{
-    if (const char* old = std::getenv("HOME")) {
-        m_old = old;
-        m_hadOld = true;
-    }
-    setenv("HOME", m_dir.path().c_str(), 1);
-}
-
-TempHome::~TempHome()
-{
-    if (m_hadOld)
-        setenv("HOME", m_old.c_str(), 1);
-    else
-        unsetenv("HOME");
-}
-
 FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> options)
     : TestServer("ftpserver.py", [&] {
           options.insert(options.begin(), {"--root", root.string()});

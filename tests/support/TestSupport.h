@@ -19,18 +19,17 @@ private:
     fs::path m_path;
 };
 
-// Points HOME at a temporary folder for the length of a test.
+// A temporary home folder. Its Download folder is handed to the worker or
+// the window under test, or HOME is set to it for a program started.
 class TempHome {
 public:
-    TempHome();
-    ~TempHome();
     const fs::path& path() const { return m_dir.path(); }
     fs::path DownloadFolder() const { return m_dir.path() / "VORN Download"; }
+    // As the front ends hand it on: ending in "/".
+    std::string Folder() const { return DownloadFolder().string() + "/"; }
 
 private:
     TempDir m_dir;
-    std::string m_old;
-    bool m_hadOld = false;
 };
 
 // One of the project's Python test servers on 127.0.0.1 with an ephemeral

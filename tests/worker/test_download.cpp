@@ -29,6 +29,7 @@ struct Fixture {
     {
         channel->Attach(&receiver);
         worker->Wire(channel);
+        worker->m_downloadFolder = home.Folder();
     }
     std::unique_ptr<CFtpConnection> Connect(const FtpTestServer& server, FtpTimeouts t = {},
                                             std::function<bool()> cancel = {})
@@ -235,6 +236,7 @@ TEST(DownloadFile, StopFlagEndsTheLoopAndDeletesTheLocalFile)
     // the server throws, and the partial file is deleted all the same.
     auto worker = std::make_unique<CKELDownloadThread>();
     worker->Wire(f.channel);
+    worker->m_downloadFolder = f.home.Folder();
     StoppingReceiver stopper2(*worker, 3);
     f.channel->Attach(&stopper2);
     FtpTestServer slow(f.root.path(), {"--chunk", "4096", "--pause", "0.002"});

@@ -53,6 +53,7 @@ struct RunTest : ::testing::Test {
         worker->m_settings.host = host;
         worker->m_settings.port = port;
         worker->m_timeouts = t;
+        worker->m_downloadFolder = home.Folder();
         CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
         worker->Wire(channel);
         handle.Resume();
@@ -96,7 +97,7 @@ TEST_F(RunTest, FullRunChoosesTheNewestArchivesAndPostsTheWholeSequence)
     EXPECT_FALSE(fs::exists(Folder() / "later.txt"));
 }
 
-TEST_F(RunTest, NoQualifyingApplicationNeverVisitsTheUpdateFolders)
+TEST_F(RunTest, NoQualifyingApplicationFailsTheRunAndNeverVisitsTheUpdateFolders)
 {
     WriteFile(root.path() / kApp / "KEL_V0.zip", "zero");
     WriteFile(root.path() / kApp / "KEL_V-3.zip", "negative");
@@ -105,7 +106,9 @@ TEST_F(RunTest, NoQualifyingApplicationNeverVisitsTheUpdateFolders)
     Zip(root.path() / kUpd / "KELUPD01_01.zip", "    z.writestr('x', 'x')\n");
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
-    EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Download Complete")}));
+    EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"),
+                                            K(kStatusChanged, "No Application File Found"),
+                                            K(kJobOver, "Download Failed - Try Again")}));
     const auto commands = server.Commands();
     EXPECT_TRUE(std::find(commands.begin(), commands.end(), "CWD ZIP") != commands.end());
     for (const auto& c : commands)
@@ -113,12 +116,17 @@ TEST_F(RunTest, NoQualifyingApplicationNeverVisitsTheUpdateFolders)
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
 }
 
-TEST_F(RunTest, MissingFoldersEndWithDownloadComplete)
+TEST_F(RunTest, AMissingApplicationFolderFailsTheRunAMissingUpdateFolderDoesNot)
 {
-    fs::create_directories(root.path() / "Digital Product Updates/KEL");
+    // Missing, or named in another case ("KEL SOFTWARE DVD") on a server that tells cases apart.
+    fs::create_directories(root.path() / "Digital Product Updates/KEL/KEL SOFTWARE DVD/ZIP");
+    Zip(root.path() / "Digital Product Updates/KEL/KEL SOFTWARE DVD/ZIP/KEL_V3.zip", "    z.writestr('a', 'a')\n");
     {
         FtpTestServer server(root.path());
-        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+        const auto notices = RunWorker("127.0.0.1", server.port());
+        ASSERT_GE(notices.size(), 2u);
+        EXPECT_EQ(notices[notices.size() - 2], K(kStatusChanged, "No Application File Found"));
+        EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
     }
     // Application present, update folder missing: the application is still delivered.
     Zip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
@@ -195,6 +203,7 @@ TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
     auto* worker = new CKELDownloadThread;
     worker->m_settings.host = "127.0.0.1";
     worker->m_settings.port = server.port();
+    worker->m_downloadFolder = home.Folder();
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
     worker->Wire(firstChannel);
     handle.Resume();
@@ -240,4 +249,36 @@ TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
     const auto tunnels = proxy.Commands();
     ASSERT_GE(tunnels.size(), 2u);   // the control connection and the data connections
     EXPECT_EQ(tunnels.front(), "CONNECT 127.0.0.1:" + std::to_string(server.port()));
+}
+
+TEST_F(RunTest, FoldersLinksAndControlCharactersInListedNames)
+{
+    fs::create_directories(root.path() / kApp / "KEL_V99");   // a folder is no archive
+    Zip(root.path() / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n");
+    fs::create_symlink("KEL_V12.zip", root.path() / kApp / "KEL_V98.zip");   // nor is a link
+    WriteFile(root.path() / kApp / "KEL_V97\x1b]0;owned\x07\x1b[2J.zip", "no local name");
+    // A C1 control (CSI) in UTF-8 is a legal name, shown with "?".
+    Zip(root.path() / kApp / "KEL_V50\xc2\x9b" "2J.zip", "    z.writestr('KEL_V50/b.txt', 'b')\n");
+    FtpTestServer server(root.path());
+    const auto notices = RunWorker("127.0.0.1", server.port());
+    EXPECT_EQ(notices.back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(channel->appName.Get(), "KEL_V50?2J");
+    for (const auto& n : notices)
+        for (const char c : n.status)
+            EXPECT_GE(static_cast<unsigned char>(c), 0x20u) << n.status;
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V50/b.txt"), "b");
+    for (const auto& e : fs::directory_iterator(Folder()))
+        EXPECT_EQ(e.path().filename().string().find('\x1b'), std::string::npos);
+}
+
+TEST_F(RunTest, AListingThatCannotBeReadIsNoApplication)
+{
+    fs::create_directories(root.path() / kApp);
+    TempDir state;
+    WriteFile(state.path() / "line", std::string(10 << 20, 'x'));   // 10 MB, no newline
+    FtpTestServer server(root.path(), {"--raw-listing", (state.path() / "line").string()});
+    const auto notices = RunWorker("127.0.0.1", server.port());
+    ASSERT_GE(notices.size(), 2u);
+    EXPECT_EQ(notices[notices.size() - 2], K(kStatusChanged, "No Application File Found"));
+    EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
 }

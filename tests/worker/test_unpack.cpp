@@ -19,7 +19,14 @@ struct Unpack : ::testing::Test {
     {
         channel->Attach(&receiver);
         worker->Wire(channel);
+        worker->m_downloadFolder = home.Folder();
         fs::create_directories(Folder());
+    }
+    // As after a download: the archive is taken, then unpacked.
+    bool TakeAndUnpack(const std::string& name, const char* subFolder, int* failed = nullptr)
+    {
+        worker->TakeArchive(name);
+        return worker->UnpackArchive(name, subFolder, failed);
     }
     fs::path Folder() const { return home.DownloadFolder(); }
     // Archive in the Download folder from "name=data" pairs.
@@ -37,7 +44,7 @@ TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
     Archive("KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n"
                            "    z.writestr('KEL_V12/KEL_V12/Setup.exe', 'setup')\n");
     int failed = -1;
-    EXPECT_TRUE(worker->UnpackArchive("KEL_V12.zip", nullptr, &failed));
+    EXPECT_TRUE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 3), P(0, 3), S("KEL_V12.zip - 1 of 3"), P(1, 3),
                                               S("KEL_V12.zip - 2 of 3"), P(2, 3), S("KEL_V12.zip - 3 of 3"),
@@ -49,26 +56,26 @@ TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
 TEST_F(Unpack, EmptyMissingOrForeignArchivesCountZeroAndAreStillDeleted)
 {
     Archive("empty.zip", "    pass\n");
-    EXPECT_FALSE(worker->UnpackArchive("empty.zip", nullptr));
+    EXPECT_FALSE(TakeAndUnpack("empty.zip", nullptr));
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 0), P(0, 0)}));
     EXPECT_FALSE(fs::exists(Folder() / "empty.zip"));
 
     WriteFile(Folder() / "text.zip", "not a zip");
-    EXPECT_FALSE(worker->UnpackArchive("text.zip", "Sub_UPDATE"));
+    EXPECT_FALSE(TakeAndUnpack("text.zip", "Sub_UPDATE"));
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 0), P(0, 0)}));
     EXPECT_FALSE(fs::exists(Folder() / "text.zip"));
     EXPECT_TRUE(fs::is_directory(Folder() / "Sub_UPDATE"));   // prepared all the same
 
-    EXPECT_FALSE(worker->UnpackArchive("missing.zip", nullptr));
-    EXPECT_EQ(Notices().size(), 2u);
+    EXPECT_FALSE(TakeAndUnpack("missing.zip", nullptr));
+    EXPECT_TRUE(Notices().empty());   // nothing was taken, so nothing is unpacked
 }
 
 TEST_F(Unpack, UnsafeNamesDoNothing)
 {
     WriteFile(home.path() / "outside.zip", "keep");
     for (const char* name : {"", ".", "..", "../outside.zip", "a/b.zip"})
-        EXPECT_FALSE(worker->UnpackArchive(name, nullptr)) << name;
-    EXPECT_FALSE(worker->UnpackArchive("x.zip", "../escape"));
+        EXPECT_FALSE(TakeAndUnpack(name, nullptr)) << name;
+    EXPECT_FALSE(TakeAndUnpack("x.zip", "../escape"));
     EXPECT_TRUE(Notices().empty());
     EXPECT_EQ(ReadFile(home.path() / "outside.zip"), "keep");
     EXPECT_FALSE(fs::exists(home.path() / "escape"));
@@ -80,7 +87,7 @@ TEST_F(Unpack, UpdateFolderKeepsOldFilesReplacesSameNamesAndEmptyFolderIsRenewed
     WriteFile(update / "old.txt", "old");
     WriteFile(update / "same.txt", "before");
     Archive("KELUPD01_02.zip", "    z.writestr('same.txt', 'after')\n    z.writestr('new.txt', 'new')\n");
-    EXPECT_TRUE(worker->UnpackArchive("KELUPD01_02.zip", "KEL_V12_UPDATE"));
+    EXPECT_TRUE(TakeAndUnpack("KELUPD01_02.zip", "KEL_V12_UPDATE"));
     EXPECT_EQ(ReadFile(update / "old.txt"), "old");
     EXPECT_EQ(ReadFile(update / "same.txt"), "after");
     EXPECT_EQ(ReadFile(update / "new.txt"), "new");
@@ -90,7 +97,7 @@ TEST_F(Unpack, UpdateFolderKeepsOldFilesReplacesSameNamesAndEmptyFolderIsRenewed
     fs::create_directories(empty);
     chmod(empty.c_str(), 0500);   // were it kept, nothing could be written into it as a user
     Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
-    EXPECT_TRUE(worker->UnpackArchive("u.zip", "KEL_V13_UPDATE"));
+    EXPECT_TRUE(TakeAndUnpack("u.zip", "KEL_V13_UPDATE"));
     EXPECT_EQ(ReadFile(empty / "f.txt"), "f");
     struct stat st {};
     stat(empty.c_str(), &st);
@@ -102,7 +109,7 @@ TEST_F(Unpack, ReadOnlyArchiveIsDeletedAndAFailingEntryDoesNotStopTheLoop)
     Archive("ro.zip", "    z.writestr('one.txt', '1')\n    z.writestr('../bad.txt', 'x')\n    z.writestr('three.txt', '3')\n");
     chmod((Folder() / "ro.zip").c_str(), 0444);
     int failed = 0;
-    EXPECT_TRUE(worker->UnpackArchive("ro.zip", nullptr, &failed));
+    EXPECT_TRUE(TakeAndUnpack("ro.zip", nullptr, &failed));
     EXPECT_EQ(failed, 1);
     EXPECT_FALSE(fs::exists(Folder() / "ro.zip"));
     EXPECT_EQ(ReadFile(Folder() / "three.txt"), "3");
@@ -114,7 +121,7 @@ TEST_F(Unpack, StopFlagSkipsOrEndsTheUnpackingButStillDeletesTheArchive)
 {
     Archive("a.zip", "    z.writestr('one.txt', '1')\n    z.writestr('two.txt', '2')\n");
     worker->RequestStop();
-    EXPECT_FALSE(worker->UnpackArchive("a.zip", nullptr));
+    EXPECT_FALSE(TakeAndUnpack("a.zip", nullptr));
     EXPECT_TRUE(Notices().empty());
     EXPECT_FALSE(fs::exists(Folder() / "a.zip"));
     EXPECT_FALSE(fs::exists(Folder() / "one.txt"));
@@ -142,7 +149,7 @@ TEST_F(Unpack, StopDuringALargeEntryRemovesItAndTheArchive)
     Archive("big.zip", "    z.writestr('big.bin', b'b' * (32 << 20))\n    z.writestr('after.txt', 'a')\n");
     StopAtStatus stopper(*channel, *worker, "big.zip - 1 of 2");
     channel->Attach(&stopper);
-    EXPECT_FALSE(worker->UnpackArchive("big.zip", nullptr));
+    EXPECT_FALSE(TakeAndUnpack("big.zip", nullptr));
     EXPECT_FALSE(fs::exists(Folder() / "big.zip"));
     EXPECT_FALSE(fs::exists(Folder() / "after.txt"));
     EXPECT_TRUE(fs::is_empty(Folder()));   // no partial entry, under any name
@@ -151,33 +158,90 @@ TEST_F(Unpack, StopDuringALargeEntryRemovesItAndTheArchive)
 TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
 {
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    std::string askedFor;
-    worker->m_freeSpace = [&](const std::string& folder) {
-        askedFor = folder;
-        return std::uint64_t{10999};
+    ino_t askedFor = 0;
+    worker->m_freeSpace = [&](int folder) {
+        struct stat st {};
+        fstat(folder, &st);
+        askedFor = st.st_ino;
+        return FreeRoom{10999, 100};
     };
     int failed = 0;
-    EXPECT_FALSE(worker->UnpackArchive("KEL_V12.zip", "KEL_V12_UPDATE", &failed));
+    EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed));
     EXPECT_EQ(failed, 2);
-    EXPECT_EQ(askedFor, (Folder() / "KEL_V12_UPDATE").string() + "/");
+    struct stat update {};
+    ASSERT_EQ(stat((Folder() / "KEL_V12_UPDATE").c_str(), &update), 0);
+    EXPECT_EQ(askedFor, update.st_ino);   // the room where the entries go
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - Not Enough Disk Space"), P(2, 2)}));
     EXPECT_TRUE(fs::is_empty(Folder() / "KEL_V12_UPDATE"));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 
+    // Room for the bytes but not for two more files: the same.
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    worker->m_freeSpace = [](const std::string&) { return std::uint64_t{11000}; };   // exactly enough
-    EXPECT_TRUE(worker->UnpackArchive("KEL_V12.zip", nullptr));
+    worker->m_freeSpace = [](int) { return FreeRoom{UINT64_MAX, 1}; };
+    EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - Not Enough Disk Space"), P(2, 2)}));
+    EXPECT_FALSE(fs::exists(Folder() / "a.bin"));
+
+    Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
+    worker->m_freeSpace = [](int) { return FreeRoom{11000, 2}; };   // exactly enough
+    EXPECT_TRUE(TakeAndUnpack("KEL_V12.zip", nullptr));
 }
 
-TEST(CreateFolderChain, MakesEveryFolderAndIgnoresWhatCannotBeMade)
+TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
+{
+    // A link standing where the update folder goes is neither followed nor removed.
+    TempDir marker;
+    fs::create_directory_symlink(marker.path(), Folder() / "KEL_V5_UPDATE");
+    Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
+    int failed = 0;
+    TakeAndUnpack("u.zip", "KEL_V5_UPDATE", &failed);
+    EXPECT_EQ(failed, 1);
+    EXPECT_TRUE(fs::is_empty(marker.path()));
+    EXPECT_TRUE(fs::is_symlink(Folder() / "KEL_V5_UPDATE"));
+
+    // A link at the archive's name is not taken, so what it points at is not unpacked.
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('g.txt', 'g')\n",
+              marker.path() / "elsewhere.zip");
+    fs::create_symlink(marker.path() / "elsewhere.zip", Folder() / "KEL_V5.zip");
+    EXPECT_FALSE(TakeAndUnpack("KEL_V5.zip", nullptr));
+    EXPECT_FALSE(fs::exists(Folder() / "g.txt"));
+    EXPECT_TRUE(fs::exists(marker.path() / "elsewhere.zip"));
+
+    // Nor is a file put in place of the one that was taken.
+    Archive("a.zip", "    z.writestr('one.txt', '1')\n");
+    ASSERT_TRUE(worker->TakeArchive("a.zip"));
+    Archive("b.zip", "    z.writestr('two.txt', '2')\n");
+    fs::rename(Folder() / "b.zip", Folder() / "a.zip");
+    EXPECT_FALSE(worker->UnpackArchive("a.zip", nullptr));
+    EXPECT_FALSE(fs::exists(Folder() / "two.txt"));
+
+    // The Download folder itself is never taken away or given another mode.
+    fs::remove_all(Folder());
+    fs::create_directory(Folder());
+    chmod(Folder().c_str(), 0555);
+    EXPECT_FALSE(TakeAndUnpack("x.zip", nullptr));
+    struct stat st {};
+    ASSERT_EQ(stat(Folder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0555u);
+}
+
+TEST(FolderChain, MakesEveryFolderAndRefusesWhatCannotBeMade)
 {
     TempDir dir;
-    CreateFolderChain((dir.path() / "a" / "b" / "c").string());
+    EXPECT_TRUE(OpenFolderPath((dir.path() / "a" / "b" / "c").string(), true).IsOpen());
     EXPECT_TRUE(fs::is_directory(dir.path() / "a/b/c"));
-    CreateFolderChain((dir.path() / "a" / "b" / "c").string() + "/");   // already there: fine
+    EXPECT_TRUE(OpenFolderPath((dir.path() / "a" / "b" / "c").string() + "/", true).IsOpen());   // already there
     WriteFile(dir.path() / "file", "f");
-    CreateFolderChain((dir.path() / "file" / "x").string());            // passed over silently
+    EXPECT_FALSE(OpenFolderPath((dir.path() / "file" / "x").string(), true).IsOpen());
     EXPECT_FALSE(fs::exists(dir.path() / "file" / "x"));
-    CreateFolderChain("rel/x");   // not absolute: nothing
+    EXPECT_FALSE(OpenFolderPath("rel/x", true).IsOpen());   // not absolute: nothing
     EXPECT_FALSE(fs::exists("rel"));
+    EXPECT_FALSE(OpenFolderPath((dir.path() / "missing").string(), false).IsOpen());
+
+    // Below an open folder a link is never followed, not even to make a folder.
+    const CFileDescriptor base = OpenFolderPath(dir.path().string(), false);
+    fs::create_directory_symlink(dir.path() / "a", dir.path() / "link");
+    EXPECT_FALSE(OpenSubFolder(base.Get(), "link", true).IsOpen());
+    EXPECT_TRUE(OpenSubFolder(base.Get(), "new", true).IsOpen());
+    EXPECT_TRUE(fs::is_directory(dir.path() / "new"));
 }
