@@ -23,9 +23,11 @@ struct Result {
 
 // Runs the terminal program with its output on a pipe (not a terminal).
 // `interruptWhen`, if given, sends SIGINT once the output contains it and
-// records how long the program took to end after that.
+// records how long the program took to end after that. `shell`, if given, is
+// a sh script that starts the program itself, named as "$1".
 Result RunCli(const TempHome& home, long port, const std::vector<std::string>& args = {},
-              const std::string& interruptWhen = {}, std::chrono::milliseconds* afterInterrupt = nullptr)
+              const std::string& interruptWhen = {}, std::chrono::milliseconds* afterInterrupt = nullptr,
+              const std::string& shell = {})
 {
     int out[2];
     if (pipe(out) != 0)
@@ -42,7 +44,10 @@ Result RunCli(const TempHome& home, long port, const std::vector<std::string>& a
         for (auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(VORN_CLI, argv.data());
+        if (!shell.empty())
+            execl("/bin/sh", "sh", "-c", shell.c_str(), "sh", VORN_CLI, static_cast<char*>(nullptr));
+        else
+            execv(VORN_CLI, argv.data());
         _exit(127);
     }
     close(out[1]);
@@ -133,6 +138,34 @@ TEST(TerminalProgram, InterruptEndsWithinASecondAndLeavesNoPartialArchive)
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_LT(took, 1000ms);
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+}
+
+TEST(TerminalProgram, ALocalWriteFailureIsNoInternetFailureAndLeavesNoPartialArchive)
+{
+    TempHome home;
+    TempDir root;
+    WriteFile(root.path() / kApp / "KEL_V12.zip", PatternBytes(4 << 20));
+    FtpTestServer server(root.path());
+
+    // A file size limit: the write fails (EFBIG), the run fails, the part goes.
+    Result r = RunCli(home, server.port(), {}, {}, nullptr, "trap '' XFSZ; ulimit -f 1024; exec \"$1\"");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("Download Failed - Try Again\n"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Internet Failed"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+
+    // A full disk: a 1 MiB file system over the Download folder, in a mount
+    // namespace of the program's own; what is left there is listed after it.
+    fs::create_directories(home.DownloadFolder());
+    r = RunCli(home, server.port(), {}, {}, nullptr,
+               "exec unshare -Urm sh -c 'mount -t tmpfs -o size=1m none \"$HOME/VORN Download\" || exit 77; "
+               "\"$0\"; rc=$?; echo \"left:$(ls -A \"$HOME/VORN Download\")\"; exit $rc' \"$1\"");
+    if (r.exitCode == 77)
+        GTEST_SKIP() << "no mount namespace here: " << r.output;
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("KEL_V12.zip - Not Enough Disk Space\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Download Failed - Try Again\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("left:\n"), std::string::npos) << r.output;
 }
 
 TEST(TerminalProgram, QuietPrintsOnlyTheVerdictAndTheFolder)

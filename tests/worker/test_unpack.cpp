@@ -1,5 +1,6 @@
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/InstallerPath.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -244,4 +245,28 @@ TEST(FolderChain, MakesEveryFolderAndRefusesWhatCannotBeMade)
     EXPECT_FALSE(OpenSubFolder(base.Get(), "link", true).IsOpen());
     EXPECT_TRUE(OpenSubFolder(base.Get(), "new", true).IsOpen());
     EXPECT_TRUE(fs::is_directory(dir.path() / "new"));
+}
+
+TEST(InstallerPath, OnlyAPlainNameReachedWithoutLinks)
+{
+    TempHome home;
+    const std::string folder = home.Folder();
+    WriteFile(home.DownloadFolder() / "KEL_V12/KEL_V12/Setup.exe", "s");
+    const InstallerPath good = FindInstaller(folder, "KEL_V12");
+    EXPECT_EQ(good.path, folder + "KEL_V12/KEL_V12/Setup.exe");
+    EXPECT_EQ(good.problem, "");
+
+    // ".." would name "<home>/Setup.exe"; a control character no real name has.
+    WriteFile(home.path() / "Setup.exe", "outside");
+    EXPECT_NE(FindInstaller(folder, "..").problem, "");
+    EXPECT_NE(FindInstaller(folder, "KEL\x1b").problem, "");
+
+    // A link at "<app>" leads out of the Download folder.
+    TempDir outside;
+    WriteFile(outside.path() / "KEL_V13/Setup.exe", "outside");
+    fs::create_directory_symlink(outside.path(), home.DownloadFolder() / "KEL_V13");
+    EXPECT_NE(FindInstaller(folder, "KEL_V13").problem, "");
+    fs::create_directories(home.DownloadFolder() / "KEL_V14/KEL_V14");
+    fs::create_symlink(home.path() / "Setup.exe", home.DownloadFolder() / "KEL_V14/KEL_V14/Setup.exe");
+    EXPECT_NE(FindInstaller(folder, "KEL_V14").problem, "");
 }
