@@ -37,6 +37,7 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
     int count = 0;
     bool abandoned = false;   // stopped, or no room for it
     int failures = 0;
+    bool keepArchive = false;   // a newer build may unpack it without a new download
     {
         CUnzipper unzipper;
         unzipper.SetStopCheck([this] { return StopRequested(); });
@@ -49,9 +50,18 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         unzipper.SetTargetFolder(target.c_str());
         count = unzipper.GetEntryCount();
         PostNotify(UM_PROGRESS_BAR, 0, count);
+        // An entry that nothing here can decode fails the archive before
+        // anything is written, and says which entry and why.
+        std::string entryName, methodName;
+        if (count > 0 && unzipper.FindUndecodableEntry(entryName, methodName)) {
+            SetText(m_pStatusText, archiveName + " - " + entryName + ": Unsupported Compression (" + methodName + ")");
+            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+            failures = count;
+            abandoned = keepArchive = true;
+        }
         // An archive that cannot fit is not begun: a disk filled to the last
         // byte would fail entries at random and leave a broken installation.
-        if (count > 0 && unzipper.GetTotalUncompressedSize() > m_freeSpace(target)) {
+        if (count > 0 && !abandoned && unzipper.GetTotalUncompressedSize() > m_freeSpace(target)) {
             SetText(m_pStatusText, archiveName + " - Not Enough Disk Space");
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             failures = count;
@@ -72,7 +82,8 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(count), count);
     }
     // Deleted even when read-only; never what a link points at.
-    RemoveRegularFile(archivePath);
+    if (!keepArchive)
+        RemoveRegularFile(archivePath);
     m_archiveLock.Close();
     if (failedEntries)
         *failedEntries = failures;
