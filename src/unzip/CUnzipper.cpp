@@ -3,6 +3,7 @@
 #include "platform/FileUtil.h"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -26,6 +27,9 @@ constexpr std::size_t kReadSize = 2048;
 constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kMaxName = 260;
 constexpr std::size_t kArchiveBuffer = 256 * 1024;
+constexpr std::uint16_t kMethodDeflate64 = 9;
+constexpr zip_uint16_t kFieldNtfs = 0x000a;
+constexpr zip_uint16_t kFieldUnixTime = 0x5455;
 
 // Read once while the program is still single-threaded: umask cannot be
 // queried without setting it.
@@ -107,6 +111,28 @@ mode_t ModeFor(const ZipEntryInfo& info)
     if (madeOnUnix && (unixMode & 0777) && !S_ISLNK(unixMode))
         return ((unixMode & 0777) | S_IRUSR | S_IWUSR) & ~kUmask;
     return 0644 & ~kUmask;
+}
+
+// Whether the entry's data can be read: by libzip, or raw through libzip and
+// decoded here (Deflate64, which libzip cannot undo).
+bool Decodable(const zip_stat_t& st)
+{
+    if (st.encryption_method != ZIP_EM_NONE && !zip_encryption_method_supported(st.encryption_method, 0))
+        return false;
+    return st.comp_method == kMethodDeflate64 || zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
+}
+
+// Seconds and nanoseconds since 1970 from Windows' 100 ns steps since 1601.
+bool FileTimeToTimespec(std::uint64_t fileTime, timespec& out)
+{
+    constexpr std::uint64_t kStepsPerSecond = 10000000;
+    constexpr std::uint64_t kSeconds1601To1970 = 11644473600;
+    const std::uint64_t seconds = fileTime / kStepsPerSecond;
+    if (fileTime == 0 || seconds < kSeconds1601To1970)
+        return false;
+    out.tv_sec = static_cast<time_t>(seconds - kSeconds1601To1970);
+    out.tv_nsec = static_cast<long>(fileTime % kStepsPerSecond * 100);
+    return true;
 }
 
 } // namespace
@@ -378,34 +404,149 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten)
     return ExtractEntry(folder, flatten, nullptr);
 }
 
-bool CUnzipper::CopyEntry(void* entry, int fd, std::uint64_t& total)
+bool CUnzipper::CopyEntry(void* entry, bool deflate64, bool checkCrc, int fd, const ZipEntryInfo& info)
 {
     if (!m_writeBuffer)
         m_writeBuffer = std::make_unique<char[]>(kWriteSize);
-    char buffer[kReadSize];
+    auto* file = static_cast<zip_file_t*>(entry);
     std::size_t pending = 0;
-    total = 0;
-    for (;;) {
-        if (m_stop && m_stop())
+    std::uint64_t total = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    // Nothing past the recorded size is ever written: the free-space check,
+    // made from recorded sizes, holds against an archive that lies.
+    const auto put = [&](const unsigned char* data, std::size_t n) {
+        if (n > info.uncompressedSize - total)
             return false;
+        total += n;
+        if (checkCrc)
+            crc = crc32_z(crc, data, n);
+        while (n > 0) {
+            const std::size_t part = std::min(n, kWriteSize - pending);
+            std::memcpy(m_writeBuffer.get() + pending, data, part);
+            pending += part;
+            data += part;
+            n -= part;
+            if (pending == kWriteSize) {
+                if (!WriteAll(fd, m_writeBuffer.get(), pending))
+                    return false;
+                pending = 0;
+            }
+        }
+        return true;
+    };
+    const auto stopped = [this] { return m_stop && m_stop(); };
+
+    bool ok = true;
+    if (deflate64) {
+        // libzip hands out the raw data (decrypted where a password was
+        // given); the decoder never makes more than the recorded size.
+        if (!m_deflate64)
+            m_deflate64 = std::make_unique<CDeflate64Decoder>();
+        const auto source = [&](unsigned char* data, std::size_t size) -> long long {
+            return stopped() ? -1 : zip_fread(file, data, size);
+        };
+        const auto sink = [&](const unsigned char* data, std::size_t size) { return !stopped() && put(data, size); };
+        ok = m_deflate64->Decode(source, sink, info.uncompressedSize);
+    } else {
         // The library checks the CRC (and an AES entry's authentication code)
         // as the data ends, and reports a mismatch as a read error.
-        const zip_int64_t count = zip_fread(static_cast<zip_file_t*>(entry), buffer, kReadSize);
-        if (count < 0)
-            return false;
-        if (count == 0)
-            break;
-        const auto n = static_cast<std::size_t>(count);
-        if (pending + n > kWriteSize) {
-            if (!WriteAll(fd, m_writeBuffer.get(), pending))
-                return false;
-            pending = 0;
+        unsigned char buffer[kReadSize];
+        for (;;) {
+            if (stopped()) {
+                ok = false;
+                break;
+            }
+            const zip_int64_t count = zip_fread(file, buffer, kReadSize);
+            if (count <= 0) {
+                ok = count == 0;
+                break;
+            }
+            if (!put(buffer, static_cast<std::size_t>(count))) {
+                ok = false;
+                break;
+            }
         }
-        std::memcpy(m_writeBuffer.get() + pending, buffer, n);
-        pending += n;
-        total += n;
     }
-    return !pending || WriteAll(fd, m_writeBuffer.get(), pending);
+    return ok && total == info.uncompressedSize && (!checkCrc || crc == info.crc) &&
+           (!pending || WriteAll(fd, m_writeBuffer.get(), pending));
+}
+
+bool CUnzipper::ExtraFieldTime(timespec& time)
+{
+    // NTFS field: 4 reserved bytes, then tagged attributes; tag 1 holds the
+    // modification, access and creation times, in 100 ns steps since 1601.
+    zip_uint16_t length = 0;
+    const zip_uint8_t* field = zip_file_extra_field_get_by_id(m_archive.get(), m_current, kFieldNtfs, 0, &length, ZIP_FL_CENTRAL);
+    for (std::size_t at = 4; field && at + 4 <= length;) {
+        const unsigned tag = field[at] | field[at + 1] << 8;
+        const std::size_t size = field[at + 2] | field[at + 3] << 8;
+        if (size > length - at - 4)
+            break;
+        if (tag == 1 && size >= 8) {
+            std::uint64_t value = 0;
+            for (int i = 7; i >= 0; --i)
+                value = value << 8 | field[at + 4 + i];
+            return FileTimeToTimespec(value, time);
+        }
+        at += 4 + size;
+    }
+    // Extended timestamp: a flags byte, then, when bit 0 is set, the
+    // modification time as signed seconds since 1970.
+    field = zip_file_extra_field_get_by_id(m_archive.get(), m_current, kFieldUnixTime, 0, &length, ZIP_FL_CENTRAL);
+    if (!field || length < 5 || !(field[0] & 1))
+        return false;
+    const auto seconds = static_cast<std::int32_t>(field[1] | field[2] << 8 | field[3] << 16 |
+                                                   static_cast<std::uint32_t>(field[4]) << 24);
+    time.tv_sec = seconds;
+    time.tv_nsec = 0;
+    return true;
+}
+
+std::string CUnzipper::CompressionMethodName(std::uint32_t method)
+{
+    switch (method) {
+    case 0: return "Store";
+    case 1: return "Shrink";
+    case 2: case 3: case 4: case 5: return "Reduce";
+    case 6: return "Implode";
+    case 8: return "Deflate";
+    case 9: return "Deflate64";
+    case 10: case 18: return "TERSE";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 16: return "CMPSC";
+    case 19: return "LZ77";
+    case 20: case 93: return "Zstandard";
+    case 94: return "MP3";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
+    default: return std::to_string(method);
+    }
+}
+
+bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& methodName)
+{
+    if (!m_archive)
+        return false;
+    const std::uint64_t current = m_current;
+    bool found = false;
+    for (std::uint64_t i = 0; i < m_directory.Records().size() && !found; ++i) {
+        m_current = i;
+        ZipEntryInfo info;
+        std::size_t storedNameLength = 0;
+        zip_stat_t st;
+        // libzip gives an AES entry's real method; folders are never decoded.
+        found = ReadEntryInfo(info, storedNameLength) && !info.isFolder && zip_stat_index(m_archive.get(), i, 0, &st) == 0 &&
+                (st.valid & ZIP_STAT_COMP_METHOD) && !Decodable(st);
+        if (found) {
+            entryName = info.name;
+            methodName = CompressionMethodName(st.comp_method);
+        }
+    }
+    m_current = current;
+    return found;
 }
 
 bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* password)
@@ -440,13 +581,14 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     // (wrong or missing password, unknown method) leaves the disk as it was.
     // Methods the library cannot undo are refused here: opening such an entry
     // leaks its read chain in libzip 1.7.3.
+    // Deflate64 is read raw and decoded here.
     zip_stat_t st;
-    if (zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 ||
-        !zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0) ||
-        (st.encryption_method != ZIP_EM_NONE && !zip_encryption_method_supported(st.encryption_method, 0)))
+    if (zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 || !Decodable(st))
         return false;
-    EntryHandle entry(password ? zip_fopen_index_encrypted(m_archive.get(), m_current, 0, password)
-                               : zip_fopen_index(m_archive.get(), m_current, 0));
+    const bool deflate64 = st.comp_method == kMethodDeflate64;
+    const zip_flags_t flags = deflate64 ? ZIP_FL_COMPRESSED : 0;
+    EntryHandle entry(password ? zip_fopen_index_encrypted(m_archive.get(), m_current, flags, password)
+                               : zip_fopen_index(m_archive.get(), m_current, flags));
     if (!entry)
         return false;
 
@@ -482,15 +624,20 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     }
 
     // Complete and unchanged: every byte of the recorded size, checksum good.
-    std::uint64_t total = 0;
-    bool ok = CopyEntry(entry.get(), target.Get(), total) && total == info.uncompressedSize;
+    // (An AES entry's authentication code stands for its checksum, which
+    // such entries may leave out.)
+    const bool checkCrc = deflate64 && st.encryption_method != ZIP_EM_AES_128 &&
+                          st.encryption_method != ZIP_EM_AES_192 && st.encryption_method != ZIP_EM_AES_256;
+    bool ok = CopyEntry(entry.get(), deflate64, checkCrc, target.Get(), info);
     entry.reset();
     if (ok) {
-        // The entry's time; a failure to set it is ignored like the original's.
+        // The entry's time: UTC from an NTFS or Unix extra field, else the
+        // MS-DOS time read as local time. A failure to set it is ignored like
+        // the original's.
         timespec times[2];
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_OMIT;
-        if (DosToTimespec(info.dosDateTime, times[1]))
+        if (ExtraFieldTime(times[1]) || DosToTimespec(info.dosDateTime, times[1]))
             futimens(target.Get(), times);
     }
     ok = target.Close() && ok && (written == fileName || renameat(parent, written.c_str(), parent, fileName.c_str()) == 0);

@@ -1,10 +1,12 @@
 #pragma once
 #include "platform/FileUtil.h"
 #include "unzip/CCentralDirectory.h"
+#include "unzip/CDeflate64Decoder.h"
 #include "unzip/ZipEntryInfo.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +48,11 @@ public:
     void SetStopCheck(std::function<bool()> stop) { m_stop = std::move(stop); }
     // The recorded sizes of all entries added up; 0 when closed.
     std::uint64_t GetTotalUncompressedSize() const;
+    // The first entry whose compression no decoder here undoes: its name and
+    // the method's name ("LZMA", or the number of one without a name). False
+    // when every entry can be decoded, or when no archive is open.
+    bool FindUndecodableEntry(std::string& entryName, std::string& methodName);
+    static std::string CompressionMethodName(std::uint32_t method);
 
     static bool EnsureFolder(const char* folder);
     static bool EnsureParentFolder(const char* filePath);
@@ -62,8 +69,13 @@ private:
     // folder. Owned by the instance; valid until the next call.
     int OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count);
     void ForgetFolderChain();
-    // Copies the open entry into `fd`; false on a read or write error or a stop.
-    bool CopyEntry(void* entry, int fd, std::uint64_t& total);
+    // Copies the open entry into `fd`, decoding Deflate64 here when asked.
+    // False on a read or write error, a stop, a checksum that does not match,
+    // and at the first byte past the recorded size, which is never written.
+    bool CopyEntry(void* entry, bool deflate64, bool checkCrc, int fd, const ZipEntryInfo& info);
+    // The modification time from the entry's NTFS or Unix extra field (UTC);
+    // false when it has neither.
+    bool ExtraFieldTime(timespec& time);
 
     std::unique_ptr<char[]> m_archiveBuffer;   // stdio buffer of the archive; outlives it
     std::unique_ptr<zip, ArchiveCloser> m_archive;
@@ -73,6 +85,7 @@ private:
     CFileDescriptor m_targetFd;   // open only when the target was handed in open
     std::function<bool()> m_stop;
     std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
+    std::unique_ptr<CDeflate64Decoder> m_deflate64;   // likewise, when first needed
     std::string m_tempPrefix;   // names of entries being written, beside their targets
     unsigned m_tempCounter = 0;
     std::string m_chainRoot;

@@ -50,6 +50,7 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
     int count = 0;
     bool abandoned = false;   // stopped, or no room for it
     int failures = 0;
+    bool keepArchive = false;   // a newer build may unpack it without a new download
     {
         CUnzipper unzipper;
         unzipper.SetStopCheck([this] { return StopRequested(); });
@@ -59,10 +60,19 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         unzipper.SetTargetFolder(std::move(target), targetPath);
         count = unzipper.GetEntryCount();
         PostNotify(UM_PROGRESS_BAR, 0, count);
+        // An entry that nothing here can decode fails the archive before
+        // anything is written, and says which entry and why.
+        std::string entryName, methodName;
+        if (count > 0 && unzipper.FindUndecodableEntry(entryName, methodName)) {
+            SetText(m_pStatusText, archiveName + " - " + entryName + ": Unsupported Compression (" + methodName + ")");
+            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+            failures = count;
+            abandoned = keepArchive = true;
+        }
         // An archive that cannot fit is not begun: a disk filled to the last
         // byte or inode would fail entries at random and leave a broken installation.
-        if (count > 0 && (unzipper.GetTotalUncompressedSize() > room.bytes ||
-                          static_cast<std::uint64_t>(count) > room.inodes)) {
+        if (count > 0 && !abandoned &&
+            (unzipper.GetTotalUncompressedSize() > room.bytes || static_cast<std::uint64_t>(count) > room.inodes)) {
             SetText(m_pStatusText, archiveName + " - Not Enough Disk Space");
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             failures = count;
@@ -83,7 +93,8 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(count), count);
     }
     // Deleted even when read-only; never what a link points at.
-    RemoveRegularFileAt(folder.Get(), archiveName);
+    if (!keepArchive)
+        RemoveRegularFileAt(folder.Get(), archiveName);
     m_archiveLock.Close();
     m_archiveName.clear();
     if (failedEntries)

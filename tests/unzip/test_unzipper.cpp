@@ -3,23 +3,26 @@
 
 #include <gtest/gtest.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 
 namespace {
 
 // Builds an archive with Python's zipfile. `body` adds entries to `z`;
-// helpers: add(name, data, method=DEFLATED, date=(2020,5,17,13,45,30), mode=None, folder=False).
+// helpers: add(name, data, method=DEFLATED, date=(2020,5,17,13,45,30), mode=None, folder=False, extra=b"").
 fs::path MakeZip(const fs::path& dir, const std::string& name, const std::string& body)
 {
     const fs::path out = dir / name;
     RunPython(R"(import sys, zipfile
-def add(name, data=b"", method=zipfile.ZIP_DEFLATED, date=(2020,5,17,13,45,30), mode=None, folder=False):
+def add(name, data=b"", method=zipfile.ZIP_DEFLATED, date=(2020,5,17,13,45,30), mode=None, folder=False, extra=b""):
     info = zipfile.ZipInfo(name, date_time=date)
     info.compress_type = method
+    info.extra = extra
     info.create_system = 0
     if mode is not None:
         info.create_system = 3
@@ -31,6 +34,36 @@ with zipfile.ZipFile(sys.argv[1], "w") as z:
 )" + body,
               out);
     return out;
+}
+
+// Rewrites an entry's method, recorded size and CRC (None keeps it) in its
+// local header and central record alike: data written stored can so pass for
+// any method, and sizes can lie.
+void PatchEntry(const fs::path& zip, const std::string& name, const std::string& method, const std::string& size,
+                const std::string& crc = "None")
+{
+    RunPython("import struct, sys, zipfile\n"
+              "path, name, method, size, crc = sys.argv[1], '" + name + "', " + method + ", " + size + ", " + crc + "\n" +
+              R"(info = zipfile.ZipFile(path).getinfo(name)
+b = bytearray(open(path, 'rb').read())
+def patch(at, m, c, s):
+    if method is not None: b[at + m:at + m + 2] = struct.pack('<H', method)
+    if crc is not None: b[at + c:at + c + 4] = struct.pack('<I', crc)
+    if size is not None: b[at + s:at + s + 4] = struct.pack('<I', size)
+patch(info.header_offset, 8, 14, 22)
+at = b.find(b'PK\x01\x02')
+while at >= 0:
+    n = struct.unpack('<H', b[at + 28:at + 30])[0]
+    if b[at + 46:at + 46 + n] == name.encode(): patch(at, 10, 16, 24)
+    at = b.find(b'PK\x01\x02', at + 4)
+open(path, 'wb').write(b)
+)", zip);
+}
+
+// Runs 7-Zip's command line in `dir`; true when it succeeded.
+bool SevenZip(const fs::path& dir, const std::string& arguments)
+{
+    return std::system(("cd '" + dir.string() + "' && 7zz " + arguments + " >/dev/null").c_str()) == 0;
 }
 
 std::string Mode(const fs::path& p)
@@ -551,4 +584,196 @@ TEST_F(UnzipTest, StopDuringAnEntryRemovesWhatWasWritten)
     EXPECT_GT(reads, 1000);
     EXPECT_EQ(ReadFile(out() / "big.bin"), "older copy");
     EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
+}
+
+// Deflate64 as 7-Zip writes it: text with repeats further back than 32 KiB
+// and runs longer than 258 bytes, random bytes repeated 40 KB apart; and
+// streams of our own: an empty entry and one byte (7-Zip stores these), and
+// length code 285 with its 16 extra bits (7-Zip's matches stop at 257).
+TEST_F(UnzipTest, Deflate64EntriesMatch7ZipAndDamageWritesNothing)
+{
+    const fs::path src = dir.path() / "src";
+    RunPython(R"(import os, random, sys
+rnd = random.Random(3)
+words = [bytes(rnd.choice(b"abcdefghij") for _ in range(rnd.randint(2, 9))) for _ in range(2000)]
+block = b" ".join(rnd.choice(words) for _ in range(9000))[:45000]
+text = bytearray()
+while len(text) < 1500000:
+    text += block[:rnd.randint(1000, 45000)] + bytes([rnd.randint(97, 122)]) * rnd.randint(259, 70000)
+os.makedirs(sys.argv[1])
+open(sys.argv[1] + "/text.txt", "wb").write(text)
+r = os.urandom(40000)
+open(sys.argv[1] + "/random.bin", "wb").write(r + r + os.urandom(5000) + r)
+)", src);
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=Deflate64 ../d64.zip text.txt random.bin"));
+    const fs::path zip = dir.path() / "d64.zip";
+    ASSERT_TRUE(SevenZip(dir.path(), "x -oref d64.zip"));
+    const auto tiny = MakeZip(dir.path(), "tiny.zip", R"(
+    add("empty.txt", b"\x03\x00", method=zipfile.ZIP_STORED)
+    add("one.txt", b"\xab\x00\x00", method=zipfile.ZIP_STORED)
+    add("long.txt", b"\x4b\x4c\x4a\x1e\x2d\x1f\x40\x00", method=zipfile.ZIP_STORED)
+)");
+    // "abc", then a copy of length 3 + 997 from 3 bytes back.
+    std::string abc;
+    while (abc.size() < 1003)
+        abc += "abc";
+    abc.resize(1003);
+    PatchEntry(tiny, "empty.txt", "9", "0", "0");
+    PatchEntry(tiny, "one.txt", "9", "1", "0x8CDC1683");   // "x"
+    PatchEntry(tiny, "long.txt", "9", "1003", std::to_string(crc32(0, reinterpret_cast<const Bytef*>(abc.data()), 1003)));
+    CUnzipper u(zip.c_str());
+    ZipEntryInfo info;
+    ASSERT_TRUE(u.GetEntryInfo(info));
+    EXPECT_EQ(info.compressionMethod, 9u);
+    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true}));
+    EXPECT_EQ(ReadFile(out() / "text.txt"), ReadFile(dir.path() / "ref/text.txt"));
+    EXPECT_EQ(ReadFile(out() / "random.bin"), ReadFile(dir.path() / "ref/random.bin"));
+    CUnzipper t(tiny.c_str());
+    EXPECT_EQ(ExtractAll(t, out().c_str()), (std::vector<bool>{true, true, true}));
+    EXPECT_EQ(ReadFile(out() / "empty.txt"), "");
+    EXPECT_EQ(ReadFile(out() / "one.txt"), "x");
+    EXPECT_EQ(ReadFile(out() / "long.txt"), abc);
+
+    // Damaged in the middle of the stream (random.bin comes first), or a
+    // checksum that does not match: the entry fails and nothing of it stays.
+    std::string bytes = ReadFile(zip);
+    for (std::size_t i = 20000; i < 20100; ++i)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+    WriteFile(dir.path() / "damaged.zip", bytes);
+    CUnzipper d((dir.path() / "damaged.zip").c_str());
+    EXPECT_EQ(ExtractAll(d, (dir.path() / "d").c_str()), (std::vector<bool>{false, true}));
+    EXPECT_FALSE(fs::exists(dir.path() / "d/random.bin"));
+    PatchEntry(tiny, "one.txt", "None", "None", "0x8CDC1684");
+    CUnzipper c(tiny.c_str());
+    EXPECT_EQ(ExtractAll(c, (dir.path() / "c").c_str()), (std::vector<bool>{true, false, true}));
+    EXPECT_FALSE(fs::exists(dir.path() / "c/one.txt"));
+}
+
+// An entry whose local header lies past 4 GiB: a stored entry of zeros that
+// is only a hole in a sparse file comes first.
+TEST_F(UnzipTest, Deflate64EntryPastFourGiB)
+{
+    const fs::path src = dir.path() / "src";
+    RunPython("import os, sys\nos.makedirs(sys.argv[1])\n"
+              "open(sys.argv[1] + '/a.txt', 'wb').write(b'0123456789abcdef' * 40000 + b'q' * 1000)\n", src);
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=Deflate64 ../d64.zip a.txt"));
+    const fs::path far = dir.path() / "far.zip";
+    RunPython(R"(import struct, sys, zipfile
+src = sys.argv[1].replace("far.zip", "d64.zip")
+i = zipfile.ZipFile(src).getinfo("a.txt")
+raw = open(src, "rb").read()
+n, x = struct.unpack("<HH", raw[i.header_offset + 26:i.header_offset + 30])
+data = raw[i.header_offset + 30 + n + x:][:i.compress_size]
+gap = (1 << 32) + 4096
+f = open(sys.argv[1], "wb")
+f.write(struct.pack("<IHHHHHIIIHH", 0x04034b50, 45, 0, 0, 0, 0x5021, 0, 0xFFFFFFFF, 0xFFFFFFFF, 7, 20) + b"gap.bin" +
+        struct.pack("<HHQQ", 1, 16, gap, gap))
+f.seek(gap, 1)
+at = f.tell()
+f.write(struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0, 9, 0, 0x5021, i.CRC, len(data), i.file_size, 5, 0) + b"a.txt" + data)
+cd = f.tell()
+f.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 45, 45, 0, 0, 0, 0x5021, 0, 0xFFFFFFFF, 0xFFFFFFFF, 7, 20, 0, 0, 0, 0, 0)
+        + b"gap.bin" + struct.pack("<HHQQ", 1, 16, gap, gap))
+f.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 45, 20, 0, 9, 0, 0x5021, i.CRC, len(data), i.file_size, 5, 12, 0, 0, 0, 0,
+        0xFFFFFFFF) + b"a.txt" + struct.pack("<HHQ", 1, 8, at))
+end = f.tell()
+f.write(struct.pack("<IQHHIIQQQQ", 0x06064b50, 44, 45, 45, 0, 0, 2, 2, end - cd, cd))
+f.write(struct.pack("<IIQI", 0x07064b50, 0, end, 1))
+f.write(struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+)", far);
+    struct stat st {};
+    ASSERT_EQ(stat(far.c_str(), &st), 0);
+    if (static_cast<std::uint64_t>(st.st_blocks) * 512 > (1u << 30))
+        GTEST_SKIP() << "the temporary file system has no sparse files";
+    CUnzipper u(far.c_str());
+    ASSERT_EQ(u.GetEntryCount(), 2);
+    ASSERT_TRUE(u.GoToNextEntry());
+    EXPECT_TRUE(u.ExtractEntry(out().c_str()));
+    EXPECT_EQ(ReadFile(out() / "a.txt"), ReadFile(src / "a.txt"));
+}
+
+// What nothing here decodes is named before anything is written, and its
+// entries fail without writing; AES-encrypted entries name their real method.
+TEST_F(UnzipTest, UndecodableMethodsAreNamedAndWriteNothing)
+{
+    const fs::path src = dir.path() / "src";
+    RunPython("import os, sys\nos.makedirs(sys.argv[1])\nopen(sys.argv[1] + '/x.txt', 'wb').write(b'xz' * 5000)\n", src);
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=XZ ../xz.zip x.txt"));
+    const auto zip = MakeZip(dir.path(), "m.zip", R"(
+    add("dir/", folder=True)
+    add("ok.txt", b"fine")
+    add("odd.bin", b"data", method=zipfile.ZIP_STORED)
+)");
+    PatchEntry(zip, "dir/", "14", "None");   // a folder is never decoded
+    PatchEntry(zip, "odd.bin", "77", "None");
+    std::string entry, method;
+    CUnzipper u(zip.c_str());
+    ASSERT_TRUE(u.FindUndecodableEntry(entry, method));
+    EXPECT_EQ(entry + " " + method, "odd.bin 77");
+    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true, false}));
+    EXPECT_FALSE(fs::exists(out() / "odd.bin"));
+    CUnzipper x((dir.path() / "xz.zip").c_str());
+    ASSERT_TRUE(x.FindUndecodableEntry(entry, method));
+    EXPECT_EQ(entry + " " + method, "x.txt XZ");
+
+    const auto fine = MakeZip(dir.path(), "fine.zip", "    add('a.txt', b'a')\n    add('b.txt', b'b', method=zipfile.ZIP_BZIP2)\n");
+    CUnzipper f(fine.c_str());
+    EXPECT_FALSE(f.FindUndecodableEntry(entry, method));
+    EXPECT_FALSE(CUnzipper().FindUndecodableEntry(entry, method));
+}
+
+// UTC times from the Unix extra field (whole seconds, odd ones included) and
+// the NTFS one (100 ns steps) win over the MS-DOS time in any time zone; the
+// MS-DOS time alone is still read as local time.
+TEST_F(UnzipTest, ExtraFieldTimesAreExactInEveryTimeZone)
+{
+    const auto zip = MakeZip(dir.path(), "t.zip", R"(
+    import struct
+    ut = struct.pack("<HHBi", 0x5455, 5, 1, 1609556645)   # 2021-01-02 03:04:05 UTC
+    ntfs = struct.pack("<HHIHHQQQ", 0x000a, 32, 0, 1, 24, 132514428451234567, 0, 0)   # 2020-12-03 04:20:45.1234567 UTC
+    add("ut.txt", b"u", extra=ut)
+    add("ntfs.txt", b"n", extra=ntfs)
+    add("dos.txt", b"d")
+)");
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    for (const char* zone : {"UTC", "America/New_York"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        CUnzipper u(zip.c_str());
+        const fs::path into = out() / zone;
+        EXPECT_EQ(ExtractAll(u, into.c_str()), (std::vector<bool>{true, true, true}));
+        EXPECT_EQ(ModifiedAt(into / "ut.txt"), 1609556645) << zone;
+        struct stat st {};
+        stat((into / "ntfs.txt").c_str(), &st);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1606969245) << zone;
+        EXPECT_EQ(st.st_mtim.tv_nsec, 123456700) << zone;
+        EXPECT_EQ(ModifiedAt(into / "dos.txt"), LocalTime(2020, 5, 17, 13, 45, 30)) << zone;
+    }
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+// An entry that holds far more than it declares fails at the first byte past
+// its recorded size: nothing of it stays, and no more than that size was ever
+// on disk (so the free-space check, made from recorded sizes, holds).
+TEST_F(UnzipTest, DataBeyondTheRecordedSizeIsNeverWritten)
+{
+    const auto zip = MakeZip(dir.path(), "lie.zip", "    add('zeros.bin', bytes(4 << 20))\n");
+    PatchEntry(zip, "zeros.bin", "None", "1000");
+    CUnzipper u(zip.c_str());
+    ASSERT_TRUE(u.SetTargetFolder(out().c_str()));
+    std::uintmax_t largest = 0;
+    u.SetStopCheck([&] {
+        std::error_code ec;
+        const auto size = fs::file_size(out() / "zeros.bin", ec);
+        largest = ec ? largest : std::max(largest, size);
+        return false;
+    });
+    EXPECT_FALSE(u.ExtractEntry());
+    EXPECT_LE(largest, 1000u);
+    EXPECT_TRUE(fs::is_empty(out()));
 }
