@@ -403,6 +403,8 @@ bool CUnzipper::CopyEntry(void* entry, int fd, std::uint64_t& total)
         std::memcpy(m_writeBuffer.get() + pending, buffer, n);
         pending += n;
         total += n;
+        if (m_progress)
+            m_progress(n);
     }
     return !pending || WriteAll(fd, m_writeBuffer.get(), pending);
 }

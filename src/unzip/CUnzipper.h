@@ -37,6 +37,8 @@ public:
     // Asked between reads of an entry: true abandons the entry, and what was
     // written of it is removed.
     void SetStopCheck(std::function<bool()> stop) { m_stop = std::move(stop); }
+    // Told how many bytes of the current entry were just copied, as they are.
+    void SetProgress(std::function<void(std::uint64_t bytes)> progress) { m_progress = std::move(progress); }
     // The recorded sizes of all entries added up; 0 when closed.
     std::uint64_t GetTotalUncompressedSize() const;
 
@@ -64,6 +66,7 @@ private:
     std::uint64_t m_current = 0;
     std::string m_targetFolder;
     std::function<bool()> m_stop;
+    std::function<void(std::uint64_t)> m_progress;
     std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
     std::string m_tempPrefix;   // names of entries being written, beside their targets
     unsigned m_tempCounter = 0;

@@ -78,7 +78,7 @@ void CKELDownloadThread::Wire(std::shared_ptr<CNotifyChannel> channel)
     m_pUpdateName = m_pDialog ? &m_pDialog->updateName : nullptr;
 }
 
-void CKELDownloadThread::PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+void CKELDownloadThread::PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     if (m_pDialog)
         m_pDialog->Post(message, wParam, lParam);
@@ -114,26 +114,26 @@ int CKELDownloadThread::Run()
     if (inet_ntop(AF_INET, &address, text, sizeof text))
         server = text;
 
-    std::string verdict;
+    RunResult result = RunResult::Failed;
     try {
         // An unresolved host gives 255.255.255.255, and the login to it fails.
         CFtpConnection connection(server, m_settings.port, m_settings.user, m_settings.password,
                                   /*passive=*/true, m_timeouts, [this] { return StopRequested(); });
-        verdict = FetchRelease(connection) ? "Download Complete" : "Download Failed - Try Again";
+        result = FetchRelease(connection) ? RunResult::Complete : RunResult::Failed;
     } catch (...) {
         // Every failure of the FTP work, and a local write that failed, ends here.
-        verdict = "Internet Failed";
+        result = RunResult::InternetFailed;
     }
-    SetText(m_pStatusText, verdict);
-    PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
+    SetText(m_pStatusText, RunResultText(result));
+    PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(result));
     return 0;
 }
 
 void CKELDownloadThread::OnUncaughtException() noexcept
 {
     try {
-        SetText(m_pStatusText, "Internet Failed");
-        PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
+        SetText(m_pStatusText, RunResultText(RunResult::InternetFailed));
+        PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(RunResult::InternetFailed));
     } catch (...) {
         // Out of memory even for that: nothing more can be said.
     }

@@ -26,7 +26,7 @@ public:
     // Wires the worker to a receiver's channel and its three text slots.
     void Wire(std::shared_ptr<CNotifyChannel> channel);
     // Posts to the receiver; dropped while no receiver is wired.
-    void PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam);
+    void PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam);
 
     bool DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize);
     // `failedEntries`, when given, receives the number of entries that could not be written.

@@ -78,13 +78,14 @@ TEST_F(RunTest, FullRunChoosesTheNewestArchivesAndPostsTheWholeSequence)
                            K(kStatusChanged, "Found Application File"),
                            K(kApplicationChosen),
                            P(0, a), P(a, a), K(kStatusChanged, "KEL_V12 - 100% Complete"), P(a, a),
-                           P(0, 2), P(0, 2), K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
-                           P(1, 2), K(kStatusChanged, "KEL_V12.zip - 2 of 2"), P(2, 2),
+                           // Unpacking counts bytes: Setup.exe (10) and readme.txt (6).
+                           P(0, 16), P(0, 16), K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
+                           P(10, 16), K(kStatusChanged, "KEL_V12.zip - 2 of 2"), P(16, 16),
                            K(kStatusChanged, "Found Update File"),
                            K(kUpdateChosen),
                            P(0, u), P(u, u), K(kStatusChanged, "KELUPD01_24 - 100% Complete"), P(u, u),
-                           P(0, 1), P(0, 1), K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"), P(1, 1),
-                           K(kJobOver, "Download Complete"),
+                           P(0, 6), P(0, 6), K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"), P(6, 6),
+                           End(RunResult::Complete),
                        }));
     EXPECT_EQ(channel->appName.Get(), "KEL_V12");
     EXPECT_EQ(channel->updateName.Get(), "KELUPD01_24");
@@ -105,7 +106,7 @@ TEST_F(RunTest, NoQualifyingApplicationNeverVisitsTheUpdateFolders)
     Zip(root.path() / kUpd / "KELUPD01_01.zip", "    z.writestr('x', 'x')\n");
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
-    EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Download Complete")}));
+    EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"), End(RunResult::Complete)}));
     const auto commands = server.Commands();
     EXPECT_TRUE(std::find(commands.begin(), commands.end(), "CWD ZIP") != commands.end());
     for (const auto& c : commands)
@@ -118,19 +119,19 @@ TEST_F(RunTest, MissingFoldersEndWithDownloadComplete)
     fs::create_directories(root.path() / "Digital Product Updates/KEL");
     {
         FtpTestServer server(root.path());
-        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
     }
     // Application present, update folder missing: the application is still delivered.
     Zip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
     FtpTestServer server(root.path());
-    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V3/a.txt"), "a");
 }
 
 TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
 {
     FtpTestServer server(root.path(), {"--refuse-login"});
-    const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Internet Failed")};
+    const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), End(RunResult::InternetFailed)};
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()), failed);
     // A reserved name that never resolves: the login to 255.255.255.255 fails.
     EXPECT_EQ(RunWorker("vorn-test.invalid", server.port(), {2s, 2s}), failed);
@@ -144,7 +145,7 @@ TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
     WriteFile(root.path() / kApp / "KEL_V13.zip", PatternBytes(400000));   // not even a zip
     {
         FtpTestServer server(root.path(), {"--drop-after", "150000"});
-        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Internet Failed"));
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::InternetFailed));
         const auto kept = fs::file_size(Folder() / "KEL_V13.zip");
         EXPECT_GT(kept, 0u);
         EXPECT_LT(kept, 400000u);
@@ -154,7 +155,7 @@ TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
     // Fetched from its first byte (progress starts at 0), but it is no archive:
     // a failure, not "Download Complete".
     EXPECT_NE(std::find(notices.begin(), notices.end(), P(0, 400000)), notices.end());
-    EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V13.zip"));
 }
 
@@ -162,7 +163,7 @@ TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
 {
     Zip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
     FtpTestServer server(root.path());
-    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Failed));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V5/ok.txt"), "ok");
     EXPECT_FALSE(fs::exists(home.path() / "escape.txt"));
 }
@@ -174,7 +175,7 @@ TEST_F(RunTest, OneLoginServesTheWholeRunWhateverTheServerStyle)
         SCOPED_TRACE(style);
         fs::remove_all(Folder());
         FtpTestServer server(root.path(), {"--style", style});
-        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
         const auto commands = server.Commands();
         EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }), 1);
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 0);
@@ -203,12 +204,12 @@ TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
 
     // ...when the second one starts: it fails and touches nothing of the first's.
     const auto second = RunWorker("127.0.0.1", server.port());
-    EXPECT_EQ(second.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(second.back(), End(RunResult::Failed));
     EXPECT_EQ(std::count(second.begin(), second.end(), P(0, 1)), 0);   // no unpacking
 
     ASSERT_TRUE(handle.WaitFinished(60s));
     firstChannel->Detach();
-    EXPECT_EQ(WithStatusWhereItMatters(first.Take()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(WithStatusWhereItMatters(first.Take()).back(), End(RunResult::Complete));
     EXPECT_EQ(fs::file_size(Folder() / "KEL_V12/data.bin"), 768000u);
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 }
@@ -223,7 +224,7 @@ TEST_F(RunTest, AnExceptionEscapingRunStillEndsTheRun)
     worker->Wire(channel);
     handle.Resume();
     ASSERT_TRUE(handle.WaitFinished(10s));
-    EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{K(kJobOver, "Internet Failed")}));
+    EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{End(RunResult::InternetFailed)}));
 }
 
 TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
@@ -235,7 +236,7 @@ TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
     setenv("ftp_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
     const auto notices = RunWorker("127.0.0.1", server.port());
     unsetenv("ftp_proxy");
-    EXPECT_EQ(notices.back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(notices.back(), End(RunResult::Complete));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
     const auto tunnels = proxy.Commands();
     ASSERT_GE(tunnels.size(), 2u);   // the control connection and the data connections

@@ -39,9 +39,10 @@ TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
     int failed = -1;
     EXPECT_TRUE(worker->UnpackArchive("KEL_V12.zip", nullptr, &failed));
     EXPECT_EQ(failed, 0);
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 3), P(0, 3), S("KEL_V12.zip - 1 of 3"), P(1, 3),
-                                              S("KEL_V12.zip - 2 of 3"), P(2, 3), S("KEL_V12.zip - 3 of 3"),
-                                              P(3, 3)}));
+    // Positions are bytes of the recorded sizes (1 + 1 + 5).
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 7), P(0, 7), S("KEL_V12.zip - 1 of 3"), P(1, 7),
+                                              S("KEL_V12.zip - 2 of 3"), P(2, 7), S("KEL_V12.zip - 3 of 3"),
+                                              P(7, 7)}));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12/KEL_V12/Setup.exe"), "setup");
 }
@@ -128,7 +129,7 @@ struct StopAtStatus : INotifyReceiver {
     CKELDownloadThread& worker;
     std::string status;
     StopAtStatus(CNotifyChannel& c, CKELDownloadThread& w, std::string s) : channel(c), worker(w), status(std::move(s)) {}
-    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t) override
+    void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t) override
     {
         if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged && channel.statusText.Get() == status)
             worker.RequestStop();
@@ -160,7 +161,7 @@ TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
     EXPECT_FALSE(worker->UnpackArchive("KEL_V12.zip", "KEL_V12_UPDATE", &failed));
     EXPECT_EQ(failed, 2);
     EXPECT_EQ(askedFor, (Folder() / "KEL_V12_UPDATE").string() + "/");
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - Not Enough Disk Space"), P(2, 2)}));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
     EXPECT_TRUE(fs::is_empty(Folder() / "KEL_V12_UPDATE"));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 
