@@ -2,6 +2,7 @@
 
 #include "platform/CFtpFileFind.h"
 #include "worker/BaseName.h"
+#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
 
 #include <arpa/inet.h>
@@ -90,17 +91,14 @@ void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
         slot->Set(std::move(text));
 }
 
-std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host)
+std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
+                                                const std::function<bool()>& stop)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
-        return 0xFFFFFFFFu;
-    const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(result);
-    return address;
+    // Both families are asked for; the first IPv4 answer is the one used.
+    for (const sockaddr_storage& a : LookUpHost(host, limit, stop))
+        if (a.ss_family == AF_INET)
+            return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr;
+    return 0xFFFFFFFFu;
 }
 
 int CKELDownloadThread::Run()
@@ -108,7 +106,7 @@ int CKELDownloadThread::Run()
     SetText(m_pStatusText, "Checking Internet");
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
 
-    const std::uint32_t address = CheckInternet(m_settings.host);
+    const std::uint32_t address = CheckInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); });
     char text[260];
     std::string server;
     if (inet_ntop(AF_INET, &address, text, sizeof text))

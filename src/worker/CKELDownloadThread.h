@@ -5,6 +5,7 @@
 #include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,8 +33,11 @@ public:
     // `failedEntries`, when given, receives the number of entries that could not be written.
     bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
 
-    // The publisher host as a network-order IPv4 address; all ones when it does not resolve.
-    static std::uint32_t CheckInternet(const std::string& host);
+    // The publisher host as a network-order IPv4 address; all ones when it
+    // does not resolve within `limit` or `stop` says to give up.
+    static std::uint32_t CheckInternet(const std::string& host,
+                                       std::chrono::milliseconds limit = std::chrono::seconds(30),
+                                       const std::function<bool()>& stop = {});
 
     std::shared_ptr<CNotifyChannel> m_pDialog;
     CTextSlot* m_pStatusText = nullptr;

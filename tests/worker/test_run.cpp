@@ -1,5 +1,6 @@
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +138,12 @@ TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
     EXPECT_EQ(RunWorker("vorn-test.invalid", server.port(), {2s, 2s}), failed);
     EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), 0xFFFFFFFFu);
     EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), 0x0100007Fu);   // network order
+    // Both families answer; a lookup told to stop gives nothing.
+    const auto v6 = LookUpHost("::1", 2s);
+    ASSERT_EQ(v6.size(), 1u);
+    EXPECT_EQ(v6[0].ss_family, AF_INET6);
+    EXPECT_TRUE(LookUpHost("127.0.0.1", 2s, [] { return true; }).empty());
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1", 2s, [] { return true; }), 0xFFFFFFFFu);
 }
 
 TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
