@@ -76,6 +76,10 @@ TEST(Templates, DialogUnitsAndTheMainTemplate)
     EXPECT_EQ(t.controls[0].id, 1);
     EXPECT_STREQ(t.controls[8].text, "Message");
     EXPECT_EQ(AboutDialogTemplate().id, 100);
+    // Pictures are drawn at the pixel ratio asked for, not stretched from 1x.
+    const QPixmap banner = RenderPicture(":/res/banner.svg", QSize(303, 68), 2.0);
+    EXPECT_EQ(banner.size(), QSize(606, 136));
+    EXPECT_EQ(banner.deviceIndependentSize(), QSizeF(303, 68));
 }
 
 TEST(MainDialog, StartsWithEmptyNamesHiddenBarsAndTheRealFolder)
