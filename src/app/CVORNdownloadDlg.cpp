@@ -228,6 +228,12 @@ long CVORNdownloadDlg::OnEndThread(std::uint64_t, std::int64_t)
 
 void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFont& font)
 {
+    // A download repeats its status text for every piece within a percent:
+    // measuring it again each time would hold up the notices behind it.
+    const QString shown = line->toolTip().isEmpty() ? line->text() : line->toolTip();
+    if (text == shown && line->property("fittedFrom").toString() == font.toString())
+        return;
+    line->setProperty("fittedFrom", font.toString());
     const QFont fitted = FittedFont(font, text, line->size(), line->wordWrap(), TemplateFont().pixelSize());
     line->setFont(fitted);
     if (TextFits(fitted, text, line->size(), line->wordWrap())) {
