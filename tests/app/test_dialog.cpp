@@ -2,6 +2,7 @@
 #include "app/CVORNdownloadDlg.h"
 #include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
+#include "app/CSmoothBarStyle.h"
 #include "platform/DownloadFolder.h"
 #include "platform/ProcessLauncher.h"
 #include "support/ProgressRuns.h"
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 #include <QKeyEvent>
 #include <QProgressBar>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -406,6 +408,41 @@ TEST(MainDialog, BarsFollowDVDSizedRunsAndReportPercentages)
         EXPECT_TRUE(ended);
     }
     EXPECT_EQ(bar->accessibleName(), "Application progress");
+}
+
+namespace {
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+// The Windows style fills in 9-pixel blocks and repaints a bar only once it
+// has moved by a block; on a 455-pixel bar 1 % (35 MiB of a DVD image) is
+// less than that, so the bar lagged up to 2 % behind.
+TEST(MainDialog, BarsRepaintForEveryPixelOfProgressInTheWindowsStyle)
+{
+    CSmoothBarStyle style(QStyleFactory::create(QStringLiteral("Windows")));
+    QProgressBar bar;
+    bar.setStyle(&style);
+    bar.setTextVisible(false);
+    bar.setRange(0, 10000);
+    bar.setGeometry(0, 0, 455, 24);
+    bar.show();
+    QApplication::processEvents();
+    PaintCounter counter;
+    bar.installEventFilter(&counter);
+    for (int value = 100; value <= 300; value += 100) {
+        bar.setValue(value);   // 1 %: 4.5 pixels
+        QApplication::processEvents();
+    }
+    EXPECT_GE(counter.paints, 3);
 }
 
 TEST(MainDialog, LongNameShrinksToTheDialogFontThenIsElidedWithTheWholeNameInTheTooltip)
