@@ -14,6 +14,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
 #include <QContextMenuEvent>
 #include <QEvent>
 #include <QFontMetrics>
@@ -302,14 +304,27 @@ void CVORNdownloadDlg::keyPressEvent(QKeyEvent* event)
 void CVORNdownloadDlg::showEvent(QShowEvent* event)
 {
     CColourDialogEx::showEvent(event);
-    // The frame is known only once the window is mapped.
-    QTimer::singleShot(0, this, [this] { KeepOnScreen(); });
+    if (!event->spontaneous() && !m_placed) {
+        m_placed = true;
+        // Before the window manager frames it, the position is the client's
+        // own: leave room above it for a title bar, centred on its screen.
+        if (const QScreen* s = screen()) {
+            const QRect room = s->availableGeometry();
+            const int title = std::max(24, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+            move(room.left() + std::max(0, (room.width() - width()) / 2),
+                 room.top() + std::max(0, (room.height() - height() - title) / 2) + title);
+        }
+    }
+    // Once the frame is known, whatever its size, the whole of it is brought
+    // onto the screen; window managers frame a window at their own pace.
+    for (int ms : {0, 250, 1000})
+        QTimer::singleShot(ms, this, [this] { KeepOnScreen(); });
 }
 
 void CVORNdownloadDlg::KeepOnScreen()
 {
     const QScreen* s = screen();
-    if (!s)
+    if (!s || !isVisible())
         return;
     const QRect room = s->availableGeometry();
     const QRect frame = frameGeometry();

@@ -82,6 +82,8 @@ private:
     void ShowBar(int stage);
     // Moves the window, frame included, fully onto the screen that holds it.
     void KeepOnScreen();
+
+    bool m_placed = false;   // placed on its screen at the first show
     void StartInstaller();
     void StopWorker();
 };

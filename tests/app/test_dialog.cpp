@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QKeyEvent>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
 
@@ -443,6 +444,18 @@ TEST(MainDialog, BarsRepaintForEveryPixelOfProgressInTheWindowsStyle)
         QApplication::processEvents();
     }
     EXPECT_GE(counter.paints, 3);
+}
+
+TEST(MainDialog, OpensFullyOnItsScreenWithRoomForATitleBar)
+{
+    Dialog d;
+    d.dlg.move(-300, 5000);
+    d.dlg.show();
+    QApplication::processEvents();
+    const QRect room = d.dlg.screen()->availableGeometry();
+    EXPECT_TRUE(room.contains(d.dlg.frameGeometry())) << d.dlg.frameGeometry().y();
+    EXPECT_GE(d.dlg.geometry().top() - room.top(), 24);
+    d.dlg.hide();
 }
 
 TEST(MainDialog, LongNameShrinksToTheDialogFontThenIsElidedWithTheWholeNameInTheTooltip)
