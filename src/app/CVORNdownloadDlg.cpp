@@ -231,7 +231,7 @@ long CVORNdownloadDlg::OnEndThread(std::uint64_t, std::int64_t)
 void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFont& font)
 {
     // A download repeats its status text for every piece within a percent:
-    // measuring it again each time would hold up the notices behind it.
+    // it is measured and laid out only when it changes.
     const QString shown = line->toolTip().isEmpty() ? line->text() : line->toolTip();
     if (text == shown && line->property("fittedFrom").toString() == font.toString())
         return;
