@@ -1,6 +1,7 @@
 #include "app/CVORNdownloadApp.h"
 
 #include "app/CVORNdownloadDlg.h"
+#include "app/CSmoothBarStyle.h"
 #include "app/DialogFonts.h"
 
 #include <QStyleFactory>
@@ -16,7 +17,7 @@ CVORNdownloadApp::CVORNdownloadApp(int& argc, char** argv) : QApplication(argc, 
 bool CVORNdownloadApp::InitInstance()
 {
     if (QStyle* windows = QStyleFactory::create(QStringLiteral("Windows")))
-        setStyle(windows);
+        setStyle(new CSmoothBarStyle(windows));   // takes the base style over
     // The main window is an ordinary application window, run by the
     // application's own event loop; closing it ends the program.
     CVORNdownloadDlg dlg;

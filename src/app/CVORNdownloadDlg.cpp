@@ -1,6 +1,7 @@
 #include "app/CVORNdownloadDlg.h"
 
 #include "app/CAboutDlg.h"
+#include "app/CPercentBarAccessible.h"
 #include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
 #include "controls/CColourButton.h"
@@ -11,7 +12,11 @@
 #include "worker/InstallerPath.h"
 #include "worker/Messages.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
 #include <QContextMenuEvent>
 #include <QEvent>
 #include <QFontMetrics>
@@ -20,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -34,10 +40,10 @@ const unsigned kEndThread = CMessageRegistry::Register(kEndThreadName);
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 struct NotifyEvent : QEvent {
-    NotifyEvent(unsigned m, std::uint32_t w, std::int32_t l) : QEvent(kNotifyEvent), message(m), wParam(w), lParam(l) {}
+    NotifyEvent(unsigned m, std::uint64_t w, std::int64_t l) : QEvent(kNotifyEvent), message(m), wParam(w), lParam(l) {}
     unsigned message;
-    std::uint32_t wParam;
-    std::int32_t lParam;
+    std::uint64_t wParam;
+    std::int64_t lParam;
 };
 
 template <class T>
@@ -80,7 +86,26 @@ CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
     m_UpdateProgress = Control<QProgressBar>(*this, IDC_UPDATE_PROGRESS);
     m_FolderCaption = Control<QLabel>(*this, IDC_FOLDER_CAPTION);
     m_Folder = Control<QLabel>(*this, IDC_FOLDER);
-    m_hIcon = QIcon(RenderPicture(":/res/vorndownload.svg", QSize(64, 64)));
+    // Every size a desktop asks for, each drawn from the SVG, never stretched.
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        m_hIcon.addPixmap(RenderPicture(":/res/vorndownload.svg", QSize(size, size), 1.0));
+    CPercentBarAccessible::Install();
+    const struct {
+        QWidget* widget;
+        const char* name;
+        const char* description;
+    } accessible[] = {
+        {m_AppName, "Application file", "Name of the application archive being fetched"},
+        {m_AppProgress, "Application progress", "Download, then unpacking, of the application archive"},
+        {m_UpdateName, "Update file", "Name of the update archive being fetched"},
+        {m_UpdateProgress, "Update progress", "Download, then unpacking, of the update archive"},
+        {m_Message, "Status", "What the download is doing now"},
+        {m_Folder, "Download folder", "Folder that receives all files"},
+    };
+    for (const auto& a : accessible) {
+        a.widget->setAccessibleName(QString::fromLatin1(a.name));
+        a.widget->setAccessibleDescription(QString::fromLatin1(a.description));
+    }
     m_nStage = 0;
     // A top-level application window (task bar, minimise), not a dialog.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -141,41 +166,46 @@ CtlColor CVORNdownloadDlg::OnCtlColor(CtlColorKind kind, int controlId)
     return c;
 }
 
-long CVORNdownloadDlg::OnProgressBar(std::uint32_t wParam, std::int32_t lParam)
+long CVORNdownloadDlg::OnProgressBar(std::uint64_t wParam, std::int64_t lParam)
 {
-    QProgressBar* bar = m_nStage == 1 ? m_AppProgress : m_nStage == 2 ? m_UpdateProgress : nullptr;
-    if (!bar)
-        return 0;
-    const auto position = static_cast<std::int32_t>(wParam);
-    if (position == 0) {
-        // An empty range is an empty, still bar (Qt would animate a busy one).
-        bar->setRange(0, std::max(lParam, 1));
-        bar->setValue(0);
-        bar->setVisible(true);
-    } else if (position == lParam) {
-        bar->setVisible(false);
-    } else if (lParam > 0) {
-        bar->setValue(position);
-    }
+    if (m_model.Take(UM_PROGRESS_BAR, wParam, lParam) != CProgressModel::Change::None)
+        ShowBar(m_model.Stage());
     return 0;
 }
 
-long CVORNdownloadDlg::OnFilenameUpdate(std::uint32_t wParam, std::int32_t)
+void CVORNdownloadDlg::ShowBar(int stage)
 {
-    switch (wParam) {
-    case kStatusChanged:
-        SetLineText(m_Message, QString::fromStdString(m_channel->statusText.Get()), m_NormalFont);
+    QProgressBar* bar = stage == 1 ? m_AppProgress : stage == 2 ? m_UpdateProgress : nullptr;
+    const CProgressModel::Bar* state = m_model.BarOf(stage);
+    if (!bar || !state)
+        return;
+    // A fixed range, never empty (Qt would animate a busy bar), and the
+    // count scaled into it; a hidden bar is not filled first.
+    const int before = CPercentBarAccessible::Percent(*bar);
+    bar->setRange(0, kBarSteps);
+    bar->setValue(state->Scaled(kBarSteps));
+    bar->setVisible(state->shown);
+    if (const int percent = CPercentBarAccessible::Percent(*bar); percent != before) {
+        QAccessibleValueChangeEvent event(bar, percent);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+long CVORNdownloadDlg::OnFilenameUpdate(std::uint64_t wParam, std::int64_t lParam)
+{
+    using Change = CProgressModel::Change;
+    switch (m_model.Take(UM_FILENAME_UPDATE, wParam, lParam)) {
+    case Change::Status:
+        SetLineText(m_Message, QString::fromStdString(m_model.Status()), m_NormalFont);
         break;
-    case kApplicationChosen:
-        SetLineText(m_AppName, QString::fromStdString(m_channel->appName.Get()), m_NormalFont);
-        m_nStage = 1;
+    case Change::AppName:
+        SetLineText(m_AppName, QString::fromStdString(m_model.AppName()), m_NormalFont);
         break;
-    case kUpdateChosen:
-        SetLineText(m_UpdateName, QString::fromStdString(m_channel->updateName.Get()), m_NormalFont);
-        m_nStage = 2;
+    case Change::UpdateName:
+        SetLineText(m_UpdateName, QString::fromStdString(m_model.UpdateName()), m_NormalFont);
         break;
-    case kJobOver:
-        SetLineText(m_Message, QString::fromStdString(m_channel->statusText.Get()), m_NormalFont);
+    case Change::End:
+        SetLineText(m_Message, QString::fromStdString(m_model.Status()), m_NormalFont);
         // The verdict is on the screen before the installer wait holds the window.
         repaint();
         StartInstaller();
@@ -183,16 +213,17 @@ long CVORNdownloadDlg::OnFilenameUpdate(std::uint32_t wParam, std::int32_t)
     default:
         break;
     }
+    m_nStage = m_model.Stage();
     return 0;
 }
 
-long CVORNdownloadDlg::OnEndZip(std::uint32_t, std::int32_t)
+long CVORNdownloadDlg::OnEndZip(std::uint64_t, std::int64_t)
 {
     m_pThread = CWorkerHandle();
     return 0;
 }
 
-long CVORNdownloadDlg::OnEndThread(std::uint32_t, std::int32_t)
+long CVORNdownloadDlg::OnEndThread(std::uint64_t, std::int64_t)
 {
     const bool both = !m_channel->appName.Get().empty() && !m_channel->updateName.Get().empty();
     SetLineText(m_Message, both ? QStringLiteral("Download Finished") : QStringLiteral("Download Failed - Try Again"),
@@ -202,8 +233,21 @@ long CVORNdownloadDlg::OnEndThread(std::uint32_t, std::int32_t)
 
 void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFont& font)
 {
-    line->setText(text);
-    line->setFont(FittedFont(font, text, line->size(), line->wordWrap()));
+    // A download repeats its status text for every piece within a percent:
+    // it is measured and laid out only when it changes.
+    const QString shown = line->toolTip().isEmpty() ? line->text() : line->toolTip();
+    if (text == shown && line->property("fittedFrom").toString() == font.toString())
+        return;
+    line->setProperty("fittedFrom", font.toString());
+    const QFont fitted = FittedFont(font, text, line->size(), line->wordWrap(), TemplateFont().pixelSize());
+    line->setFont(fitted);
+    if (TextFits(fitted, text, line->size(), line->wordWrap())) {
+        line->setText(text);
+        line->setToolTip(QString());
+    } else {
+        line->setText(QFontMetrics(fitted).elidedText(text, Qt::ElideMiddle, line->width()));
+        line->setToolTip(text);
+    }
 }
 
 void CVORNdownloadDlg::StartInstaller()
@@ -231,7 +275,7 @@ void CVORNdownloadDlg::StartInstaller()
     }
 }
 
-void CVORNdownloadDlg::PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+void CVORNdownloadDlg::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     QCoreApplication::postEvent(this, new NotifyEvent(message, wParam, lParam));
 }
@@ -266,17 +310,56 @@ void CVORNdownloadDlg::keyPressEvent(QKeyEvent* event)
         CColourDialogEx::keyPressEvent(event);
 }
 
+void CVORNdownloadDlg::showEvent(QShowEvent* event)
+{
+    CColourDialogEx::showEvent(event);
+    if (!event->spontaneous() && !m_placed) {
+        m_placed = true;
+        // Before the window manager frames it, the position is the client's
+        // own: leave room above it for a title bar, centred on its screen.
+        if (const QScreen* s = screen()) {
+            const QRect room = s->availableGeometry();
+            const int title = std::max(24, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+            move(room.left() + std::max(0, (room.width() - width()) / 2),
+                 room.top() + std::max(0, (room.height() - height() - title) / 2) + title);
+        }
+    }
+    // Once the frame is known, whatever its size, the whole of it is brought
+    // onto the screen; window managers frame a window at their own pace.
+    for (int ms : {0, 250, 1000})
+        QTimer::singleShot(ms, this, [this] { KeepOnScreen(); });
+}
+
+void CVORNdownloadDlg::KeepOnScreen()
+{
+    const QScreen* s = screen();
+    if (!s || !isVisible())
+        return;
+    const QRect room = s->availableGeometry();
+    const QRect frame = frameGeometry();
+    // Left/top edges win where the window is larger than the screen: the
+    // title bar stays reachable.
+    const int x = std::max(room.left(), std::min(frame.left(), room.right() + 1 - frame.width()));
+    const int y = std::max(room.top(), std::min(frame.top(), room.bottom() + 1 - frame.height()));
+    if (x != frame.left() || y != frame.top())
+        move(pos() + QPoint(x - frame.left(), y - frame.top()));
+}
+
 void CVORNdownloadDlg::done(int result)
 {
-    StopWorker();
+    // Gone from the screen at once; the worker stops through its flag and
+    // removes a partial archive on its way out, while nothing is shown.
+    hide();
+    m_channel->Detach();
+    m_pThread.RequestStop();
     CColourDialogEx::done(result);
 }
 
 void CVORNdownloadDlg::StopWorker()
 {
-    // Nothing reaches this dialog after the channel is detached; the worker
-    // stops through its flag and removes a partial archive on its way out.
+    // Nothing reaches this dialog after the channel is detached. The program
+    // ends only once the worker has finished: no thread is left running.
     m_channel->Detach();
     m_pThread.RequestStop();
-    m_pThread.WaitFinished(std::chrono::milliseconds(900));
+    m_pThread.WaitFinished();
 }

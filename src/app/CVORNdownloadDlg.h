@@ -2,6 +2,7 @@
 #include "controls/CColourDialogEx.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/CWorkerThread.h"
+#include "worker/CProgressModel.h"
 
 #include <QFont>
 #include <QIcon>
@@ -31,15 +32,19 @@ public:
     CtlColor OnCtlColor(CtlColorKind kind, int controlId) override;
 
     // The handlers of the four notifications.
-    long OnProgressBar(std::uint32_t wParam, std::int32_t lParam);
-    long OnFilenameUpdate(std::uint32_t wParam, std::int32_t lParam);
-    long OnEndZip(std::uint32_t wParam, std::int32_t lParam);
-    long OnEndThread(std::uint32_t wParam, std::int32_t lParam);
+    long OnProgressBar(std::uint64_t wParam, std::int64_t lParam);
+    long OnFilenameUpdate(std::uint64_t wParam, std::int64_t lParam);
+    long OnEndZip(std::uint64_t wParam, std::int64_t lParam);
+    long OnEndThread(std::uint64_t wParam, std::int64_t lParam);
 
     // From the worker's thread: queued into this dialog's event loop.
-    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam) override;
-    // OK, Escape and the close box: the worker is stopped before the dialog ends.
+    void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override;
+    // OK, Escape and the close box: the window goes at once and the worker is
+    // told to stop; the destructor waits for it to finish its clean-up.
     void done(int result) override;
+
+    // Steps of the bars: byte counts of any size are scaled into them.
+    static constexpr int kBarSteps = 10000;
 
     QIcon m_hIcon;
     QFont m_NormalFont;
@@ -55,6 +60,8 @@ public:
     QProgressBar* m_UpdateProgress = nullptr;
     // The three shared text slots live in the channel, shared with the worker.
     std::shared_ptr<CNotifyChannel> m_channel;
+    // The notifications read once, the same way the terminal program reads them.
+    CProgressModel m_model{*m_channel};
     int m_nStage = 0;
     QLabel* m_FolderCaption = nullptr;
     QLabel* m_Folder = nullptr;
@@ -66,10 +73,19 @@ protected:
     void customEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    // Sets a line's text in `font`, made smaller where the text would not fit.
+    // Sets a line's text in `font`, made smaller where the text would not fit,
+    // but not below the dialog's 8-point size; then shortened in the middle,
+    // with the whole text in the tooltip.
     static void SetLineText(QLabel* line, const QString& text, const QFont& font);
+    // The bar of `stage` as the model has it.
+    void ShowBar(int stage);
+    // Moves the window, frame included, fully onto the screen that holds it.
+    void KeepOnScreen();
+
+    bool m_placed = false;   // placed on its screen at the first show
     void StartInstaller();
     void StopWorker();
 };

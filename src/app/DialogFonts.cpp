@@ -60,11 +60,11 @@ bool TextFits(const QFont& font, const QString& text, const QSize& box, bool wra
     return r.width() <= box.width() && r.height() <= box.height();
 }
 
-QFont FittedFont(QFont font, const QString& text, const QSize& box, bool wrap)
+QFont FittedFont(QFont font, const QString& text, const QSize& box, bool wrap, int minPixelSize)
 {
     if (font.pixelSize() <= 0)
         font.setPixelSize(QFontInfo(font).pixelSize());
-    while (font.pixelSize() > 6 && !TextFits(font, text, box, wrap))
+    while (font.pixelSize() > minPixelSize && !TextFits(font, text, box, wrap))
         font.setPixelSize(font.pixelSize() - 1);
     return font;
 }

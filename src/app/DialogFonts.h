@@ -27,6 +27,7 @@ QFont TemplateFont();
 // True when `text` drawn in `font` fits `box` (on one line unless `wrap`).
 bool TextFits(const QFont& font, const QString& text, const QSize& box, bool wrap);
 
-// `font`, one pixel size smaller at a time, until `text` fits `box`. Where
-// the metric-compatible Tahoma is installed the template texts fit as they are.
-QFont FittedFont(QFont font, const QString& text, const QSize& box, bool wrap = false);
+// `font`, one pixel size smaller at a time, until `text` fits `box` or the
+// size reaches `minPixelSize`. Where the metric-compatible Tahoma is
+// installed the template texts fit as they are.
+QFont FittedFont(QFont font, const QString& text, const QSize& box, bool wrap = false, int minPixelSize = 6);

@@ -61,6 +61,7 @@ const DialogTemplate& AboutDialogTemplate()
 #include "controls/CColourButton.h"
 #include "controls/CColourDialogEx.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -68,13 +69,17 @@ const DialogTemplate& AboutDialogTemplate()
 #include <QPushButton>
 #include <QSvgRenderer>
 
-QPixmap RenderPicture(const char* resource, QSize size)
+QPixmap RenderPicture(const char* resource, QSize size, qreal ratio)
 {
-    QPixmap pixmap(size);
+    // Drawn at the finest screen's pixel ratio, so nothing is stretched there.
+    if (ratio <= 0)
+        ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     QSvgRenderer svg(QString::fromLatin1(resource));
     QPainter p(&pixmap);
-    svg.render(&p);
+    svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
     return pixmap;
 }
 

@@ -46,5 +46,7 @@ class QPixmap;
 // Creates the template's controls on `dialog` at their pixel positions, each
 // tagged with its control id; the OK button is a CColourButton when `colourOk`.
 void BuildDialog(CColourDialogEx& dialog, const DialogTemplate& t, bool colourOk);
-// One of the program's pictures, drawn from its SVG at the given size.
-QPixmap RenderPicture(const char* resource, QSize size);
+// One of the program's pictures, drawn from its SVG at the given size in
+// device-independent pixels and at `ratio` device pixels to one (0: the
+// highest ratio of the screens).
+QPixmap RenderPicture(const char* resource, QSize size, qreal ratio = 0);

@@ -1,8 +1,8 @@
 #pragma once
 #include "cli/ProgressLine.h"
+#include "worker/CProgressModel.h"
 
 #include <chrono>
-#include <cstdint>
 #include <string>
 
 // What the terminal program prints. On a terminal: one line redrawn in place
@@ -14,23 +14,19 @@ public:
     enum class Mode { Terminal, Lines, Quiet };
     explicit CTerminalDisplay(Mode mode) : m_mode(mode) {}
 
-    void Status(const std::string& text);
-    void Progress(std::uint32_t position, std::int32_t range);
-    // A line of its own (the names chosen), above the redrawn one.
-    void Line(const std::string& text);
-    // Ends the redrawn line and prints the final lines.
+    // Shows what one notification changed in `model`.
+    void Show(const CProgressModel& model, CProgressModel::Change change);
+    // Ends the redrawn line and prints the final status and the Download folder.
     void Finish(const std::string& finalStatus, const std::string& folder);
+    // What the redrawn line holds for `model` now.
+    ProgressLine LineFor(const CProgressModel& model) const;
 
 private:
-    void Redraw();
+    // A line of its own (the names chosen), above the redrawn one.
+    void Line(const CProgressModel& model, const std::string& text);
+    void Redraw(const CProgressModel& model);
 
     Mode m_mode;
-    std::string m_status;
-    bool m_bar = false;
-    std::int32_t m_range = 0;
-    std::int32_t m_position = 0;
-    bool m_bytes = false;              // the current run counts bytes (a download)
-    std::uint64_t m_done = 0;
-    std::uint64_t m_total = 0;
-    std::chrono::steady_clock::time_point m_runStart;
+    std::string m_printed;   // the last status printed as a line
+    std::chrono::steady_clock::time_point m_runStart = std::chrono::steady_clock::now();
 };

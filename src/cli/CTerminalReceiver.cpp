@@ -1,6 +1,6 @@
 #include "cli/CTerminalReceiver.h"
 
-void CTerminalReceiver::PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+void CTerminalReceiver::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     {
         std::lock_guard guard(m_lock);

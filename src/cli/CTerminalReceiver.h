@@ -14,11 +14,11 @@ class CTerminalReceiver : public INotifyReceiver {
 public:
     struct Message {
         unsigned message;
-        std::uint32_t wParam;
-        std::int32_t lParam;
+        std::uint64_t wParam;
+        std::int64_t lParam;
     };
 
-    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam) override;
+    void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override;
     // The next message, or nothing when none came within `limit`.
     std::optional<Message> Wait(std::chrono::milliseconds limit);
 

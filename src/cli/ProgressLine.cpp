@@ -97,26 +97,3 @@ std::string BarLine(const ProgressLine& line, int width)
     }
     return out;
 }
-
-std::uint64_t UnwrapPosition(std::uint64_t previous, std::uint32_t low)
-{
-    std::uint64_t value = (previous & ~0xFFFFFFFFull) | low;
-    if (value < previous)
-        value += 1ull << 32;
-    return value;
-}
-
-std::uint64_t WidenTotal(std::uint32_t low, std::uint64_t done, int percent)
-{
-    std::uint64_t total = (done & ~0xFFFFFFFFull) | low;
-    if (total < done)
-        total += 1ull << 32;
-    if (percent <= 0)
-        return total;
-    // The percentage is rounded, so it names the total to within a percent;
-    // candidates lie 4 GiB apart.
-    const double estimate = static_cast<double>(done) * 100.0 / percent;
-    while (static_cast<double>(total + (1ull << 32)) - estimate < estimate - static_cast<double>(total))
-        total += 1ull << 32;
-    return total;
-}

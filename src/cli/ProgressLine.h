@@ -21,10 +21,3 @@ std::string FormatDuration(double seconds);
 // on some terminals): the bar, the byte figures, the rate, the time left and
 // the status text, dropped from the right as the width shrinks.
 std::string BarLine(const ProgressLine& line, int width);
-
-// Progress travels as the low 32 bits of byte counts. The count after
-// `previous` whose low 32 bits are `low` (counts only grow, by less than 4 GiB a step).
-std::uint64_t UnwrapPosition(std::uint64_t previous, std::uint32_t low);
-// The total whose low 32 bits are `low`, at least `done`, nearest to what
-// `percent` (the status text's rounded percentage of `done`) implies.
-std::uint64_t WidenTotal(std::uint32_t low, std::uint64_t done, int percent);

@@ -1,11 +1,13 @@
 // vorndownload-cli: the download job in a terminal. Prints what the window
-// would show, exits 0 after "Download Complete" and 1 otherwise. Ctrl-C stops
-// the worker, which deletes a partial archive before the program ends.
+// would show, exits 0 after a complete run and 1 otherwise. Ctrl-C or SIGTERM
+// stops the worker; the program ends once the worker has cleaned up (a
+// partial archive deleted), and a second Ctrl-C ends it at once.
 #include "cli/CTerminalDisplay.h"
 #include "cli/CTerminalReceiver.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/DownloadFolder.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/CProgressModel.h"
 #include "worker/Messages.h"
 
 #include <signal.h>
@@ -65,6 +67,7 @@ int main(int argc, char** argv)
 
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
+    sa.sa_flags = SA_RESETHAND;   // a second signal takes its default course
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
@@ -84,45 +87,24 @@ int main(int argc, char** argv)
 
     using Mode = CTerminalDisplay::Mode;
     CTerminalDisplay display(quiet ? Mode::Quiet : isatty(STDOUT_FILENO) == 1 ? Mode::Terminal : Mode::Lines);
-    std::string verdict;
-    bool over = false;
-    while (!over) {
-        if (g_interrupted) {
+    CProgressModel model(*channel);
+    bool stopping = false;
+    // Until the run's end arrives: a stopped worker still posts it on its way out.
+    while (!model.Result()) {
+        if (g_interrupted && !stopping) {
             handle.RequestStop();
-            break;
+            stopping = true;
         }
-        const auto m = receiver.Wait(std::chrono::milliseconds(50));
-        if (!m)
-            continue;
-        if (m->message == UM_PROGRESS_BAR) {
-            display.Progress(m->wParam, m->lParam);
-        } else if (m->message == UM_FILENAME_UPDATE) {
-            switch (m->wParam) {
-            case kStatusChanged:
-                display.Status(channel->statusText.Get());
-                break;
-            case kApplicationChosen:
-                display.Line("Application: " + channel->appName.Get());
-                break;
-            case kUpdateChosen:
-                display.Line("Update: " + channel->updateName.Get());
-                break;
-            case kJobOver:
-                verdict = channel->statusText.Get();
-                if (!quiet)
-                    display.Status(verdict);
-                over = true;
-                break;
-            }
-        }
+        // Asked first: all a finished worker posted is queued by then.
+        const bool ended = handle.WaitFinished(std::chrono::milliseconds(0));
+        if (const auto m = receiver.Wait(std::chrono::milliseconds(ended ? 0 : 50)))
+            display.Show(model, model.Take(m->message, m->wParam, m->lParam));
+        else if (ended)
+            break;   // ended without its last notice: nothing more will come
     }
-    // A stopped worker cleans up its partial archive before it ends.
-    handle.WaitFinished(std::chrono::milliseconds(900));
+    handle.WaitFinished();
     channel->Detach();
-    if (g_interrupted) {
-        display.Finish("Interrupted", {});
-        return 1;
-    }
-    display.Finish(verdict, folder);
-    return verdict == "Download Complete" ? 0 : 1;
+    const bool complete = !g_interrupted && model.Result() == RunResult::Complete;
+    display.Finish(g_interrupted ? std::string("Interrupted") : model.Status(), folder);
+    return complete ? 0 : 1;
 }

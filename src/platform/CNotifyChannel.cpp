@@ -12,7 +12,7 @@ void CNotifyChannel::Detach()
     m_receiver = nullptr;
 }
 
-void CNotifyChannel::Post(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+void CNotifyChannel::Post(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     // Held across the call so Detach cannot complete while a post is under way;
     // receivers only queue, so this never blocks for long.

@@ -15,7 +15,7 @@ public:
     void Attach(INotifyReceiver* receiver);
     // After Detach returns no post reaches the old receiver, not even one in flight.
     void Detach();
-    void Post(unsigned message, std::uint32_t wParam, std::int32_t lParam);
+    void Post(unsigned message, std::uint64_t wParam, std::int64_t lParam);
 
     CTextSlot statusText;
     CTextSlot appName;

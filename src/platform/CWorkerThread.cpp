@@ -100,3 +100,19 @@ bool CWorkerHandle::WaitFinished(std::chrono::milliseconds limit)
         m_state->thread.join();
     return true;
 }
+
+void CWorkerHandle::WaitFinished()
+{
+    if (!m_state)
+        return;
+    {
+        std::unique_lock guard(m_state->lock);
+        if (!m_state->resumed) {   // never resumed: it would wait for ever
+            m_state->abandoned = true;
+            m_state->changed.notify_all();
+        }
+        m_state->changed.wait(guard, [&] { return m_state->finished; });
+    }
+    if (m_state->thread.joinable())
+        m_state->thread.join();
+}

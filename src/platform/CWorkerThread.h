@@ -63,6 +63,8 @@ public:
     void RequestStop();
     // True once Run has returned, the object is gone and the thread has ended.
     bool WaitFinished(std::chrono::milliseconds limit);
+    // Waits for that however long the worker's clean-up takes; its own waits are bounded.
+    void WaitFinished();
 
 private:
     std::shared_ptr<CWorkerThread::State> m_state;

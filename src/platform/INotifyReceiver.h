@@ -2,10 +2,10 @@
 #include <cstdint>
 
 // What the worker posts to: a queued, non-blocking hand-off into the receiver's
-// own thread. Parameters are 32 bits wide, as on the platform the protocol
-// comes from, so large byte counts travel as their low 32 bits.
+// own thread. Parameters are 64 bits wide, as a message's are in a 64-bit
+// build, so byte counts of any size travel whole.
 class INotifyReceiver {
 public:
     virtual ~INotifyReceiver() = default;
-    virtual void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) = 0;
 };

@@ -418,6 +418,8 @@ bool CUnzipper::CopyEntry(void* entry, bool deflate64, bool checkCrc, int fd, co
         if (n > info.uncompressedSize - total)
             return false;
         total += n;
+        if (m_progress)
+            m_progress(n);
         if (checkCrc)
             crc = crc32_z(crc, data, n);
         while (n > 0) {

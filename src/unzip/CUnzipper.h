@@ -46,6 +46,8 @@ public:
     // Asked between reads of an entry: true abandons the entry, and what was
     // written of it is removed.
     void SetStopCheck(std::function<bool()> stop) { m_stop = std::move(stop); }
+    // Told how many bytes of the current entry were just copied, as they are.
+    void SetProgress(std::function<void(std::uint64_t bytes)> progress) { m_progress = std::move(progress); }
     // The recorded sizes of all entries added up; 0 when closed.
     std::uint64_t GetTotalUncompressedSize() const;
     // The first entry whose compression no decoder here undoes: its name and
@@ -84,6 +86,7 @@ private:
     std::string m_targetFolder;
     CFileDescriptor m_targetFd;   // open only when the target was handed in open
     std::function<bool()> m_stop;
+    std::function<void(std::uint64_t)> m_progress;
     std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
     std::unique_ptr<CDeflate64Decoder> m_deflate64;   // likewise, when first needed
     std::string m_tempPrefix;   // names of entries being written, beside their targets

@@ -4,6 +4,7 @@
 #include "platform/CInternetException.h"
 #include "platform/PrintableText.h"
 #include "worker/BaseName.h"
+#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
 
 #include <arpa/inet.h>
@@ -102,7 +103,7 @@ void CKELDownloadThread::Wire(std::shared_ptr<CNotifyChannel> channel)
     m_pUpdateName = m_pDialog ? &m_pDialog->updateName : nullptr;
 }
 
-void CKELDownloadThread::PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+void CKELDownloadThread::PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     if (m_pDialog)
         m_pDialog->Post(message, wParam, lParam);
@@ -115,17 +116,14 @@ void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
         slot->Set(PrintableText(text));
 }
 
-std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host)
+std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
+                                                const std::function<bool()>& stop)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
-        return 0xFFFFFFFFu;
-    const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(result);
-    return address;
+    // Both families are asked for; the first IPv4 answer is the one used.
+    for (const sockaddr_storage& a : LookUpHost(host, limit, stop))
+        if (a.ss_family == AF_INET)
+            return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr;
+    return 0xFFFFFFFFu;
 }
 
 int CKELDownloadThread::Run()
@@ -133,35 +131,35 @@ int CKELDownloadThread::Run()
     SetText(m_pStatusText, "Checking Internet");
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
 
-    const std::uint32_t address = CheckInternet(m_settings.host);
+    const std::uint32_t address = CheckInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); });
     char text[260];
     std::string server;
     if (inet_ntop(AF_INET, &address, text, sizeof text))
         server = text;
 
-    std::string verdict;
+    RunResult result = RunResult::Failed;
     m_applicationComplete = false;
     try {
         // An unresolved host gives 255.255.255.255, and the login to it fails.
         CFtpConnection connection(server, m_settings.port, m_settings.user, m_settings.password,
                                   /*passive=*/true, m_timeouts, [this] { return StopRequested(); });
-        verdict = FetchRelease(connection) ? "Download Complete" : "Download Failed - Try Again";
+        result = FetchRelease(connection) ? RunResult::Complete : RunResult::Failed;
     } catch (...) {
         // Every failure of the FTP work, and a local write that failed, ends here.
-        verdict = "Internet Failed";
+        result = RunResult::InternetFailed;
     }
-    SetText(m_pStatusText, verdict);
+    SetText(m_pStatusText, RunResultText(result));
     if (m_pDialog)
         m_pDialog->applicationComplete = m_applicationComplete;
-    PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
+    PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(result));
     return 0;
 }
 
 void CKELDownloadThread::OnUncaughtException() noexcept
 {
     try {
-        SetText(m_pStatusText, "Internet Failed");
-        PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
+        SetText(m_pStatusText, RunResultText(RunResult::InternetFailed));
+        PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(RunResult::InternetFailed));
     } catch (...) {
         // Out of memory even for that: nothing more can be said.
     }

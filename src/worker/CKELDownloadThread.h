@@ -5,6 +5,7 @@
 #include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,7 +27,7 @@ public:
     // Wires the worker to a receiver's channel and its three text slots.
     void Wire(std::shared_ptr<CNotifyChannel> channel);
     // Posts to the receiver; dropped while no receiver is wired.
-    void PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam);
+    void PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam);
 
     bool DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize);
     // Takes the regular file `name` of the Download folder (never a link) as
@@ -36,8 +37,11 @@ public:
     // `failedEntries`, when given, receives the number of entries that could not be written.
     bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
 
-    // The publisher host as a network-order IPv4 address; all ones when it does not resolve.
-    static std::uint32_t CheckInternet(const std::string& host);
+    // The publisher host as a network-order IPv4 address; all ones when it
+    // does not resolve within `limit` or `stop` says to give up.
+    static std::uint32_t CheckInternet(const std::string& host,
+                                       std::chrono::milliseconds limit = std::chrono::seconds(30),
+                                       const std::function<bool()>& stop = {});
 
     std::shared_ptr<CNotifyChannel> m_pDialog;
     CTextSlot* m_pStatusText = nullptr;

@@ -17,9 +17,8 @@ namespace {
 
 constexpr std::uint32_t kChunk = 65536;
 
-// Positions and ranges travel as the low 32 bits of byte counts.
-std::uint32_t Low32(std::uint64_t v) { return static_cast<std::uint32_t>(v); }
-std::int32_t Low32Signed(std::uint64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+// Ranges travel as signed parameters; no file comes near 2^63 bytes.
+std::int64_t Range(std::uint64_t v) { return static_cast<std::int64_t>(v); }
 
 // Deletes the local file when the run is being stopped, on every way out,
 // so a cancelled download never leaves a partial archive behind.
@@ -116,12 +115,12 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
         return false;
     };
 
-    PostNotify(UM_PROGRESS_BAR, 0, Low32Signed(expectedSize));
+    PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
 
     bool result = false;
     std::unique_ptr<CFtpFile> remote = connection.OpenFile(remoteName);
     if (!remote) {
-        PostNotify(UM_PROGRESS_BAR, 0xFFFFFFFFu, -1);
+        PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(-1), -1);   // failed: the bar goes
     } else {
         const auto buffer = std::make_unique<char[]>(kChunk);
         // Never ask past the listed size: a longer server file is cut there.
@@ -134,7 +133,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
             if (StopRequested())
                 break;
             total += n;
-            PostNotify(UM_PROGRESS_BAR, Low32(total), Low32Signed(expectedSize));
+            PostNotify(UM_PROGRESS_BAR, total, Range(expectedSize));
             const double percent = expectedSize ? (static_cast<double>(total) * 100.0) / static_cast<double>(expectedSize) : 100.0;
             char text[512];
             std::snprintf(text, sizeof text, "%s - %.0lf%c Complete", BaseName(remoteName).c_str(), percent, '%');
@@ -151,7 +150,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
         // Ends the transfer normally when the whole listed size arrived.
         remote->Close();
         remote.reset();
-        PostNotify(UM_PROGRESS_BAR, Low32(expectedSize), Low32Signed(expectedSize));
+        PostNotify(UM_PROGRESS_BAR, expectedSize, Range(expectedSize));
         result = true;
     }
 

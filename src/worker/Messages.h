@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 
 // The registered notification names and their numbers in this process.
 inline constexpr const char* kProgressBarName = "UM_PROGRESS_BAR-{7010B65C-917D-4C50-8AFE-80AE3BEAA594}";
@@ -17,3 +18,15 @@ enum NotifyKind : unsigned {
     kUpdateChosen = 2,
     kJobOver = 3,
 };
+
+// What a run came to: the lParam of the kind 3 notice that ends it, so no
+// front end reads the verdict out of the status text. 0 is no result, so a
+// notice from elsewhere is never taken for a complete run.
+enum class RunResult : std::int64_t {
+    Complete = 1,          // "Download Complete"
+    Failed = 2,            // "Download Failed - Try Again", and a run that was stopped
+    InternetFailed = 3,    // "Internet Failed"
+};
+
+// The text the worker sets for a result.
+const char* RunResultText(RunResult result);

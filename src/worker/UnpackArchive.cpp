@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries)
@@ -59,7 +60,11 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         unzipper.OpenArchive(std::move(archive), m_downloadFolder + archiveName);
         unzipper.SetTargetFolder(std::move(target), targetPath);
         count = unzipper.GetEntryCount();
-        PostNotify(UM_PROGRESS_BAR, 0, count);
+        // The bar counts the bytes written of all entries' recorded sizes, so
+        // one huge entry moves it too; entries that are all empty count as 1,
+        // so the run still ends at its range.
+        const auto range = static_cast<std::int64_t>(count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
+        PostNotify(UM_PROGRESS_BAR, 0, range);
         // An entry that nothing here can decode fails the archive before
         // anything is written, and says which entry and why.
         std::string entryName, methodName;
@@ -78,19 +83,41 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
             failures = count;
             abandoned = true;
         }
+        // Posted before each entry and then at most once per percent; a
+        // position is kept short of the range, which would end the run.
+        const std::uint64_t step = std::max<std::uint64_t>(static_cast<std::uint64_t>(range) / 100, 1);
+        std::uint64_t before = 0;     // recorded sizes of the entries already done
+        std::uint64_t size = 0;       // the current entry's recorded size
+        std::uint64_t written = 0;    // of the current entry
+        std::uint64_t nextPost = 0;
+        auto post = [&](std::uint64_t position) {
+            PostNotify(UM_PROGRESS_BAR, std::min(position, static_cast<std::uint64_t>(range - 1)), range);
+            nextPost = position + step;
+        };
+        unzipper.SetProgress([&](std::uint64_t bytes) {
+            written += bytes;
+            // The end of an entry is told by the next one's notice.
+            if (before + written >= nextPost && written < size)
+                post(before + written);
+        });
         for (int i = 0; i < count && !abandoned; ++i) {
-            PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(i), count);
+            ZipEntryInfo info {};
+            size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
+            written = 0;
+            post(before);
             char text[512];
             std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), i + 1, count);
             SetText(m_pStatusText, text);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             if (!unzipper.ExtractEntry(nullptr, false, nullptr))
                 ++failures;   // passed over: the next entry is still unpacked
+            before += size;
             unzipper.GoToNextEntry(nullptr);
             abandoned = StopRequested();
         }
+        unzipper.SetProgress({});
         unzipper.CloseArchive();
-        PostNotify(UM_PROGRESS_BAR, static_cast<std::uint32_t>(count), count);
+        PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(range), range);
     }
     // Deleted even when read-only; never what a link points at.
     if (!keepArchive)

@@ -1,3 +1,4 @@
+#include "cli/CTerminalDisplay.h"
 #include "cli/ProgressLine.h"
 
 #include <gtest/gtest.h>
@@ -29,18 +30,20 @@ TEST(ProgressLine, FitsTheWidthDroppingFromTheRight)
     EXPECT_EQ(BarLine(status, 11), "KEL_V12 \xC3\xA9t");
 }
 
-TEST(ProgressLine, CountsWiderThan32Bits)
+TEST(ProgressLine, CountsWiderThan32BitsFromTheFirstChunk)
 {
-    // Positions grow by less than 4 GiB a step; a smaller low part means a wrap.
-    EXPECT_EQ(UnwrapPosition(0, 65536), 65536u);
-    EXPECT_EQ(UnwrapPosition(0xFFFF0000ull, 0x00010000u), 0x100010000ull);
-    EXPECT_EQ(UnwrapPosition(0x100010000ull, 0x00020000u), 0x100020000ull);
-    // A 4.4 GB archive: its range is 4.4 GB less 4 GiB; the percentage tells the rest.
-    const std::uint64_t size = 4400000000ull;
-    const auto low = static_cast<std::uint32_t>(size);
-    EXPECT_EQ(WidenTotal(low, 1000000, 0), low);   // nothing known yet
-    EXPECT_EQ(WidenTotal(low, 44000000, 1), size);
-    EXPECT_EQ(WidenTotal(low, 2200000000ull, 50), size);
-    EXPECT_EQ(WidenTotal(low, size, 100), size);
-    EXPECT_EQ(WidenTotal(1000, 500, 50), 1000u);   // small files stay as they are
+    // A 4.5 GiB download: the whole total shows from the first chunk on.
+    CNotifyChannel channel;
+    CProgressModel model(channel);
+    CTerminalDisplay display(CTerminalDisplay::Mode::Quiet);
+    channel.appName.Set("KEL_V12");
+    model.Take(UM_FILENAME_UPDATE, kApplicationChosen, 0);
+    const std::int64_t total = 4608ll << 20;
+    model.Take(UM_PROGRESS_BAR, 0, total);
+    model.Take(UM_PROGRESS_BAR, 65536, total);
+    channel.statusText.Set("KEL_V12 - 0% Complete");
+    model.Take(UM_FILENAME_UPDATE, kStatusChanged, 0);
+    EXPECT_EQ(BarLine(display.LineFor(model), 120), "[...........................]  64.0 KiB of 4.50 GiB  KEL_V12 - 0% Complete");
+    model.Take(UM_PROGRESS_BAR, total / 2, total);
+    EXPECT_EQ(BarLine(display.LineFor(model), 60).substr(0, 36), "[######......]  2.25 GiB of 4.50 GiB");
 }

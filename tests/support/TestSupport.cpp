@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "worker/Messages.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +96,7 @@ std::vector<std::string> TestServer::Commands() const
     return lines;
 }
 
-void RecordingReceiver::PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam)
+void RecordingReceiver::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     std::string status = m_channel ? m_channel->statusText.Get() : std::string();
     std::lock_guard guard(m_lock);
@@ -142,4 +143,12 @@ void RunPython(const std::string& code, const fs::path& out)
     const std::string cmd = "/usr/bin/python3 '" + script.string() + "' '" + out.string() + "'";
     if (std::system(cmd.c_str()) != 0)
         throw std::runtime_error("python helper failed: " + cmd);
+}
+
+void PrintTo(const Notice& n, std::ostream* os)
+{
+    if (n.message == UM_PROGRESS_BAR)
+        *os << "P(" << n.wParam << ", " << n.lParam << ")";
+    else
+        *os << "K(" << n.wParam << ", " << n.lParam << ", \"" << n.status << "\")";
 }

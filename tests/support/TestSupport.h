@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -65,16 +66,18 @@ public:
 // Records every notification with the text slots as they stood when it was posted.
 struct Notice {
     unsigned message;
-    std::uint32_t wParam;
-    std::int32_t lParam;
+    std::uint64_t wParam;
+    std::int64_t lParam;
     std::string status;
     bool operator==(const Notice&) const = default;
 };
+// Read in a failed comparison as "P(pos, range)" or "K(kind, lParam, status)".
+void PrintTo(const Notice& n, std::ostream* os);
 
 class RecordingReceiver : public INotifyReceiver {
 public:
     explicit RecordingReceiver(CNotifyChannel* channel = nullptr) : m_channel(channel) {}
-    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t lParam) override;
+    void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override;
     std::vector<Notice> Take();
 
 private:

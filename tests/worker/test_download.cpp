@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint32_t kNoPos = 0xFFFFFFFFu;
+constexpr std::uint64_t kNoPos = ~std::uint64_t{0};
 
 
 // A worker that is never started: the tests call its operations directly.
@@ -204,7 +204,7 @@ namespace {
 class StoppingReceiver : public INotifyReceiver {
 public:
     StoppingReceiver(CKELDownloadThread& w, int after) : m_worker(w), m_after(after) {}
-    void PostMessage(unsigned message, std::uint32_t, std::int32_t) override
+    void PostMessage(unsigned message, std::uint64_t, std::int64_t) override
     {
         if (message == UM_PROGRESS_BAR && ++m_seen == m_after)
             m_worker.RequestStop();

@@ -1,5 +1,6 @@
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -79,13 +80,14 @@ TEST_F(RunTest, FullRunChoosesTheNewestArchivesAndPostsTheWholeSequence)
                            K(kStatusChanged, "Found Application File"),
                            K(kApplicationChosen),
                            P(0, a), P(a, a), K(kStatusChanged, "KEL_V12 - 100% Complete"), P(a, a),
-                           P(0, 2), P(0, 2), K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
-                           P(1, 2), K(kStatusChanged, "KEL_V12.zip - 2 of 2"), P(2, 2),
+                           // Unpacking counts bytes: Setup.exe (10) and readme.txt (6).
+                           P(0, 16), P(0, 16), K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
+                           P(10, 16), K(kStatusChanged, "KEL_V12.zip - 2 of 2"), P(16, 16),
                            K(kStatusChanged, "Found Update File"),
                            K(kUpdateChosen),
                            P(0, u), P(u, u), K(kStatusChanged, "KELUPD01_24 - 100% Complete"), P(u, u),
-                           P(0, 1), P(0, 1), K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"), P(1, 1),
-                           K(kJobOver, "Download Complete"),
+                           P(0, 6), P(0, 6), K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"), P(6, 6),
+                           End(RunResult::Complete),
                        }));
     EXPECT_EQ(channel->appName.Get(), "KEL_V12");
     EXPECT_EQ(channel->updateName.Get(), "KELUPD01_24");
@@ -107,8 +109,7 @@ TEST_F(RunTest, NoQualifyingApplicationFailsTheRunAndNeverVisitsTheUpdateFolders
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
     EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"),
-                                            K(kStatusChanged, "No Application File Found"),
-                                            K(kJobOver, "Download Failed - Try Again")}));
+                                            K(kStatusChanged, "No Application File Found"), End(RunResult::Failed)}));
     const auto commands = server.Commands();
     EXPECT_TRUE(std::find(commands.begin(), commands.end(), "CWD ZIP") != commands.end());
     for (const auto& c : commands)
@@ -126,24 +127,30 @@ TEST_F(RunTest, AMissingApplicationFolderFailsTheRunAMissingUpdateFolderDoesNot)
         const auto notices = RunWorker("127.0.0.1", server.port());
         ASSERT_GE(notices.size(), 2u);
         EXPECT_EQ(notices[notices.size() - 2], K(kStatusChanged, "No Application File Found"));
-        EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
+        EXPECT_EQ(notices.back(), End(RunResult::Failed));
     }
     // Application present, update folder missing: the application is still delivered.
     Zip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
     FtpTestServer server(root.path());
-    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V3/a.txt"), "a");
 }
 
 TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
 {
     FtpTestServer server(root.path(), {"--refuse-login"});
-    const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Internet Failed")};
+    const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), End(RunResult::InternetFailed)};
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()), failed);
     // A reserved name that never resolves: the login to 255.255.255.255 fails.
     EXPECT_EQ(RunWorker("vorn-test.invalid", server.port(), {2s, 2s}), failed);
     EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), 0xFFFFFFFFu);
     EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), 0x0100007Fu);   // network order
+    // Both families answer; a lookup told to stop gives nothing.
+    const auto v6 = LookUpHost("::1", 2s);
+    ASSERT_EQ(v6.size(), 1u);
+    EXPECT_EQ(v6[0].ss_family, AF_INET6);
+    EXPECT_TRUE(LookUpHost("127.0.0.1", 2s, [] { return true; }).empty());
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1", 2s, [] { return true; }), 0xFFFFFFFFu);
 }
 
 TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
@@ -152,7 +159,7 @@ TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
     WriteFile(root.path() / kApp / "KEL_V13.zip", PatternBytes(400000));   // not even a zip
     {
         FtpTestServer server(root.path(), {"--drop-after", "150000"});
-        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Internet Failed"));
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::InternetFailed));
         const auto kept = fs::file_size(Folder() / "KEL_V13.zip");
         EXPECT_GT(kept, 0u);
         EXPECT_LT(kept, 400000u);
@@ -162,7 +169,7 @@ TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
     // Fetched from its first byte (progress starts at 0), but it is no archive:
     // a failure, not "Download Complete".
     EXPECT_NE(std::find(notices.begin(), notices.end(), P(0, 400000)), notices.end());
-    EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V13.zip"));
 }
 
@@ -170,7 +177,7 @@ TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
 {
     Zip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
     FtpTestServer server(root.path());
-    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Failed));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V5/ok.txt"), "ok");
     EXPECT_FALSE(fs::exists(home.path() / "escape.txt"));
 }
@@ -182,7 +189,7 @@ TEST_F(RunTest, OneLoginServesTheWholeRunWhateverTheServerStyle)
         SCOPED_TRACE(style);
         fs::remove_all(Folder());
         FtpTestServer server(root.path(), {"--style", style});
-        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), K(kJobOver, "Download Complete"));
+        EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
         const auto commands = server.Commands();
         EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }), 1);
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 0);
@@ -212,12 +219,12 @@ TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
 
     // ...when the second one starts: it fails and touches nothing of the first's.
     const auto second = RunWorker("127.0.0.1", server.port());
-    EXPECT_EQ(second.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(second.back(), End(RunResult::Failed));
     EXPECT_EQ(std::count(second.begin(), second.end(), P(0, 1)), 0);   // no unpacking
 
     ASSERT_TRUE(handle.WaitFinished(60s));
     firstChannel->Detach();
-    EXPECT_EQ(WithStatusWhereItMatters(first.Take()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(WithStatusWhereItMatters(first.Take()).back(), End(RunResult::Complete));
     EXPECT_EQ(fs::file_size(Folder() / "KEL_V12/data.bin"), 768000u);
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 }
@@ -232,7 +239,7 @@ TEST_F(RunTest, AnExceptionEscapingRunStillEndsTheRun)
     worker->Wire(channel);
     handle.Resume();
     ASSERT_TRUE(handle.WaitFinished(10s));
-    EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{K(kJobOver, "Internet Failed")}));
+    EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{End(RunResult::InternetFailed)}));
 }
 
 TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
@@ -244,7 +251,7 @@ TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
     setenv("ftp_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
     const auto notices = RunWorker("127.0.0.1", server.port());
     unsetenv("ftp_proxy");
-    EXPECT_EQ(notices.back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(notices.back(), End(RunResult::Complete));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
     const auto tunnels = proxy.Commands();
     ASSERT_GE(tunnels.size(), 2u);   // the control connection and the data connections
@@ -261,7 +268,7 @@ TEST_F(RunTest, FoldersLinksAndControlCharactersInListedNames)
     Zip(root.path() / kApp / "KEL_V50\xc2\x9b" "2J.zip", "    z.writestr('KEL_V50/b.txt', 'b')\n");
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
-    EXPECT_EQ(notices.back(), K(kJobOver, "Download Complete"));
+    EXPECT_EQ(notices.back(), End(RunResult::Complete));
     EXPECT_EQ(channel->appName.Get(), "KEL_V50?2J");
     for (const auto& n : notices)
         for (const char c : n.status)
@@ -280,5 +287,5 @@ TEST_F(RunTest, AListingThatCannotBeReadIsNoApplication)
     const auto notices = RunWorker("127.0.0.1", server.port());
     ASSERT_GE(notices.size(), 2u);
     EXPECT_EQ(notices[notices.size() - 2], K(kStatusChanged, "No Application File Found"));
-    EXPECT_EQ(notices.back(), K(kJobOver, "Download Failed - Try Again"));
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
 }

@@ -47,9 +47,10 @@ TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
     int failed = -1;
     EXPECT_TRUE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
     EXPECT_EQ(failed, 0);
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 3), P(0, 3), S("KEL_V12.zip - 1 of 3"), P(1, 3),
-                                              S("KEL_V12.zip - 2 of 3"), P(2, 3), S("KEL_V12.zip - 3 of 3"),
-                                              P(3, 3)}));
+    // Positions are bytes of the recorded sizes (1 + 1 + 5).
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 7), P(0, 7), S("KEL_V12.zip - 1 of 3"), P(1, 7),
+                                              S("KEL_V12.zip - 2 of 3"), P(2, 7), S("KEL_V12.zip - 3 of 3"),
+                                              P(7, 7)}));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12/KEL_V12/Setup.exe"), "setup");
 }
@@ -136,7 +137,7 @@ struct StopAtStatus : INotifyReceiver {
     CKELDownloadThread& worker;
     std::string status;
     StopAtStatus(CNotifyChannel& c, CKELDownloadThread& w, std::string s) : channel(c), worker(w), status(std::move(s)) {}
-    void PostMessage(unsigned message, std::uint32_t wParam, std::int32_t) override
+    void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t) override
     {
         if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged && channel.statusText.Get() == status)
             worker.RequestStop();
@@ -172,7 +173,7 @@ TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
     struct stat update {};
     ASSERT_EQ(stat((Folder() / "KEL_V12_UPDATE").c_str(), &update), 0);
     EXPECT_EQ(askedFor, update.st_ino);   // the room where the entries go
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - Not Enough Disk Space"), P(2, 2)}));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
     EXPECT_TRUE(fs::is_empty(Folder() / "KEL_V12_UPDATE"));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 
@@ -180,7 +181,7 @@ TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
     worker->m_freeSpace = [](int) { return FreeRoom{UINT64_MAX, 1}; };
     EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr));
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - Not Enough Disk Space"), P(2, 2)}));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
     EXPECT_FALSE(fs::exists(Folder() / "a.bin"));
 
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
@@ -239,7 +240,7 @@ TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
     EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
     EXPECT_EQ(failed, 2);
     EXPECT_EQ(Notices(),
-              (std::vector<Notice>{P(0, 2), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (LZMA)"), P(2, 2)}));
+              (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (LZMA)"), P(101, 101)}));
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));   // a newer build can unpack it without a new download
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
 }

@@ -1,0 +1,67 @@
+#include "worker/LookUpHost.h"
+
+#include <netdb.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// One request of getaddrinfo_a; the library writes into it until it is done.
+struct Request {
+    std::string host;
+    addrinfo hints {};
+    gaicb block {};
+};
+
+} // namespace
+
+std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::milliseconds limit,
+                                         const std::function<bool()>& stop)
+{
+    auto request = std::make_unique<Request>();
+    request->host = host;
+    request->hints.ai_family = AF_UNSPEC;
+    request->hints.ai_socktype = SOCK_STREAM;
+    request->block.ar_name = request->host.c_str();
+    request->block.ar_request = &request->hints;
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer cannot run code on the C library's own resolver threads
+    // (it crashes there), so that build asks in place, without a bound.
+    (void)limit;
+    const int error = getaddrinfo(request->host.c_str(), nullptr, &request->hints, &request->block.ar_result);
+#else
+    gaicb* list[] = {&request->block};
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0)
+        return {};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (gai_error(&request->block) == EAI_INPROGRESS) {
+        if ((stop && stop()) || std::chrono::steady_clock::now() >= deadline) {
+            if (gai_cancel(&request->block) == EAI_NOTCANCELED) {
+                // Still inside the resolver, which writes into the request
+                // when it returns: it is left to it, a few hundred bytes.
+                request.release();
+                return {};
+            }
+            break;   // cancelled, or finished meanwhile: either way given up
+        }
+        const timespec slice {0, 50'000'000};
+        const gaicb* wait[] = {&request->block};
+        gai_suspend(wait, 1, &slice);   // woken early when done; the loop asks again
+    }
+    const int error = gai_error(&request->block);
+#endif
+
+    std::vector<sockaddr_storage> addresses;
+    addrinfo* const result = request->block.ar_result;
+    if (error == 0 && !(stop && stop()))
+        for (const addrinfo* a = result; a; a = a->ai_next)
+            if (a->ai_addrlen <= sizeof(sockaddr_storage)) {
+                sockaddr_storage s {};
+                std::memcpy(&s, a->ai_addr, a->ai_addrlen);
+                addresses.push_back(s);
+            }
+    if (result)
+        freeaddrinfo(result);
+    return addresses;
+}
