@@ -19,6 +19,8 @@ public:
     CTextSlot statusText;
     CTextSlot appName;
     CTextSlot updateName;
+    // Why a run ended with "Internet Failed", in words; set before kind 3.
+    CTextSlot failureReason;
 
 private:
     std::mutex m_lock;

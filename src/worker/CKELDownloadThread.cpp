@@ -1,6 +1,7 @@
 #include "worker/CKELDownloadThread.h"
 
 #include "platform/CFtpFileFind.h"
+#include "platform/CInternetException.h"
 #include "worker/BaseName.h"
 #include "worker/Messages.h"
 
@@ -14,8 +15,9 @@
 
 namespace {
 
-const char* const kApplicationFolders[] = {"Digital Product Updates", "KEL", "KEL Software DVD", "ZIP"};
-const char* const kUpdateFolders[] = {"..", "..", "KEL Update DVD", "ZIP_Files"};
+// Each walk is one change on the server: it fails where any step would.
+const char* const kApplicationFolders = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+const char* const kUpdateFolders = "../../KEL Update DVD/ZIP_Files";
 
 // atoi of the text after "KEL_V", low 16 bits, signed; 0 for other names.
 std::int16_t ApplicationNumber(const std::string& name)
@@ -90,15 +92,24 @@ void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
         slot->Set(std::move(text));
 }
 
-std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host)
+std::string CKELDownloadThread::CheckInternet(const std::string& host)
 {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_CANONNAME;
     addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
-        return 0xFFFFFFFFu;
-    const std::uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
+        return {};
+    std::string address;
+    for (const addrinfo* a = result; a && address.empty(); a = a->ai_next) {
+        char text[260];
+        const void* raw = a->ai_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                          : a->ai_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr)
+                                                    : nullptr;
+        if (raw && inet_ntop(a->ai_family, raw, text, sizeof text))
+            address = text;
+    }
     freeaddrinfo(result);
     return address;
 }
@@ -108,22 +119,30 @@ int CKELDownloadThread::Run()
     SetText(m_pStatusText, "Checking Internet");
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
 
-    const std::uint32_t address = CheckInternet(m_settings.host);
-    char text[260];
-    std::string server;
-    if (inet_ntop(AF_INET, &address, text, sizeof text))
-        server = text;
-
-    std::string verdict;
-    try {
-        // An unresolved host gives 255.255.255.255, and the login to it fails.
-        CFtpConnection connection(server, m_settings.port, m_settings.user, m_settings.password,
-                                  /*passive=*/true, m_timeouts, [this] { return StopRequested(); });
-        verdict = FetchRelease(connection) ? "Download Complete" : "Download Failed - Try Again";
-    } catch (...) {
-        // Every failure of the FTP work, and a local write that failed, ends here.
-        verdict = "Internet Failed";
+    std::string verdict = "Internet Failed";
+    std::string reason;
+    if (CheckInternet(m_settings.host).empty()) {
+        // Nothing to connect to: no attempt is made at all.
+        reason = "the server's name does not resolve";
+    } else {
+        try {
+            // The connection goes to the name, so TLS checks the certificate
+            // against it and libcurl tries IPv6 and IPv4 addresses alike.
+            CFtpConnection connection(m_settings.host, m_settings.port, m_settings.user, m_settings.password,
+                                      /*passive=*/true, m_timeouts, [this] { return StopRequested(); },
+                                      m_settings.tls);
+            verdict = FetchRelease(connection) ? "Download Complete" : "Download Failed - Try Again";
+        } catch (const CInternetException& e) {
+            reason = e.Reason();
+        } catch (const std::exception& e) {
+            // A local write that failed, for one.
+            reason = e.what();
+        } catch (...) {
+            // Every other failure of the FTP work ends here too.
+        }
     }
+    if (m_pDialog)
+        m_pDialog->failureReason.Set(verdict == "Internet Failed" ? reason : std::string());
     SetText(m_pStatusText, verdict);
     PostNotify(UM_FILENAME_UPDATE, kJobOver, 0);
     return 0;
@@ -141,9 +160,8 @@ void CKELDownloadThread::OnUncaughtException() noexcept
 
 bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
-    for (const char* folder : kApplicationFolders)
-        if (!connection.SetCurrentDirectory(folder))
-            return true;   // a missing folder is not a failure of the run
+    if (!connection.SetCurrentDirectory(kApplicationFolders))
+        return true;   // a missing folder is not a failure of the run
 
     const Choice application = ChooseArchive(connection, ApplicationNumber);
     if (application.number <= 0)
@@ -159,9 +177,8 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         return false;   // another running copy has it: left alone
     ok &= UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
 
-    for (const char* folder : kUpdateFolders)
-        if (!connection.SetCurrentDirectory(folder))
-            return ok;
+    if (!connection.SetCurrentDirectory(kUpdateFolders))
+        return ok;
 
     const Choice update = ChooseArchive(connection, UpdateNumber);
     if (update.number > 0) {

@@ -32,8 +32,8 @@ public:
     // `failedEntries`, when given, receives the number of entries that could not be written.
     bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
 
-    // The publisher host as a network-order IPv4 address; all ones when it does not resolve.
-    static std::uint32_t CheckInternet(const std::string& host);
+    // The publisher host's first address (IPv6 or IPv4) as text; empty when it does not resolve.
+    static std::string CheckInternet(const std::string& host);
 
     std::shared_ptr<CNotifyChannel> m_pDialog;
     CTextSlot* m_pStatusText = nullptr;

@@ -107,7 +107,7 @@ TEST_F(RunTest, NoQualifyingApplicationNeverVisitsTheUpdateFolders)
     const auto notices = RunWorker("127.0.0.1", server.port());
     EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Download Complete")}));
     const auto commands = server.Commands();
-    EXPECT_TRUE(std::find(commands.begin(), commands.end(), "CWD ZIP") != commands.end());
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](auto& c) { return c.ends_with("/ZIP"); }));
     for (const auto& c : commands)
         EXPECT_EQ(c.find("KEL Update DVD"), std::string::npos) << c;
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
@@ -132,10 +132,13 @@ TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
     FtpTestServer server(root.path(), {"--refuse-login"});
     const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), K(kJobOver, "Internet Failed")};
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()), failed);
-    // A reserved name that never resolves: the login to 255.255.255.255 fails.
+    EXPECT_EQ(channel->failureReason.Get(), "the server refused the login");
+    // A reserved name that never resolves ends without any connection attempt.
     EXPECT_EQ(RunWorker("vorn-test.invalid", server.port(), {2s, 2s}), failed);
-    EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), 0xFFFFFFFFu);
-    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), 0x0100007Fu);   // network order
+    EXPECT_EQ(channel->failureReason.Get(), "the server's name does not resolve");
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), "");
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), "127.0.0.1");
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("::1"), "::1");
 }
 
 TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
