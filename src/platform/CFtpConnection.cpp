@@ -121,9 +121,6 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     Set(CURLOPT_PASSWORD, password.c_str());
     // ".." must reach the server as a folder change, not be folded away in the URL.
     Set(CURLOPT_PATH_AS_IS, 1L);
-    // One CWD to the request's whole folder, and none when it is the folder
-    // of the request before.
-    Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     // The size is known from the listing: no SIZE before each RETR.
     Set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     if (!passive)
@@ -239,6 +236,9 @@ void CFtpConnection::Prepare(const std::string& url)
     Set(CURLOPT_WILDCARDMATCH, 0L);
     Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
     Set(CURLOPT_FILETIME, 0L);
+    // One CWD to the request's whole folder, and none when it is the folder
+    // of the request before.
+    Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
 }
 
 void CFtpConnection::ThrowIfCancelled() const
@@ -394,6 +394,10 @@ bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::u
     Set(CURLOPT_TRANSFERTEXT, 0L);
     Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
     Set(CURLOPT_FILETIME, fileTime ? 1L : 0L);
+    // A file named from the server's root needs no CWD at all; curl would
+    // repeat the one the listing of this folder already made.
+    if (!m_entry.empty())
+        Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     m_sink = std::move(sink);
     m_offset = offset;
     m_fileTime = -1;
