@@ -122,5 +122,7 @@ int main(int argc, char** argv)
         return 1;
     }
     display.Finish(verdict, GetDownloadFolder());
+    if (const std::string why = channel->failureReason.Get(); !why.empty())
+        std::fprintf(stderr, "vorndownload-cli: %s\n", why.c_str());
     return verdict == "Download Complete" ? 0 : 1;
 }

@@ -244,3 +244,54 @@ TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
     ASSERT_GE(tunnels.size(), 2u);   // the control connection and the data connections
     EXPECT_EQ(tunnels.front(), "CONNECT 127.0.0.1:" + std::to_string(server.port()));
 }
+
+TEST_F(RunTest, AWholeJobOverIPv6TakesOneCommandPerStep)
+{
+    RunPython("import runpy, sys\nsys.argv = ['demo-tree', sys.argv[1]]\n"
+              "runpy.run_path('" VORN_SOURCE_DIR "/scripts/demo-tree.py', run_name='__main__')\n",
+              root.path());
+    FtpTestServer server(root.path(), {"--ipv6"});
+    EXPECT_EQ(RunWorker("::1", server.port()).back(), K(kJobOver, "Download Complete"));
+    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12/KEL_V12/Setup.exe"));
+    // After the login: PWD; per folder CWD, EPSV, TYPE, LIST, EPSV, TYPE, RETR; QUIT.
+    auto commands = server.Commands();
+    const auto pass = std::find_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("PASS", 0) == 0; });
+    ASSERT_NE(pass, commands.end());
+    commands.erase(commands.begin(), pass + 1);
+    EXPECT_LE(commands.size(), 16u) << ::testing::PrintToString(commands);
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("CWD", 0) == 0; }), 2);
+}
+
+TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
+{
+    PublisherTree(root.path());
+    TempDir certs, otherCerts;
+    MakeCertificate(certs.path(), "IP:127.0.0.1");
+    MakeCertificate(otherCerts.path(), "DNS:other.example");
+    auto run = [&](const TempDir& serverCerts, FtpTls tls) {
+        FtpTestServer server(root.path(), {"--tls-cert", (serverCerts.path() / "server.pem").string(), "--tls-required",
+                                           "--require-reuse"});
+        auto* worker = new CKELDownloadThread;
+        worker->m_settings.host = "127.0.0.1";
+        worker->m_settings.port = server.port();
+        worker->m_settings.tls = tls;
+        CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+        worker->Wire(channel);
+        handle.Resume();
+        EXPECT_TRUE(handle.WaitFinished(60s));
+        return std::make_pair(WithStatusWhereItMatters(receiver.Take()).back(), server.Commands());
+    };
+    const std::string ca = (certs.path() / "ca.pem").string();
+    // Trusted, but issued for another name than the one connected to.
+    const auto [wrongName, _] = run(otherCerts, {FtpTls::Mode::Try, (otherCerts.path() / "ca.pem").string()});
+    EXPECT_EQ(wrongName, K(kJobOver, "Internet Failed"));
+    EXPECT_EQ(channel->failureReason.Get(), "the server's certificate is for another name");
+    EXPECT_FALSE(fs::exists(Folder()));
+
+    const auto [done, commands] = run(certs, {FtpTls::Mode::Require, ca});
+    EXPECT_EQ(done, K(kJobOver, "Download Complete"));
+    EXPECT_EQ(channel->failureReason.Get(), "");
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
+    EXPECT_EQ(commands.at(0), "AUTH TLS");
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), 1);
+}
