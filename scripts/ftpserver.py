@@ -16,7 +16,7 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --tls-required           refuse logins and transfers without TLS (with --tls-cert)
   --require-reuse          refuse data connections that do not resume the control
                            connection's TLS session, as vsftpd's require_ssl_reuse
-  --ipv6                   listen on ::1 instead of 127.0.0.1
+  --bind ADDRESS           listen there (default 127.0.0.1; ::1 for IPv6)
 """
 import argparse
 import os
@@ -166,7 +166,7 @@ def main():
     p.add_argument("--tls-cert")
     p.add_argument("--tls-required", action="store_true")
     p.add_argument("--require-reuse", action="store_true")
-    p.add_argument("--ipv6", action="store_true")
+    p.add_argument("--bind", default="127.0.0.1")
     args = p.parse_args()
     args.fake_sizes = {}
     for item in args.fake_size:
@@ -199,7 +199,7 @@ def main():
 
     import logging
     logging.basicConfig(level=logging.ERROR)
-    server = FTPServer(("::1" if args.ipv6 else "127.0.0.1", args.port), handler)
+    server = FTPServer((args.bind, args.port), handler)
     server.max_cons = 32
     port = server.socket.getsockname()[1]
     if args.port_file:

@@ -121,8 +121,6 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     Set(CURLOPT_PASSWORD, password.c_str());
     // ".." must reach the server as a folder change, not be folded away in the URL.
     Set(CURLOPT_PATH_AS_IS, 1L);
-    // The size is known from the listing: no SIZE before each RETR.
-    Set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     if (!passive)
         Set(CURLOPT_FTPPORT, "-");
     Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
@@ -236,6 +234,7 @@ void CFtpConnection::Prepare(const std::string& url)
     Set(CURLOPT_WILDCARDMATCH, 0L);
     Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
     Set(CURLOPT_FILETIME, 0L);
+    Set(CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
     // One CWD to the request's whole folder, and none when it is the folder
     // of the request before.
     Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
@@ -394,6 +393,9 @@ bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::u
     Set(CURLOPT_TRANSFERTEXT, 0L);
     Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
     Set(CURLOPT_FILETIME, fileTime ? 1L : 0L);
+    // The size is known from the listing: no SIZE before the RETR. libcurl
+    // sends REST only on its way through SIZE, so a later start keeps it.
+    Set(CURLOPT_IGNORE_CONTENT_LENGTH, offset == 0 ? 1L : 0L);
     // A file named from the server's root needs no CWD at all; curl would
     // repeat the one the listing of this folder already made.
     if (!m_entry.empty())
@@ -417,20 +419,30 @@ bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::u
     }
     if (!ended)
         return true;
-    Detach();
-    m_transfer = Transfer::None;
-    m_sink = nullptr;
+    // A small file can be over already.
+    TakeOffEnded();
     switch (result) {
     case CURLE_OK:
-        m_transfer = Transfer::Ended;
         return true;
     case CURLE_REMOTE_FILE_NOT_FOUND:
     case CURLE_REMOTE_ACCESS_DENIED:
     case CURLE_FTP_COULDNT_RETR_FILE:
+        m_transfer = Transfer::None;
         return false;
     default:
         Throw(result);
     }
+}
+
+void CFtpConnection::TakeOffEnded()
+{
+    Detach();
+    m_sink = nullptr;
+    m_transfer = Transfer::Ended;
+    long fileTime = -1;
+    // Unknown unless asked for; stays -1 then.
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_FILETIME, &fileTime) == CURLE_OK)
+        m_fileTime = fileTime;
 }
 
 bool CFtpConnection::DriveTransfer()
@@ -450,13 +462,7 @@ bool CFtpConnection::DriveTransfer()
         AbortTransfer();
         throw;
     }
-    Detach();
-    m_sink = nullptr;
-    m_transfer = Transfer::Ended;
-    long fileTime = -1;
-    // Unknown unless asked for; stays -1 then.
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_FILETIME, &fileTime) == CURLE_OK)
-        m_fileTime = fileTime;
+    TakeOffEnded();
     if (result != CURLE_OK)
         Throw(result);
     return true;

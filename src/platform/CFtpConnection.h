@@ -101,6 +101,8 @@ private:
     void Wait();
     void Attach();
     void Detach() noexcept;
+    // Takes a transfer that curl reports done off the multi handle.
+    void TakeOffEnded();
     void ThrowIfCancelled() const;
     void ThrowIfBusy() const;
     [[noreturn]] void Throw(CURLcode code) const;

@@ -9,9 +9,14 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -34,6 +39,31 @@ std::int16_t UpdateNumber(const std::string& name)
         return from < name.size() ? std::atoi(name.substr(from, 2).c_str()) : 0;
     };
     return static_cast<std::int16_t>(field(6) + 100 * field(9));
+}
+
+// The first address of `host`, IPv6 or IPv4, as text; empty when it does not resolve.
+std::string FirstAddress(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* result = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
+        return {};
+    std::string address;
+    for (const addrinfo* a = result; a && address.empty(); a = a->ai_next) {
+        char text[260];
+        const void* raw = nullptr;
+        if (a->ai_family == AF_INET6)
+            raw = &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr;
+        else if (a->ai_family == AF_INET)
+            raw = &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+        if (raw && inet_ntop(a->ai_family, raw, text, sizeof text))
+            address = text;
+    }
+    freeaddrinfo(result);
+    return address;
 }
 
 struct Choice {
@@ -92,26 +122,39 @@ void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
         slot->Set(std::move(text));
 }
 
-std::string CKELDownloadThread::CheckInternet(const std::string& host)
+std::string CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
+                                              const std::function<bool()>& stop)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* result = nullptr;
-    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
-        return {};
-    std::string address;
-    for (const addrinfo* a = result; a && address.empty(); a = a->ai_next) {
-        char text[260];
-        const void* raw = a->ai_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr)
-                          : a->ai_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr)
-                                                    : nullptr;
-        if (raw && inet_ntop(a->ai_family, raw, text, sizeof text))
-            address = text;
+    // getaddrinfo has no timeout of its own and cannot be interrupted: it runs
+    // on a thread of its own, which is left to finish alone when the wait ends.
+    struct Lookup {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        std::string address;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    auto resolve = [lookup, host] {
+        std::string address = FirstAddress(host);
+        std::lock_guard guard(lookup->lock);
+        lookup->address = std::move(address);
+        lookup->finished = true;
+        lookup->done.notify_all();
+    };
+    try {
+        std::thread(resolve).detach();
+    } catch (const std::system_error&) {
+        resolve();   // no thread to spare: wait for the lookup itself
     }
-    freeaddrinfo(result);
-    return address;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::unique_lock guard(lookup->lock);
+    while (!lookup->finished) {
+        const auto now = std::chrono::steady_clock::now();
+        if ((stop && stop()) || now >= deadline)
+            return {};
+        lookup->done.wait_for(guard, std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(100), deadline - now));
+    }
+    return lookup->address;
 }
 
 int CKELDownloadThread::Run()
@@ -121,7 +164,7 @@ int CKELDownloadThread::Run()
 
     std::string verdict = "Internet Failed";
     std::string reason;
-    if (CheckInternet(m_settings.host).empty()) {
+    if (CheckInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); }).empty()) {
         // Nothing to connect to: no attempt is made at all.
         reason = "the server's name does not resolve";
     } else {

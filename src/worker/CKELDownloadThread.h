@@ -5,6 +5,7 @@
 #include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,8 +33,10 @@ public:
     // `failedEntries`, when given, receives the number of entries that could not be written.
     bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
 
-    // The publisher host's first address (IPv6 or IPv4) as text; empty when it does not resolve.
-    static std::string CheckInternet(const std::string& host);
+    // The publisher host's first address (IPv6 or IPv4) as text; empty when it
+    // does not resolve within `limit` or `stop` answers true meanwhile.
+    static std::string CheckInternet(const std::string& host, std::chrono::milliseconds limit = std::chrono::seconds(30),
+                                     const std::function<bool()>& stop = {});
 
     std::shared_ptr<CNotifyChannel> m_pDialog;
     CTextSlot* m_pStatusText = nullptr;

@@ -311,3 +311,38 @@ TEST(FtpTls, FailedChecksEndTheSessionWithoutEverFallingBackToClearText)
     FtpTestServer required(files.root.path(), files.Options({"--tls-required"}));
     EXPECT_EQ(FailureOf(required.port(), {FtpTls::Mode::Off, {}}), "the server refused the login");
 }
+
+TEST(FtpTransfer, StartsAtAnOffsetHandsPiecesWithTheirOffsetsAndReportsTheFileTime)
+{
+    TempDir root;
+    const std::string data = PatternBytes(300000);
+    WriteFile(root.path() / "data.bin", data);
+    fs::last_write_time(root.path() / "data.bin", fs::file_time_type::clock::now() - std::chrono::hours(48));
+    FtpTestServer server(root.path());
+    auto c = Connect(server);
+    EXPECT_FALSE(c->BeginTransfer("missing.bin", [](std::uint64_t, const char*, std::size_t n) { return n; }));
+
+    std::string got;
+    bool offsetsRight = true;
+    ASSERT_TRUE(c->BeginTransfer(
+        "data.bin",
+        [&](std::uint64_t offset, const char* piece, std::size_t n) {
+            offsetsRight &= offset == 100000 + got.size();
+            got.append(piece, n);
+            return n;
+        },
+        100000, true));
+    while (!c->DriveTransfer()) {
+    }
+    c->EndTransfer();
+    EXPECT_TRUE(offsetsRight);
+    EXPECT_TRUE(got == data.substr(100000)) << got.size();
+    const auto age = std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(c->TransferFileTime());
+    EXPECT_GT(age, std::chrono::hours(47));
+    EXPECT_LT(age, std::chrono::hours(49));
+    // The connection is free again and still logged in once.
+    EXPECT_EQ(ListNames(*c).size(), 1u);
+    const auto commands = server.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& l) { return l.rfind("USER", 0) == 0; }), 1);
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "REST 100000"), commands.end());
+}

@@ -250,7 +250,7 @@ TEST_F(RunTest, AWholeJobOverIPv6TakesOneCommandPerStep)
     RunPython("import runpy, sys\nsys.argv = ['demo-tree', sys.argv[1]]\n"
               "runpy.run_path('" VORN_SOURCE_DIR "/scripts/demo-tree.py', run_name='__main__')\n",
               root.path());
-    FtpTestServer server(root.path(), {"--ipv6"});
+    FtpTestServer server(root.path(), {"--bind", "::1"});
     EXPECT_EQ(RunWorker("::1", server.port()).back(), K(kJobOver, "Download Complete"));
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12/KEL_V12/Setup.exe"));
     // After the login: PWD; per folder CWD, EPSV, TYPE, LIST, EPSV, TYPE, RETR; QUIT.
