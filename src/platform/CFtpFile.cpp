@@ -17,13 +17,13 @@ CFtpFile::~CFtpFile()
 
 bool CFtpFile::Open(const std::string& name)
 {
-    m_state = State::Reading;
-    const bool open = m_connection.BeginTransfer(
-        name, [this](std::uint64_t, const char* data, std::size_t size) { return Take(data, size); });
-    if (!open) {
-        m_state = State::Closed;
+    // Reading only once the transfer is this file's: a refused start (another
+    // transfer still running, for one) must not be aborted by this file later.
+    if (!m_connection.BeginTransfer(name, [this](std::uint64_t, const char* data, std::size_t size) {
+            return Take(data, size);
+        }))
         return false;
-    }
+    m_state = State::Reading;
     if (m_spill.empty() && !m_connection.TransferPaused()) {
         // An empty file: over before a byte came.
         m_connection.EndTransfer();
@@ -80,15 +80,15 @@ std::size_t CFtpFile::Read(void* buffer, std::size_t count)
 
     CFtpConnection& c = m_connection;
     while (m_got < m_wanted && m_state == State::Reading) {
-        // May hand the held chunk over right here.
-        c.ResumeTransfer();
-        if (m_got == m_wanted)
-            break;
         bool ended = false;
         try {
+            // May hand the held chunk over right here.
+            c.ResumeTransfer();
+            if (m_got == m_wanted)
+                break;
             ended = c.DriveTransfer();
         } catch (...) {
-            m_state = State::Closed;
+            m_state = State::Closed;   // the connection has taken the transfer off
             throw;
         }
         if (ended) {

@@ -164,6 +164,10 @@ TEST(FtpFile, ReadsWholeFilesInAnyStepAndRefusesMissingOnes)
     char head[10];
     ASSERT_EQ(partial->Read(head, sizeof head), sizeof head);
     EXPECT_EQ(std::string(head, 10), data.substr(0, 10));
+    // One transfer at a time; the refused second one leaves the first alone.
+    EXPECT_THROW(c->OpenFile("empty.bin"), CInternetException);
+    ASSERT_EQ(partial->Read(head, sizeof head), sizeof head);
+    EXPECT_EQ(std::string(head, 10), data.substr(10, 10));
     partial->Close();
     partial.reset();
     EXPECT_EQ(ListNames(*c).size(), 2u);
