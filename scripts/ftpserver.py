@@ -12,6 +12,11 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --log FILE               one line per command received
   --style NAME             reply to transfers as vsftpd, proftpd or pure-ftpd do
   --sendfile               serve with sendfile(2), for benchmarks (no faults then)
+  --tls-cert FILE          offer explicit TLS (AUTH TLS) with this certificate and key
+  --tls-required           refuse logins and transfers without TLS (with --tls-cert)
+  --require-reuse          refuse data connections that do not resume the control
+                           connection's TLS session, as vsftpd's require_ssl_reuse
+  --bind ADDRESS           listen there (default 127.0.0.1; ::1 for IPv6)
 """
 import argparse
 import os
@@ -20,7 +25,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 args = None
@@ -100,6 +105,23 @@ STYLES = {
 }
 
 
+class TLSDataHandler(TLS_DTPHandler):
+    def readable(self):
+        # Clients like curl begin the handshake before they send the command;
+        # pyftpdlib would take that for a hang-up and close the channel.
+        if self._ssl_accepting:
+            return True
+        if not self.receive and not self._initialized:
+            return False
+        return super().readable()
+
+    def handle_ssl_established(self):
+        from OpenSSL._util import lib
+        if args.require_reuse and not lib.SSL_session_reused(self.socket._ssl):
+            self.cmd_channel.respond("522 SSL connection failed: session reuse required")
+            self.close()
+
+
 class LoggingHandler(FTPHandler):
     retr_size = 0
 
@@ -108,20 +130,24 @@ class LoggingHandler(FTPHandler):
             self.retr_size = os.path.getsize(self.fs.ftp2fs(file))
         except OSError:
             self.retr_size = 0
-        return FTPHandler.ftp_RETR(self, file)
+        return super().ftp_RETR(file)
 
     def respond(self, resp, logfun=None):
         style = STYLES.get(args.style)
         if style and resp[:3] in style:
             text = style[resp[:3]]
             resp = text % self.retr_size if "%d" in text else text
-        return FTPHandler.respond(self, resp) if logfun is None else FTPHandler.respond(self, resp, logfun)
+        return super().respond(resp) if logfun is None else super().respond(resp, logfun)
 
     def pre_process_command(self, line, cmd, arg):
         if args.log:
             with open(args.log, "a") as f:
                 f.write("%s %s\n" % (cmd, arg or ""))
-        return FTPHandler.pre_process_command(self, line, cmd, arg)
+        return super().pre_process_command(line, cmd, arg)
+
+
+class TLSLoggingHandler(LoggingHandler, TLS_FTPHandler):
+    pass
 
 
 def main():
@@ -142,6 +168,10 @@ def main():
     p.add_argument("--log")
     p.add_argument("--style", choices=sorted(STYLES))
     p.add_argument("--sendfile", action="store_true", help="serve files with sendfile (benchmarks)")
+    p.add_argument("--tls-cert")
+    p.add_argument("--tls-required", action="store_true")
+    p.add_argument("--require-reuse", action="store_true")
+    p.add_argument("--bind", default="127.0.0.1")
     args = p.parse_args()
     args.fake_sizes = {}
     for item in args.fake_size:
@@ -151,9 +181,19 @@ def main():
     authorizer = RefusingAuthorizer() if args.refuse_login else DummyAuthorizer()
     authorizer.add_user("vornpublic", args.password, args.root, perm="elr")
     handler = LoggingHandler
+    handler.dtp_handler = FaultDTP
+    if args.tls_cert:
+        from OpenSSL import SSL
+        handler = TLSLoggingHandler
+        handler.certfile = args.tls_cert
+        handler.tls_control_required = handler.tls_data_required = args.tls_required
+        handler.dtp_handler = TLSDataHandler
+        context = handler.get_ssl_context()
+        # Sessions are kept, so data connections can resume them.
+        context.set_session_id(b"vorn-test")
+        context.set_session_cache_mode(SSL.SESS_CACHE_SERVER)
     handler.authorizer = authorizer
     handler.abstracted_fs = FaultFS
-    handler.dtp_handler = FaultDTP
     handler.banner = "VORN test server"
     handler.auth_failed_timeout = 0.1
     handler.passive_ports = None
@@ -164,7 +204,7 @@ def main():
 
     import logging
     logging.basicConfig(level=logging.ERROR)
-    server = FTPServer(("127.0.0.1", args.port), handler)
+    server = FTPServer((args.bind, args.port), handler)
     server.max_cons = 32
     port = server.socket.getsockname()[1]
     if args.port_file:

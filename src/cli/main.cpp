@@ -106,5 +106,7 @@ int main(int argc, char** argv)
     channel->Detach();
     const bool complete = !g_interrupted && model.Result() == RunResult::Complete;
     display.Finish(g_interrupted ? std::string("Interrupted") : model.Status(), folder);
+    if (const std::string why = channel->failureReason.Get(); !complete && !g_interrupted && !why.empty())
+        std::fprintf(stderr, "vorndownload-cli: %s\n", why.c_str());
     return complete ? 0 : 1;
 }

@@ -10,12 +10,10 @@ namespace {
 void GlobalInit()
 {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::size_t Discard(char*, std::size_t size, std::size_t count, void*)
-{
-    return size * count;
+    static CURLcode result = CURLE_OK;
+    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (result != CURLE_OK)
+        throw CInternetException(result, "cannot start libcurl");
 }
 
 struct ListState {
@@ -36,11 +34,74 @@ long OnListEntry(const void* info, void* data, int)
     return CURL_CHUNK_BGN_FUNC_SKIP;
 }
 
+// An IPv6 address goes into the URL in brackets, its zone's "%" escaped.
+std::string UrlHost(const std::string& host)
+{
+    if (host.find(':') == std::string::npos || host.front() == '[')
+        return host;
+    std::string out = "[";
+    for (char c : host)
+        out += c == '%' ? std::string("%25") : std::string(1, c);
+    return out + "]";
+}
+
+std::vector<std::string> SplitPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (from <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', from), path.size());
+        parts.push_back(path.substr(from, slash - from));
+        from = slash + 1;
+    }
+    return parts;
+}
+
+// What the user is told when a session fails, in words.
+std::string ReasonFor(CURLcode code, const std::string& detail)
+{
+    switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+        if (detail.find("host name") != std::string::npos)
+            return "the server's certificate is for another name";
+        if (detail.find("expired") != std::string::npos)
+            return "the server's certificate has expired";
+        return "the server's certificate is not trusted";
+    case CURLE_USE_SSL_FAILED:
+        return "the server does not offer an encrypted session";
+    case CURLE_SSL_CONNECT_ERROR:
+        return "the encrypted session with the server could not be set up";
+    case CURLE_SSL_CACERT_BADFILE:
+        return "the trusted certificate file cannot be read";
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "the server's name does not resolve";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return "the proxy's name does not resolve";
+    case CURLE_COULDNT_CONNECT:
+        return "the server cannot be reached";
+    case CURLE_LOGIN_DENIED:
+        return "the server refused the login";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "the server did not answer in time";
+    case CURLE_ABORTED_BY_CALLBACK:
+        return "stopped";
+    default:
+        return curl_easy_strerror(code);
+    }
+}
+
 } // namespace
+
+template <typename T>
+void CFtpConnection::Set(CURLoption option, T value)
+{
+    if (CURLcode rc = curl_easy_setopt(m_easy.get(), option, value); rc != CURLE_OK)
+        throw CInternetException(rc, std::string("cannot set up the FTP session: ") + curl_easy_strerror(rc));
+}
 
 CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user,
                                const std::string& password, bool passive, FtpTimeouts timeouts,
-                               std::function<bool()> cancelled)
+                               std::function<bool()> cancelled, const FtpTls& tls)
     : m_cancelled(std::move(cancelled))
 {
     GlobalInit();
@@ -48,40 +109,87 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     m_multi.reset(curl_multi_init());
     if (!m_easy || !m_multi)
         throw CInternetException(CURLE_OUT_OF_MEMORY, "cannot create an FTP session");
-    m_base = "ftp://" + host + ":" + std::to_string(port) + "/";
+    if (host.empty())
+        throw CInternetException(CURLE_URL_MALFORMAT, "no server named", "no server named");
+    m_base = "ftp://" + UrlHost(host) + ":" + std::to_string(port) + "/";
 
-    CURL* h = m_easy.get();
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_error);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    Set(CURLOPT_ERRORBUFFER, m_error);
+    Set(CURLOPT_NOSIGNAL, 1L);
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
+    Set(CURLOPT_PROTOCOLS_STR, "ftp");
 #endif
-    curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
-    curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
+    Set(CURLOPT_USERNAME, user.c_str());
+    Set(CURLOPT_PASSWORD, password.c_str());
     // ".." must reach the server as a folder change, not be folded away in the URL.
-    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
+    Set(CURLOPT_PATH_AS_IS, 1L);
     if (!passive)
-        curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
-    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>((timeouts.stall.count() + 999) / 1000));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>((timeouts.stall.count() + 999) / 1000));
-    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 64L * 1024);
-    curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+        Set(CURLOPT_FTPPORT, "-");
+    Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+    Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>((timeouts.stall.count() + 999) / 1000));
+    Set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>((timeouts.stall.count() + 999) / 1000));
+    Set(CURLOPT_BUFFERSIZE, 64L * 1024);
+    Set(CURLOPT_TCP_KEEPALIVE, 1L);
     // A proxy from ftp_proxy or all_proxy (curl reads them) that speaks HTTP
     // would turn each request into an HTTP one, without folders or listings:
     // tunnel through it instead, so the session stays FTP end to end.
-    curl_easy_setopt(h, CURLOPT_HTTPPROXYTUNNEL, 1L);
+    Set(CURLOPT_HTTPPROXYTUNNEL, 1L);
+    Set(CURLOPT_WRITEFUNCTION, &CFtpConnection::OnData);
+    Set(CURLOPT_WRITEDATA, this);
+
+    const long useSsl = tls.mode == FtpTls::Mode::Off       ? CURLUSESSL_NONE
+                        : tls.mode == FtpTls::Mode::Require ? CURLUSESSL_ALL
+                                                            : CURLUSESSL_TRY;
+    Set(CURLOPT_USE_SSL, useSsl);
+    if (tls.mode != FtpTls::Mode::Off) {
+        Set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        Set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+        Set(CURLOPT_SSL_VERIFYPEER, 1L);
+        Set(CURLOPT_SSL_VERIFYHOST, 2L);
+        // The data connections resume the control connection's TLS session;
+        // servers like vsftpd refuse them otherwise.
+        Set(CURLOPT_SSL_SESSIONID_CACHE, 1L);
+        // In place of the system's bundle file; the system's certificate
+        // folder (libcurl's CA path) stays trusted beside it.
+        if (!tls.caFile.empty())
+            Set(CURLOPT_CAINFO, tls.caFile.c_str());
+    }
 
     // Log in by asking for the login folder itself without a transfer.
     Prepare(m_base);
-    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    Set(CURLOPT_NOBODY, 1L);
     if (CURLcode rc = Perform(); rc != CURLE_OK)
         Throw(rc);
+    const char* entry = nullptr;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && entry[0] == '/')
+        m_entry = entry;
 }
 
-CFtpConnection::~CFtpConnection() = default;
+CFtpConnection::~CFtpConnection()
+{
+    Detach();
+}
+
+std::size_t CFtpConnection::OnData(char* data, std::size_t size, std::size_t count, void* self)
+{
+    auto* c = static_cast<CFtpConnection*>(self);
+    const std::size_t total = size * count;
+    if (!c->m_sink)
+        return total;   // a listing's or a folder check's body: not wanted
+    std::size_t taken = 0;
+    try {
+        taken = c->m_sink(c->m_offset, data, total);
+    } catch (...) {
+        return 0;   // nothing may escape into libcurl; cuts the transfer
+    }
+    if (taken == FtpPause) {
+        c->m_transfer = Transfer::Paused;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    if (taken == total)
+        c->m_offset += total;
+    return taken;
+}
 
 std::string CFtpConnection::UrlFor(const std::vector<std::string>& folder, const std::string& file) const
 {
@@ -93,8 +201,18 @@ std::string CFtpConnection::UrlFor(const std::vector<std::string>& folder, const
         url += escaped;
         curl_free(escaped);
     };
-    for (const auto& part : folder) {
-        // ".." is kept literal so that curl sends it as "CWD ..".
+    std::vector<std::string> path = folder;
+    if (!m_entry.empty()) {
+        // "//x/" names "/x" from the server's root.
+        url += '/';
+        std::vector<std::string> entry;
+        for (auto& part : SplitPath(m_entry))
+            if (!part.empty())
+                entry.push_back(part);
+        path.insert(path.begin(), entry.begin(), entry.end());
+    }
+    for (const auto& part : path) {
+        // ".." is kept literal so that it reaches the server as it is.
         if (part == "..")
             url += "..";
         else
@@ -108,19 +226,31 @@ std::string CFtpConnection::UrlFor(const std::vector<std::string>& folder, const
 
 void CFtpConnection::Prepare(const std::string& url)
 {
-    CURL* h = m_easy.get();
+    ThrowIfBusy();
+    m_transfer = Transfer::None;
+    m_sink = nullptr;
     m_error[0] = '\0';
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
-    curl_easy_setopt(h, CURLOPT_WILDCARDMATCH, 0L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Discard);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+    Set(CURLOPT_URL, url.c_str());
+    Set(CURLOPT_NOBODY, 0L);
+    Set(CURLOPT_WILDCARDMATCH, 0L);
+    Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
+    Set(CURLOPT_FILETIME, 0L);
+    Set(CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+    // One CWD to the request's whole folder, and none when it is the folder
+    // of the request before.
+    Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
 }
 
 void CFtpConnection::ThrowIfCancelled() const
 {
     if (m_cancelled && m_cancelled())
-        throw CInternetException(CURLE_ABORTED_BY_CALLBACK, "cancelled");
+        throw CInternetException(CURLE_ABORTED_BY_CALLBACK, "cancelled", ReasonFor(CURLE_ABORTED_BY_CALLBACK, {}));
+}
+
+void CFtpConnection::ThrowIfBusy() const
+{
+    if (m_transfer == Transfer::Running || m_transfer == Transfer::Paused)
+        throw CInternetException(CURLE_FAILED_INIT, "a transfer is still running on this connection");
 }
 
 void CFtpConnection::Throw(CURLcode code) const
@@ -128,15 +258,23 @@ void CFtpConnection::Throw(CURLcode code) const
     std::string what = curl_easy_strerror(code);
     if (m_error[0])
         what += std::string(": ") + m_error;
-    throw CInternetException(code, what);
+    throw CInternetException(code, what, ReasonFor(code, m_error));
 }
 
-bool CFtpConnection::Step(CURLcode& result)
+void CFtpConnection::Attach()
 {
-    if (Drive(result))
-        return true;
-    Wait();
-    return false;
+    if (CURLMcode mc = curl_multi_add_handle(m_multi.get(), m_easy.get()); mc != CURLM_OK)
+        throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
+    m_attached = true;
+}
+
+void CFtpConnection::Detach() noexcept
+{
+    if (!m_attached)
+        return;
+    m_attached = false;
+    // Fails only for a handle that is not attached, which the flag rules out.
+    curl_multi_remove_handle(m_multi.get(), m_easy.get());
 }
 
 void CFtpConnection::Wait()
@@ -144,15 +282,15 @@ void CFtpConnection::Wait()
     ThrowIfCancelled();
     // The poll wakes as soon as a socket is ready; the 100 ms bound keeps the
     // cancellation check and curl's own timers running.
-    curl_multi_poll(m_multi.get(), nullptr, 0, 100, nullptr);
+    if (CURLMcode mc = curl_multi_poll(m_multi.get(), nullptr, 0, 100, nullptr); mc != CURLM_OK)
+        throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
     ThrowIfCancelled();
 }
 
 bool CFtpConnection::Drive(CURLcode& result)
 {
     int running = 0;
-    CURLMcode mc = curl_multi_perform(m_multi.get(), &running);
-    if (mc != CURLM_OK)
+    if (CURLMcode mc = curl_multi_perform(m_multi.get(), &running); mc != CURLM_OK)
         throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
     int queued = 0;
     while (CURLMsg* msg = curl_multi_info_read(m_multi.get(), &queued)) {
@@ -166,36 +304,42 @@ bool CFtpConnection::Drive(CURLcode& result)
 
 CURLcode CFtpConnection::Perform()
 {
-    if (m_busy)
-        throw CInternetException(CURLE_FAILED_INIT, "a file is still open on this connection");
-    curl_multi_add_handle(m_multi.get(), m_easy.get());
+    ThrowIfBusy();
+    Attach();
     CURLcode result = CURLE_OK;
     try {
-        while (!Step(result)) {
-        }
+        while (!Drive(result))
+            Wait();
     } catch (...) {
-        curl_multi_remove_handle(m_multi.get(), m_easy.get());
+        Detach();
         throw;
     }
-    curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    Detach();
     return result;
 }
 
 bool CFtpConnection::SetCurrentDirectory(const std::string& folder)
 {
-    if (folder.empty() || folder.find('/') != std::string::npos)
-        return false;
-    if (folder == ".")
-        return true;
-    if (folder == ".." && !m_folder.empty() && m_folder.back() != "..") {
-        // The parent of a folder we entered exists.
-        m_folder.pop_back();
+    std::vector<std::string> next = m_folder;
+    bool climbedOnly = true;
+    for (const auto& part : SplitPath(folder)) {
+        if (part.empty())
+            return false;   // an absolute path or an empty name
+        if (part == ".")
+            continue;
+        if (part == ".." && !next.empty() && next.back() != "..") {
+            next.pop_back();   // the parent of a folder we entered exists
+            continue;
+        }
+        next.push_back(part);
+        climbedOnly = false;
+    }
+    if (climbedOnly) {
+        m_folder = std::move(next);
         return true;
     }
-    std::vector<std::string> next = m_folder;
-    next.push_back(folder);
     Prepare(UrlFor(next, {}));
-    curl_easy_setopt(m_easy.get(), CURLOPT_NOBODY, 1L);
+    Set(CURLOPT_NOBODY, 1L);
     switch (CURLcode rc = Perform()) {
     case CURLE_OK:
         m_folder = std::move(next);
@@ -221,14 +365,13 @@ std::vector<FtpEntry> CFtpConnection::List()
     std::vector<FtpEntry> entries;
     ListState state{&entries};
     Prepare(UrlFor(m_folder, {}) + "*");
-    CURL* h = m_easy.get();
-    curl_easy_setopt(h, CURLOPT_WILDCARDMATCH, 1L);
-    curl_easy_setopt(h, CURLOPT_CHUNK_BGN_FUNCTION, OnListEntry);
-    curl_easy_setopt(h, CURLOPT_CHUNK_DATA, &state);
+    Set(CURLOPT_WILDCARDMATCH, 1L);
+    Set(CURLOPT_CHUNK_BGN_FUNCTION, OnListEntry);
+    Set(CURLOPT_CHUNK_DATA, &state);
     CURLcode rc = Perform();
-    curl_easy_setopt(h, CURLOPT_WILDCARDMATCH, 0L);
-    curl_easy_setopt(h, CURLOPT_CHUNK_BGN_FUNCTION, nullptr);
-    curl_easy_setopt(h, CURLOPT_CHUNK_DATA, nullptr);
+    Set(CURLOPT_WILDCARDMATCH, 0L);
+    Set(CURLOPT_CHUNK_BGN_FUNCTION, nullptr);
+    Set(CURLOPT_CHUNK_DATA, nullptr);
     // An empty folder matches nothing, which curl reports as "not found".
     if (rc != CURLE_OK && !(rc == CURLE_REMOTE_FILE_NOT_FOUND && entries.empty()))
         Throw(rc);
@@ -237,16 +380,120 @@ std::vector<FtpEntry> CFtpConnection::List()
 
 std::unique_ptr<CFtpFile> CFtpConnection::OpenFile(const std::string& name)
 {
-    if (name.empty() || name.find('/') != std::string::npos)
-        return nullptr;
-    if (m_busy)
-        throw CInternetException(CURLE_FAILED_INIT, "a file is still open on this connection");
     auto file = std::make_unique<CFtpFile>(*this);
-    Prepare(UrlFor(m_folder, name));
-    curl_easy_setopt(m_easy.get(), CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(m_easy.get(), CURLOPT_WRITEFUNCTION, &CFtpFile::OnData);
-    curl_easy_setopt(m_easy.get(), CURLOPT_WRITEDATA, file.get());
-    if (!file->Start())
+    if (!file->Open(name))
         return nullptr;
     return file;
+}
+
+bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::uint64_t offset, bool fileTime)
+{
+    if (name.empty() || name.find('/') != std::string::npos)
+        return false;
+    Prepare(UrlFor(m_folder, name));
+    Set(CURLOPT_TRANSFERTEXT, 0L);
+    Set(CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+    Set(CURLOPT_FILETIME, fileTime ? 1L : 0L);
+    // The size is known from the listing: no SIZE before the RETR. libcurl
+    // sends REST only on its way through SIZE, so a later start keeps it.
+    Set(CURLOPT_IGNORE_CONTENT_LENGTH, offset == 0 ? 1L : 0L);
+    // A file named from the server's root needs no CWD at all; curl would
+    // repeat the one the listing of this folder already made.
+    if (!m_entry.empty())
+        Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+    m_sink = std::move(sink);
+    m_offset = offset;
+    m_fileTime = -1;
+    Attach();
+    m_transfer = Transfer::Running;
+    CURLcode result = CURLE_OK;
+    bool ended = false;
+    try {
+        while (m_offset == offset && m_transfer == Transfer::Running) {
+            if ((ended = Drive(result)))
+                break;
+            Wait();
+        }
+    } catch (...) {
+        AbortTransfer();
+        throw;
+    }
+    if (!ended)
+        return true;
+    // A small file can be over already.
+    TakeOffEnded();
+    switch (result) {
+    case CURLE_OK:
+        return true;
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+        m_transfer = Transfer::None;
+        return false;
+    default:
+        Throw(result);
+    }
+}
+
+void CFtpConnection::TakeOffEnded()
+{
+    Detach();
+    m_sink = nullptr;
+    m_transfer = Transfer::Ended;
+    long fileTime = -1;
+    // Unknown unless asked for; stays -1 then.
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_FILETIME, &fileTime) == CURLE_OK)
+        m_fileTime = fileTime;
+}
+
+bool CFtpConnection::DriveTransfer()
+{
+    if (m_transfer != Transfer::Running && m_transfer != Transfer::Paused)
+        return true;
+    const std::uint64_t before = m_offset;
+    CURLcode result = CURLE_OK;
+    try {
+        if (!Drive(result)) {
+            // No waiting while the sink holds the transfer or has just been fed.
+            if (m_transfer == Transfer::Running && m_offset == before)
+                Wait();
+            return false;
+        }
+    } catch (...) {
+        AbortTransfer();
+        throw;
+    }
+    TakeOffEnded();
+    if (result != CURLE_OK)
+        Throw(result);
+    return true;
+}
+
+void CFtpConnection::ResumeTransfer()
+{
+    if (m_transfer != Transfer::Paused)
+        return;
+    m_transfer = Transfer::Running;
+    // May hand the held piece to the sink right here, which may pause again.
+    if (CURLcode rc = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT); rc != CURLE_OK) {
+        AbortTransfer();
+        Throw(rc);
+    }
+}
+
+void CFtpConnection::EndTransfer()
+{
+    ResumeTransfer();
+    while (!DriveTransfer()) {
+    }
+    m_transfer = Transfer::None;
+}
+
+void CFtpConnection::AbortTransfer() noexcept
+{
+    // Removing an unfinished transfer aborts it; curl drops that connection
+    // and logs in again on the next request.
+    Detach();
+    m_transfer = Transfer::None;
+    m_sink = nullptr;
 }

@@ -16,6 +16,19 @@ struct FtpTimeouts {
     std::chrono::milliseconds stall{30000};
 };
 
+// Explicit FTP over TLS: AUTH TLS, then PBSZ 0 / PROT P so that listings and
+// files travel encrypted too. The certificate is checked against the system's
+// store, `caFile` (when given) and the host name.
+struct FtpTls {
+    enum class Mode {
+        Off,       // never
+        Try,       // when the server offers it; a failed handshake still ends the session
+        Require,   // no login without it
+    };
+    Mode mode = Mode::Try;
+    std::string caFile;   // trusted besides the system's authorities
+};
+
 struct FtpEntry {
     std::string name;
     std::uint64_t size = 0;
@@ -23,21 +36,30 @@ struct FtpEntry {
     bool isLink = false;
 };
 
+// Takes one piece of a transfer starting at `offset` in the remote file and
+// answers how many bytes it took: all of them, FtpPause to be handed the same
+// piece again after ResumeTransfer, or anything else to cut the transfer.
+using FtpSink = std::function<std::size_t(std::uint64_t offset, const char* data, std::size_t size)>;
+inline constexpr std::size_t FtpPause = CURL_WRITEFUNC_PAUSE;
+
 // An FTP session over libcurl with the few operations the worker needs. The
-// current folder is kept here as a path relative to the login folder and sent
-// as CWD steps with each request; libcurl reuses the logged-in connection.
-// Only one file may be open at a time, and listings never overlap a transfer.
+// current folder is kept here, as a full path from the server's root when the
+// login folder is known, and sent as one CWD when it changes; libcurl reuses
+// the logged-in connection for every request. One request at a time: a
+// listing never overlaps a transfer, and only one transfer runs.
 class CFtpConnection {
 public:
-    // Logs in or throws CInternetException.
+    // Logs in or throws CInternetException. `host` is a name or an address,
+    // IPv6 ones included.
     CFtpConnection(const std::string& host, long port, const std::string& user,
                    const std::string& password, bool passive, FtpTimeouts timeouts = {},
-                   std::function<bool()> cancelled = {});
+                   std::function<bool()> cancelled = {}, const FtpTls& tls = {});
     ~CFtpConnection();
     CFtpConnection(const CFtpConnection&) = delete;
     CFtpConnection& operator=(const CFtpConnection&) = delete;
 
-    // False when the folder does not exist; throws when the connection fails.
+    // `folder` is one name, "..", or several joined by "/" (one change on the
+    // server). False when it does not exist; throws when the connection fails.
     bool SetCurrentDirectory(const std::string& folder);
     std::string GetCurrentDirectory() const;
     // The current folder's entries in the order the server lists them.
@@ -45,27 +67,61 @@ public:
     // Null when the server refuses the file; throws when the connection fails.
     std::unique_ptr<CFtpFile> OpenFile(const std::string& name);
 
+    // Fetches `name` of the current folder from byte `offset` into `sink`, and
+    // runs until the first piece was handed over or the transfer ended, so a
+    // refused file is known here: false then. Throws for any other failure.
+    // `fileTime` asks the server for the file's modification time (one MDTM).
+    bool BeginTransfer(const std::string& name, FtpSink sink, std::uint64_t offset = 0, bool fileTime = false);
+    // Runs the transfer, waiting at most 100 ms for the network; true once it has ended.
+    // Throws when it ended with an error or the run is being stopped.
+    bool DriveTransfer();
+    // Hands the sink again the piece it paused on, and lets the transfer go on.
+    void ResumeTransfer();
+    bool TransferPaused() const { return m_transfer == Transfer::Paused; }
+    // Lets the transfer run to the end the server gives it and takes it off the
+    // connection, which stays logged in. Throws when it ended with an error.
+    void EndTransfer();
+    // Cuts a transfer that is still running; libcurl drops that connection and
+    // logs in again for the next request.
+    void AbortTransfer() noexcept;
+    // The modification time (seconds since 1970) of the file of the last
+    // transfer that ended and asked for it; -1 when unknown.
+    std::int64_t TransferFileTime() const { return m_fileTime; }
+
 private:
-    friend class CFtpFile;
+    enum class Transfer { None, Running, Paused, Ended };
+
+    static std::size_t OnData(char* data, std::size_t size, std::size_t count, void* self);
     std::string UrlFor(const std::vector<std::string>& folder, const std::string& file) const;
     void Prepare(const std::string& url);
     // Drives the easy handle in the multi handle until the request is done.
     CURLcode Perform();
-    // One step of the multi loop: runs curl, waits at most 100 ms for the sockets.
-    // Returns true when the transfer finished (its result in `result`).
-    bool Step(CURLcode& result);
-    // Runs curl once without waiting; true when the transfer finished.
+    // Runs curl once without waiting; true when the request finished (its result in `result`).
     bool Drive(CURLcode& result);
     // Waits at most 100 ms for a socket; throws when cancelled.
     void Wait();
+    void Attach();
+    void Detach() noexcept;
+    // Takes a transfer that curl reports done off the multi handle.
+    void TakeOffEnded();
     void ThrowIfCancelled() const;
+    void ThrowIfBusy() const;
     [[noreturn]] void Throw(CURLcode code) const;
+    template <typename T>
+    void Set(CURLoption option, T value);
 
     CurlEasy m_easy;
     CurlMulti m_multi;
     std::string m_base;
+    // The login folder as the server named it ("/" mostly); with it every
+    // request names its folder in full, and no request climbs back there first.
+    std::string m_entry;
     std::vector<std::string> m_folder;
     std::function<bool()> m_cancelled;
     char m_error[CURL_ERROR_SIZE] = {};
-    bool m_busy = false;
+    bool m_attached = false;
+    Transfer m_transfer = Transfer::None;
+    FtpSink m_sink;
+    std::uint64_t m_offset = 0;
+    std::int64_t m_fileTime = -1;
 };

@@ -23,6 +23,8 @@ public:
     // Set before the final notification when the application archive was
     // unpacked whole in that run: only then is there an installer to start.
     std::atomic<bool> applicationComplete{false};
+    // Why a run did not end complete, in words; set before the final notification.
+    CTextSlot failureReason;
 
 private:
     std::mutex m_lock;

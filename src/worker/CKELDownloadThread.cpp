@@ -11,14 +11,16 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 
 namespace {
 
-const char* const kApplicationFolders[] = {"Digital Product Updates", "KEL", "KEL Software DVD", "ZIP"};
-const char* const kUpdateFolders[] = {"..", "..", "KEL Update DVD", "ZIP_Files"};
+// Each walk is one change on the server: it fails where any step would.
+const char* const kApplicationFolders = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+const char* const kUpdateFolders = "../../KEL Update DVD/ZIP_Files";
 
 // atoi of the text after "KEL_V", low 16 bits, signed; 0 for other names.
 std::int16_t ApplicationNumber(const std::string& name)
@@ -74,16 +76,6 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
     return best;
 }
 
-// Walks down the given folders; false at the first that is not there.
-template <std::size_t N>
-bool EnterFolders(CFtpConnection& connection, const char* const (&folders)[N])
-{
-    for (const char* folder : folders)
-        if (!connection.SetCurrentDirectory(folder))
-            return false;
-    return true;
-}
-
 } // namespace
 
 CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()) {}
@@ -116,14 +108,18 @@ void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
         slot->Set(PrintableText(text));
 }
 
-std::uint32_t CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
-                                                const std::function<bool()>& stop)
+std::string CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
+                                              const std::function<bool()>& stop)
 {
-    // Both families are asked for; the first IPv4 answer is the one used.
-    for (const sockaddr_storage& a : LookUpHost(host, limit, stop))
-        if (a.ss_family == AF_INET)
-            return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr;
-    return 0xFFFFFFFFu;
+    // Both families count: the first answer, IPv6 or IPv4, as text.
+    for (const sockaddr_storage& a : LookUpHost(host, limit, stop)) {
+        char text[INET6_ADDRSTRLEN];
+        const void* raw = a.ss_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr)
+                                                  : static_cast<const void*>(&reinterpret_cast<const sockaddr_in&>(a).sin_addr);
+        if (inet_ntop(a.ss_family, raw, text, sizeof text))
+            return text;
+    }
+    return {};
 }
 
 int CKELDownloadThread::Run()
@@ -131,26 +127,33 @@ int CKELDownloadThread::Run()
     SetText(m_pStatusText, "Checking Internet");
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
 
-    const std::uint32_t address = CheckInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); });
-    char text[260];
-    std::string server;
-    if (inet_ntop(AF_INET, &address, text, sizeof text))
-        server = text;
-
-    RunResult result = RunResult::Failed;
+    RunResult result = RunResult::InternetFailed;
     m_applicationComplete = false;
-    try {
-        // An unresolved host gives 255.255.255.255, and the login to it fails.
-        CFtpConnection connection(server, m_settings.port, m_settings.user, m_settings.password,
-                                  /*passive=*/true, m_timeouts, [this] { return StopRequested(); });
-        result = FetchRelease(connection) ? RunResult::Complete : RunResult::Failed;
-    } catch (...) {
-        // Every failure of the FTP work, and a local write that failed, ends here.
-        result = RunResult::InternetFailed;
+    m_failure.clear();
+    if (CheckInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); }).empty()) {
+        // Nothing to connect to: no attempt is made at all.
+        m_failure = "the server's name does not resolve";
+    } else {
+        try {
+            // The connection goes to the name, so TLS checks the certificate
+            // against it and libcurl tries IPv6 and IPv4 addresses alike.
+            CFtpConnection connection(m_settings.host, m_settings.port, m_settings.user, m_settings.password,
+                                      /*passive=*/true, m_timeouts, [this] { return StopRequested(); },
+                                      m_settings.tls);
+            result = FetchRelease(connection) ? RunResult::Complete : RunResult::Failed;
+        } catch (const CInternetException& e) {
+            m_failure = e.Reason();
+        } catch (const std::exception& e) {
+            m_failure = e.what();
+        } catch (...) {
+            // Every other failure of the FTP work ends here too.
+        }
+    }
+    if (m_pDialog) {
+        m_pDialog->failureReason.Set(result == RunResult::Complete ? std::string() : PrintableText(m_failure));
+        m_pDialog->applicationComplete = m_applicationComplete;
     }
     SetText(m_pStatusText, RunResultText(result));
-    if (m_pDialog)
-        m_pDialog->applicationComplete = m_applicationComplete;
     PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(result));
     return 0;
 }
@@ -169,10 +172,11 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
     // Without an application there is no release: a missing publisher folder
     // or no qualifying name fails the run.
-    const Choice application = EnterFolders(connection, kApplicationFolders)
+    const Choice application = connection.SetCurrentDirectory(kApplicationFolders)
                                    ? ChooseArchive(connection, ApplicationNumber) : Choice{};
     if (application.number <= 0) {
-        SetText(m_pStatusText, "No Application File Found");
+        m_failure = "No Application File Found";
+        SetText(m_pStatusText, m_failure);
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         return false;
     }
@@ -189,7 +193,7 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     m_applicationComplete = ok;
 
     // A missing update folder or no qualifying update: the application alone is the release.
-    if (!EnterFolders(connection, kUpdateFolders))
+    if (!connection.SetCurrentDirectory(kUpdateFolders))
         return ok;
     const Choice update = ChooseArchive(connection, UpdateNumber);
     if (update.number > 0) {

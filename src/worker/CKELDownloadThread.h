@@ -37,11 +37,10 @@ public:
     // `failedEntries`, when given, receives the number of entries that could not be written.
     bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
 
-    // The publisher host as a network-order IPv4 address; all ones when it
-    // does not resolve within `limit` or `stop` says to give up.
-    static std::uint32_t CheckInternet(const std::string& host,
-                                       std::chrono::milliseconds limit = std::chrono::seconds(30),
-                                       const std::function<bool()>& stop = {});
+    // The publisher host's first address (IPv6 or IPv4) as text; empty when it
+    // does not resolve within `limit` or `stop` answers true meanwhile.
+    static std::string CheckInternet(const std::string& host, std::chrono::milliseconds limit = std::chrono::seconds(30),
+                                     const std::function<bool()>& stop = {});
 
     std::shared_ptr<CNotifyChannel> m_pDialog;
     CTextSlot* m_pStatusText = nullptr;
@@ -73,4 +72,7 @@ private:
     std::string m_archiveName;
     // The application archive was unpacked whole in this run.
     bool m_applicationComplete = false;
+    // Why the run did not end complete, in words; handed to the front ends at
+    // the end, since a status text may be overwritten before it is shown.
+    std::string m_failure;
 };

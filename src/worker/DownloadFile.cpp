@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -56,6 +57,7 @@ bool CKELDownloadThread::TakeArchive(const std::string& name)
     // running copy neither writes into it nor unpacks or deletes it meanwhile.
     if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
         m_archiveInUse = true;
+        m_failure = name + " is held by another running copy of the program";
         return false;
     }
     m_archiveLock = std::move(file);
@@ -96,6 +98,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
         return false;
     if (flock(local.Get(), LOCK_EX | LOCK_NB) != 0) {
         m_archiveInUse = true;
+        m_failure = remoteName + " is held by another running copy of the program";
         return false;
     }
     if (st.st_size != 0 && ftruncate(local.Get(), 0) != 0)
@@ -107,8 +110,10 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
     auto writeFailed = [&](int error) {
         local.Close();
         RemoveRegularFileAt(folder.Get(), remoteName);
+        m_failure = "cannot write " + remoteName + ": " + std::strerror(error);
         if (error == ENOSPC || error == EDQUOT) {
-            SetText(m_pStatusText, remoteName + " - Not Enough Disk Space");
+            m_failure = remoteName + " - Not Enough Disk Space";
+            SetText(m_pStatusText, m_failure);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         }
         m_writeFailed = true;

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/CFtpConnection.h"
+
 #include <string>
 
 struct FtpSettings {
@@ -6,9 +8,10 @@ struct FtpSettings {
     long port = 21;
     std::string user;
     std::string password;
+    FtpTls tls;
 };
 
-// The publisher's server: build-time host and password, the public user, port
-// 21; VORN_FTP_HOST and VORN_FTP_PORT override host and port for mirrors,
-// tests and the demo.
+// The publisher's server: build-time host, password, TLS mode and extra
+// trusted certificate, the public user, port 21; VORN_FTP_HOST and
+// VORN_FTP_PORT override host and port for mirrors, tests and the demo.
 FtpSettings GetFtpSettings();

@@ -69,7 +69,8 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         // anything is written, and says which entry and why.
         std::string entryName, methodName;
         if (count > 0 && unzipper.FindUndecodableEntry(entryName, methodName)) {
-            SetText(m_pStatusText, archiveName + " - " + entryName + ": Unsupported Compression (" + methodName + ")");
+            m_failure = archiveName + " - " + entryName + ": Unsupported Compression (" + methodName + ")";
+            SetText(m_pStatusText, m_failure);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             failures = count;
             abandoned = keepArchive = true;
@@ -78,7 +79,8 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         // byte or inode would fail entries at random and leave a broken installation.
         if (count > 0 && !abandoned &&
             (unzipper.GetTotalUncompressedSize() > room.bytes || static_cast<std::uint64_t>(count) > room.inodes)) {
-            SetText(m_pStatusText, archiveName + " - Not Enough Disk Space");
+            m_failure = archiveName + " - Not Enough Disk Space";
+            SetText(m_pStatusText, m_failure);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             failures = count;
             abandoned = true;
@@ -124,6 +126,9 @@ bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subF
         RemoveRegularFileAt(folder.Get(), archiveName);
     m_archiveLock.Close();
     m_archiveName.clear();
+    if (failures > 0 && m_failure.empty())
+        m_failure = std::to_string(failures) + " of " + std::to_string(count) + " entries of " + archiveName +
+                    " could not be unpacked";
     if (failedEntries)
         *failedEntries = failures;
     return count > 0 && !abandoned;

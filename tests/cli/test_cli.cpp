@@ -113,6 +113,17 @@ TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
     const Result r = RunCli(home, server.port());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("Internet Failed\n"), std::string::npos);
+    EXPECT_NE(r.output.find("vorndownload-cli: the server refused the login\n"), std::string::npos);
+    {
+        // A server whose certificate nobody vouches for gets no clear-text login either.
+        TempDir certs;
+        MakeCertificate(certs.path(), "IP:127.0.0.1");
+        FtpTestServer tls(root.path(), {"--tls-cert", (certs.path() / "server.pem").string()});
+        const Result untrusted = RunCli(home, tls.port());
+        EXPECT_EQ(untrusted.exitCode, 1);
+        EXPECT_NE(untrusted.output.find("vorndownload-cli: the server's certificate is not trusted\n"), std::string::npos)
+            << untrusted.output;
+    }
 
     const Result help = RunCli(home, server.port(), {"--help"});
     EXPECT_EQ(help.exitCode, 0);

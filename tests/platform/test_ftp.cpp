@@ -164,6 +164,10 @@ TEST(FtpFile, ReadsWholeFilesInAnyStepAndRefusesMissingOnes)
     char head[10];
     ASSERT_EQ(partial->Read(head, sizeof head), sizeof head);
     EXPECT_EQ(std::string(head, 10), data.substr(0, 10));
+    // One transfer at a time; the refused second one leaves the first alone.
+    EXPECT_THROW(c->OpenFile("empty.bin"), CInternetException);
+    ASSERT_EQ(partial->Read(head, sizeof head), sizeof head);
+    EXPECT_EQ(std::string(head, 10), data.substr(10, 10));
     partial->Close();
     partial.reset();
     EXPECT_EQ(ListNames(*c).size(), 2u);
@@ -218,4 +222,131 @@ TEST(FtpFile, CancellationEndsABlockedReadPromptly)
     EXPECT_THROW(ReadAll(*f), CInternetException);
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+namespace {
+
+struct TlsServerFiles {
+    TempDir root;
+    TempDir certs;
+    explicit TlsServerFiles(const std::string& names)
+    {
+        WriteFile(root.path() / "data.bin", PatternBytes(300000));
+        MakeCertificate(certs.path(), names);
+    }
+    std::vector<std::string> Options(std::vector<std::string> more = {}) const
+    {
+        more.insert(more.begin(), {"--tls-cert", (certs.path() / "server.pem").string()});
+        return more;
+    }
+    FtpTls Trusting(FtpTls::Mode mode = FtpTls::Mode::Try) const { return {mode, (certs.path() / "ca.pem").string()}; }
+};
+
+std::unique_ptr<CFtpConnection> ConnectTls(long port, const FtpTls& tls, const std::string& host = "127.0.0.1")
+{
+    return std::make_unique<CFtpConnection>(host, port, "vornpublic", kPassword, true, FtpTimeouts{5s, 5s},
+                                            std::function<bool()>{}, tls);
+}
+
+bool Has(const std::vector<std::string>& commands, const std::string& command)
+{
+    return std::find(commands.begin(), commands.end(), command) != commands.end();
+}
+
+// The reason a connection attempt failed with, or "(connected)".
+std::string FailureOf(long port, const FtpTls& tls, const std::string& host = "127.0.0.1")
+{
+    try {
+        ConnectTls(port, tls, host);
+        return "(connected)";
+    } catch (const CInternetException& e) {
+        return e.Reason();
+    }
+}
+
+} // namespace
+
+TEST(FtpTls, OfferedOrRequiredTheWholeSessionIsEncryptedAndDataConnectionsResumeIt)
+{
+    TlsServerFiles files("DNS:localhost,IP:127.0.0.1,IP:::1");
+    for (bool required : {false, true}) {
+        SCOPED_TRACE(required ? "required" : "offered");
+        FtpTestServer server(files.root.path(),
+                             files.Options(required ? std::vector<std::string>{"--tls-required", "--require-reuse"}
+                                                    : std::vector<std::string>{}));
+        auto c = ConnectTls(server.port(), files.Trusting(required ? FtpTls::Mode::Require : FtpTls::Mode::Try),
+                            required ? "localhost" : "127.0.0.1");
+        EXPECT_EQ(ListNames(*c), (std::vector<Listed>{{"data.bin", 300000}}));
+        auto f = c->OpenFile("data.bin");
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(ReadAll(*f), PatternBytes(300000));
+        f->Close();
+        const auto commands = server.Commands();
+        ASSERT_GE(commands.size(), 5u);
+        // Encrypted before the user name goes out, and data protected.
+        EXPECT_EQ(commands.at(0), "AUTH TLS");
+        EXPECT_EQ(commands.at(1), "USER vornpublic");
+        EXPECT_TRUE(Has(commands, "PBSZ 0"));
+        EXPECT_TRUE(Has(commands, "PROT P"));
+    }
+}
+
+TEST(FtpTls, FailedChecksEndTheSessionWithoutEverFallingBackToClearText)
+{
+    TlsServerFiles files("DNS:other.example");
+    {
+        FtpTestServer server(files.root.path(), files.Options());
+        EXPECT_EQ(FailureOf(server.port(), files.Trusting()), "the server's certificate is for another name");
+        // Not trusted at all: only the system's authorities count.
+        EXPECT_EQ(FailureOf(server.port(), {}), "the server's certificate is not trusted");
+        for (const auto& c : server.Commands())
+            EXPECT_EQ(c.rfind("USER", 0), std::string::npos) << c;
+    }
+    {
+        TempDir root;
+        FtpTestServer plain(root.path());
+        EXPECT_EQ(FailureOf(plain.port(), files.Trusting(FtpTls::Mode::Require)),
+                  "the server does not offer an encrypted session");
+        for (const auto& c : plain.Commands())
+            EXPECT_EQ(c.rfind("USER", 0), std::string::npos) << c;
+        // Where it is not offered, "try" logs in as before.
+        EXPECT_EQ(FailureOf(plain.port(), files.Trusting()), "(connected)");
+    }
+    FtpTestServer required(files.root.path(), files.Options({"--tls-required"}));
+    EXPECT_EQ(FailureOf(required.port(), {FtpTls::Mode::Off, {}}), "the server refused the login");
+}
+
+TEST(FtpTransfer, StartsAtAnOffsetHandsPiecesWithTheirOffsetsAndReportsTheFileTime)
+{
+    TempDir root;
+    const std::string data = PatternBytes(300000);
+    WriteFile(root.path() / "data.bin", data);
+    fs::last_write_time(root.path() / "data.bin", fs::file_time_type::clock::now() - std::chrono::hours(48));
+    FtpTestServer server(root.path());
+    auto c = Connect(server);
+    EXPECT_FALSE(c->BeginTransfer("missing.bin", [](std::uint64_t, const char*, std::size_t n) { return n; }));
+
+    std::string got;
+    bool offsetsRight = true;
+    ASSERT_TRUE(c->BeginTransfer(
+        "data.bin",
+        [&](std::uint64_t offset, const char* piece, std::size_t n) {
+            offsetsRight &= offset == 100000 + got.size();
+            got.append(piece, n);
+            return n;
+        },
+        100000, true));
+    while (!c->DriveTransfer()) {
+    }
+    c->EndTransfer();
+    EXPECT_TRUE(offsetsRight);
+    EXPECT_TRUE(got == data.substr(100000)) << got.size();
+    const auto age = std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(c->TransferFileTime());
+    EXPECT_GT(age, std::chrono::hours(47));
+    EXPECT_LT(age, std::chrono::hours(49));
+    // The connection is free again and still logged in once.
+    EXPECT_EQ(ListNames(*c).size(), 1u);
+    const auto commands = server.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& l) { return l.rfind("USER", 0) == 0; }), 1);
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "REST 100000"), commands.end());
 }

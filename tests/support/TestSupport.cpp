@@ -152,3 +152,13 @@ void PrintTo(const Notice& n, std::ostream* os)
     else
         *os << "K(" << n.wParam << ", " << n.lParam << ", \"" << n.status << "\")";
 }
+
+void MakeCertificate(const fs::path& dir, const std::string& names)
+{
+    const std::string d = "'" + dir.string() + "'";
+    const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=vorn-test"
+                            " -addext 'subjectAltName=" + names + "' -keyout " + d + "/key.pem -out " + d + "/ca.pem 2>/dev/null"
+                            " && cat " + d + "/ca.pem " + d + "/key.pem > " + d + "/server.pem";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("openssl failed: " + cmd);
+}

@@ -90,5 +90,9 @@ void WriteFile(const fs::path& path, const std::string& data);
 std::string ReadFile(const fs::path& path);
 // Deterministic bytes that do not repeat within a chunk.
 std::string PatternBytes(std::size_t size, unsigned seed = 1);
+// A self-signed certificate for `names` (subjectAltName entries, such as
+// "DNS:localhost,IP:127.0.0.1"), made with openssl: `dir`/server.pem holds
+// certificate and key for the test server, `dir`/ca.pem the certificate to trust.
+void MakeCertificate(const fs::path& dir, const std::string& names);
 // Runs Python code with Debian's python3; the code sees `out` as the first argument.
 void RunPython(const std::string& code, const fs::path& out);

@@ -111,7 +111,7 @@ TEST_F(RunTest, NoQualifyingApplicationFailsTheRunAndNeverVisitsTheUpdateFolders
     EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"),
                                             K(kStatusChanged, "No Application File Found"), End(RunResult::Failed)}));
     const auto commands = server.Commands();
-    EXPECT_TRUE(std::find(commands.begin(), commands.end(), "CWD ZIP") != commands.end());
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](auto& c) { return c.ends_with("/ZIP"); }));
     for (const auto& c : commands)
         EXPECT_EQ(c.find("KEL Update DVD"), std::string::npos) << c;
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
@@ -141,16 +141,16 @@ TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
     FtpTestServer server(root.path(), {"--refuse-login"});
     const std::vector<Notice> failed{K(kStatusChanged, "Checking Internet"), End(RunResult::InternetFailed)};
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()), failed);
-    // A reserved name that never resolves: the login to 255.255.255.255 fails.
+    EXPECT_EQ(channel->failureReason.Get(), "the server refused the login");
+    // A reserved name that never resolves ends without any connection attempt.
     EXPECT_EQ(RunWorker("vorn-test.invalid", server.port(), {2s, 2s}), failed);
-    EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), 0xFFFFFFFFu);
-    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), 0x0100007Fu);   // network order
-    // Both families answer; a lookup told to stop gives nothing.
-    const auto v6 = LookUpHost("::1", 2s);
-    ASSERT_EQ(v6.size(), 1u);
-    EXPECT_EQ(v6[0].ss_family, AF_INET6);
+    EXPECT_EQ(channel->failureReason.Get(), "the server's name does not resolve");
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("vorn-test.invalid"), "");
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1"), "127.0.0.1");
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("::1"), "::1");
+    // A lookup told to stop gives nothing.
     EXPECT_TRUE(LookUpHost("127.0.0.1", 2s, [] { return true; }).empty());
-    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1", 2s, [] { return true; }), 0xFFFFFFFFu);
+    EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1", 2s, [] { return true; }), "");
 }
 
 TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
@@ -288,4 +288,56 @@ TEST_F(RunTest, AListingThatCannotBeReadIsNoApplication)
     ASSERT_GE(notices.size(), 2u);
     EXPECT_EQ(notices[notices.size() - 2], K(kStatusChanged, "No Application File Found"));
     EXPECT_EQ(notices.back(), End(RunResult::Failed));
+}
+
+TEST_F(RunTest, AWholeJobOverIPv6TakesOneCommandPerStep)
+{
+    RunPython("import runpy, sys\nsys.argv = ['demo-tree', sys.argv[1]]\n"
+              "runpy.run_path('" VORN_SOURCE_DIR "/scripts/demo-tree.py', run_name='__main__')\n",
+              root.path());
+    FtpTestServer server(root.path(), {"--bind", "::1"});
+    EXPECT_EQ(RunWorker("::1", server.port()).back(), End(RunResult::Complete));
+    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12/KEL_V12/Setup.exe"));
+    // After the login: PWD; per folder CWD, EPSV, TYPE, LIST, EPSV, TYPE, RETR; QUIT.
+    auto commands = server.Commands();
+    const auto pass = std::find_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("PASS", 0) == 0; });
+    ASSERT_NE(pass, commands.end());
+    commands.erase(commands.begin(), pass + 1);
+    EXPECT_LE(commands.size(), 16u) << ::testing::PrintToString(commands);
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("CWD", 0) == 0; }), 2);
+}
+
+TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
+{
+    PublisherTree(root.path());
+    TempDir certs, otherCerts;
+    MakeCertificate(certs.path(), "IP:127.0.0.1");
+    MakeCertificate(otherCerts.path(), "DNS:other.example");
+    auto run = [&](const TempDir& serverCerts, FtpTls tls) {
+        FtpTestServer server(root.path(), {"--tls-cert", (serverCerts.path() / "server.pem").string(), "--tls-required",
+                                           "--require-reuse"});
+        auto* worker = new CKELDownloadThread;
+        worker->m_settings.host = "127.0.0.1";
+        worker->m_settings.port = server.port();
+        worker->m_settings.tls = tls;
+        worker->m_downloadFolder = home.Folder();
+        CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+        worker->Wire(channel);
+        handle.Resume();
+        EXPECT_TRUE(handle.WaitFinished(60s));
+        return std::make_pair(WithStatusWhereItMatters(receiver.Take()).back(), server.Commands());
+    };
+    const std::string ca = (certs.path() / "ca.pem").string();
+    // Trusted, but issued for another name than the one connected to.
+    const auto [wrongName, _] = run(otherCerts, {FtpTls::Mode::Try, (otherCerts.path() / "ca.pem").string()});
+    EXPECT_EQ(wrongName, End(RunResult::InternetFailed));
+    EXPECT_EQ(channel->failureReason.Get(), "the server's certificate is for another name");
+    EXPECT_FALSE(fs::exists(Folder()));
+
+    const auto [done, commands] = run(certs, {FtpTls::Mode::Require, ca});
+    EXPECT_EQ(done, End(RunResult::Complete));
+    EXPECT_EQ(channel->failureReason.Get(), "");
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
+    EXPECT_EQ(commands.at(0), "AUTH TLS");
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), 1);
 }
