@@ -7,6 +7,7 @@
 #include "platform/DownloadFolder.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
+#include "VornVersion.h"
 
 #include <signal.h>
 #include <unistd.h>

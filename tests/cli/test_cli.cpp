@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "VornVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +119,7 @@ TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
     const Result help = RunCli(home, server.port(), {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.output.find("Exit status: 0"), std::string::npos);
-    EXPECT_NE(RunCli(home, server.port(), {"--version"}).output.find("1.0.0.1"), std::string::npos);
+    EXPECT_NE(RunCli(home, server.port(), {"--version"}).output.find(VORN_VERSION), std::string::npos);
     EXPECT_EQ(RunCli(home, server.port(), {"--bogus"}).exitCode, 2);
 }
 
