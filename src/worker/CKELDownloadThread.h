@@ -28,9 +28,9 @@ public:
     // Posts to the receiver; dropped while no receiver is wired.
     void PostNotify(unsigned message, std::uint32_t wParam, std::int32_t lParam);
 
-    bool DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize);
+    bool DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
     // `failedEntries`, when given, receives the number of entries that could not be written.
-    bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
+    bool UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries = nullptr);
 
     // The publisher host as a network-order IPv4 address; all ones when it does not resolve.
     static std::uint32_t CheckInternet(const std::string& host);

@@ -40,7 +40,7 @@ struct RemoveIfStopped {
 
 } // namespace
 
-bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize)
+bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize)
 {
     // A name from the listing that is empty or would leave the Download
     // folder ("..", "a/b") is refused before anything is touched.

@@ -20,7 +20,7 @@ void CreateFolderChain(std::string path)
         mkdir(path.substr(0, slash + 1).c_str(), 0777);
 }
 
-bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries)
+bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries)
 {
     if (failedEntries)
         *failedEntries = 0;
