@@ -1,6 +1,7 @@
 #include "platform/CFtpConnection.h"
 
 #include "platform/CFtpFile.h"
+#include "platform/CurlGlobalInit.h"
 #include "platform/CInternetException.h"
 
 #include <mutex>
@@ -10,7 +11,7 @@ namespace {
 void GlobalInit()
 {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] { CurlGlobalInit(); });
 }
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*)
