@@ -3,6 +3,7 @@
 #include "app/CVORNdownloadDlg.h"
 #include "app/CSmoothBarStyle.h"
 #include "app/DialogFonts.h"
+#include "VornVersion.h"
 
 #include <QStyleFactory>
 
@@ -10,7 +11,7 @@ CVORNdownloadApp::CVORNdownloadApp(int& argc, char** argv) : QApplication(argc, 
 {
     setOrganizationName(QStringLiteral("Brevant Technology Limited"));
     setApplicationName(QStringLiteral("VORNdownload"));
-    setApplicationVersion(QStringLiteral("1.0.0.1"));
+    setApplicationVersion(QStringLiteral(VORN_VERSION));
     LoadDialogFonts();
 }
 

@@ -13,7 +13,8 @@ int TerminalWidth()
     winsize size {};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
-    if (const char* columns = std::getenv("COLUMNS"); columns && std::atoi(columns) > 0)
+    // Only the main thread draws; the worker never reads the environment.
+    if (const char* columns = std::getenv("COLUMNS"); columns && std::atoi(columns) > 0) // NOLINT(concurrency-mt-unsafe)
         return std::atoi(columns);
     return 80;
 }

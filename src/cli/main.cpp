@@ -8,7 +8,9 @@
 #include "platform/DownloadFolder.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CProgressModel.h"
+#include "worker/FtpSettings.h"
 #include "worker/Messages.h"
+#include "VornVersion.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -30,12 +32,12 @@ void OnInterrupt(int)
 int Usage(FILE* out, int code)
 {
     std::fprintf(out,
-                 "Usage: vorndownload-cli [--quiet] | --help | --version\n"
+                 "Usage: vorndownload-cli [--quiet] | -h | --help | --version\n"
                  "Fetches the newest KEL application and update from the publisher's FTP site\n"
                  "into \"%s\" and unpacks them. The installer is not started.\n"
                  "\n"
                  "  --quiet    print only the final status and the Download folder\n"
-                 "  --help     print this help\n"
+                 "  -h, --help print this help\n"
                  "  --version  print the version\n"
                  "\n"
                  "VORN_FTP_HOST and VORN_FTP_PORT name another server (a mirror or the demo);\n"
@@ -57,12 +59,26 @@ int main(int argc, char** argv)
             std::printf("vorndownload-cli %s\n", VORN_VERSION);
             return 0;
         }
-        if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
+        if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
             return Usage(stdout, 0);
-        if (argc == 2 && std::strcmp(argv[1], "--quiet") == 0)
+        if (argc == 2 && std::strcmp(argv[1], "--quiet") == 0) {
             quiet = true;
-        else
+        } else {
+            // Name the first argument not understood, then show what is.
+            const char* wrong = argv[argc - 1];
+            for (int i = 1; i < argc; ++i) {
+                if (std::strcmp(argv[i], "--quiet") != 0) {
+                    wrong = argv[i];
+                    break;
+                }
+            }
+            std::fprintf(stderr, "vorndownload-cli: unknown argument \"%s\"\n", wrong);
             return Usage(stderr, 2);
+        }
+    }
+    if (const std::string problem = FtpSettingsProblem(); !problem.empty()) {
+        std::fprintf(stderr, "vorndownload-cli: %s\n", problem.c_str());
+        return 2;
     }
 
     struct sigaction sa {};

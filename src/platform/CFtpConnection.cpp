@@ -1,6 +1,7 @@
 #include "platform/CFtpConnection.h"
 
 #include "platform/CFtpFile.h"
+#include "platform/CurlGlobalInit.h"
 #include "platform/CInternetException.h"
 
 #include <mutex>
@@ -11,7 +12,7 @@ void GlobalInit()
 {
     static std::once_flag once;
     static CURLcode result = CURLE_OK;
-    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] { result = CurlGlobalInit(); });
     if (result != CURLE_OK)
         throw CInternetException(result, "cannot start libcurl");
 }

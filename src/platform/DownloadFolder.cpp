@@ -8,9 +8,10 @@
 std::string GetDownloadFolder()
 {
     std::string home;
-    if (const char* env = std::getenv("HOME"); env && *env)
+    // Called once by the front end before the worker starts.
+    if (const char* env = std::getenv("HOME"); env && *env) // NOLINT(concurrency-mt-unsafe)
         home = env;
-    else if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+    else if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) // NOLINT(concurrency-mt-unsafe)
         home = pw->pw_dir;
     else
         home = "/tmp";

@@ -19,6 +19,7 @@ bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds w
     std::vector<std::string> args = executable ? std::vector<std::string>{path}
                                                : std::vector<std::string>{"xdg-open", path};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);

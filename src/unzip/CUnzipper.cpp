@@ -180,7 +180,7 @@ bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
     // (glibc ignores the size unless it is given the buffer.)
     if (!m_archiveBuffer)
         m_archiveBuffer = std::make_unique<char[]>(kArchiveBuffer);
-    setvbuf(file, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer);
+    (void)setvbuf(file, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer); // without it reads are only smaller
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
@@ -191,7 +191,7 @@ bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
         if (source)
             zip_source_free(source);   // closes the stream
         else
-            std::fclose(file);
+            (void)std::fclose(file); // a read-only stream: nothing is lost
         return false;
     }
     // Both readers must agree on every entry, or the archive is not what it seems.
@@ -222,7 +222,7 @@ bool CUnzipper::CloseArchive()
     // A read-only archive has nothing to write back; zip_close only frees it.
     const bool closed = zip_close(m_archive.get()) == 0;
     if (closed)
-        m_archive.release();
+        (void)m_archive.release(); // zip_close has freed it
     m_archive.reset();
     return closed;
 }

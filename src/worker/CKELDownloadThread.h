@@ -29,13 +29,13 @@ public:
     // Posts to the receiver; dropped while no receiver is wired.
     void PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam);
 
-    bool DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize);
+    bool DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
     // Takes the regular file `name` of the Download folder (never a link) as
     // the archive to unpack, and locks it. False when it is not there, not a
     // regular file, or another running copy holds it (m_archiveInUse).
     bool TakeArchive(const std::string& name);
     // `failedEntries`, when given, receives the number of entries that could not be written.
-    bool UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries = nullptr);
+    bool UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries = nullptr);
 
     // The publisher host's first address (IPv6 or IPv4) as text; empty when it
     // does not resolve within `limit` or `stop` answers true meanwhile.

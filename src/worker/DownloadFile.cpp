@@ -65,7 +65,7 @@ bool CKELDownloadThread::TakeArchive(const std::string& name)
     return true;
 }
 
-bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string remoteName, std::uint64_t expectedSize)
+bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize)
 {
     // A name from the listing that is empty, would leave the Download folder
     // ("..", "a/b") or holds control characters is refused before anything is touched.

@@ -3,6 +3,27 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// Front ends call these before the worker thread exists, so nothing else
+// touches the environment meanwhile.
+const char* Env(const char* name)
+{
+    return std::getenv(name); // NOLINT(concurrency-mt-unsafe): read before any thread starts
+}
+
+} // namespace
+
+std::optional<long> ParseFtpPort(const std::string& text)
+{
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const long value = std::stol(text);
+    if (value < 1 || value > 65535)
+        return std::nullopt;
+    return value;
+}
+
 FtpSettings GetFtpSettings()
 {
     FtpSettings s;
@@ -14,14 +35,19 @@ FtpSettings GetFtpSettings()
                  : std::strcmp(VORN_FTP_TLS_DEFAULT, "require") == 0 ? FtpTls::Mode::Require
                                                                      : FtpTls::Mode::Try;
     s.tls.caFile = VORN_FTP_CA_DEFAULT;
-    if (const char* host = std::getenv("VORN_FTP_HOST"); host && *host)
+    if (const char* host = Env("VORN_FTP_HOST"); host && *host)
         s.host = host;
-    if (const char* port = std::getenv("VORN_FTP_PORT"); port && *port) {
-        char* end = nullptr;
-        const long value = std::strtol(port, &end, 10);
-        // A malformed port is ignored rather than guessed at.
-        if (end && *end == '\0' && value > 0 && value < 65536)
-            s.port = value;
-    }
+    // A malformed port is refused by the front ends (FtpSettingsProblem) before
+    // a worker is built; here it can only keep the default.
+    if (const char* port = Env("VORN_FTP_PORT"); port && *port)
+        s.port = ParseFtpPort(port).value_or(s.port);
     return s;
+}
+
+std::string FtpSettingsProblem()
+{
+    const char* port = Env("VORN_FTP_PORT");
+    if (!port || !*port || ParseFtpPort(port))
+        return {};
+    return "VORN_FTP_PORT \"" + std::string(port) + "\" is not a port number (1 to 65535)";
 }

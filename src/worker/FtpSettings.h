@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/CFtpConnection.h"
 
+#include <optional>
 #include <string>
 
 struct FtpSettings {
@@ -14,4 +15,12 @@ struct FtpSettings {
 // The publisher's server: build-time host, password, TLS mode and extra
 // trusted certificate, the public user, port 21; VORN_FTP_HOST and
 // VORN_FTP_PORT override host and port for mirrors, tests and the demo.
+// Read on the starting thread, before any worker runs.
 FtpSettings GetFtpSettings();
+
+// A port number 1..65535 written in decimal digits only; nothing otherwise.
+std::optional<long> ParseFtpPort(const std::string& text);
+
+// Empty when VORN_FTP_PORT is unset or a port; otherwise a sentence naming the
+// value, for the front ends to refuse to start with.
+std::string FtpSettingsProblem();

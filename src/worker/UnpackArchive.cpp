@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-bool CKELDownloadThread::UnpackArchive(std::string archiveName, const char* subFolder, int* failedEntries)
+bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries)
 {
     if (failedEntries)
         *failedEntries = 0;

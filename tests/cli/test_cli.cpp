@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "VornVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -128,8 +129,29 @@ TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
     const Result help = RunCli(home, server.port(), {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.output.find("Exit status: 0"), std::string::npos);
-    EXPECT_NE(RunCli(home, server.port(), {"--version"}).output.find("1.0.0.1"), std::string::npos);
-    EXPECT_EQ(RunCli(home, server.port(), {"--bogus"}).exitCode, 2);
+    EXPECT_NE(RunCli(home, server.port(), {"--version"}).output.find(VORN_VERSION), std::string::npos);
+    EXPECT_EQ(RunCli(home, server.port(), {"-h"}).output, help.output);
+    const Result wrong = RunCli(home, server.port(), {"--quiet", "--bogus"});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_NE(wrong.output.find("unknown argument \"--bogus\""), std::string::npos) << wrong.output;
+}
+
+TEST(TerminalProgram, MalformedPortIsRefusedByName)
+{
+    TempHome home;
+    for (const char* port : {"abc", "0", "70000", "21x", "-21"}) {
+        SCOPED_TRACE(port);
+        FILE* pipe = popen(("VORN_FTP_PORT='" + std::string(port) + "' '" VORN_CLI "' 2>&1").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char buf[512];
+        while (const std::size_t n = std::fread(buf, 1, sizeof buf, pipe))
+            output.append(buf, n);
+        const int status = pclose(pipe);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2);
+        EXPECT_NE(output.find("VORN_FTP_PORT \"" + std::string(port) + "\""), std::string::npos) << output;
+        EXPECT_FALSE(fs::exists(home.DownloadFolder()));
+    }
 }
 
 // The program ends only after the worker has cleaned up, so what it leaves
