@@ -101,7 +101,7 @@ void CKELDownloadThread::PostNotify(unsigned message, std::uint64_t wParam, std:
         m_pDialog->Post(message, wParam, lParam);
 }
 
-void CKELDownloadThread::SetText(CTextSlot* slot, std::string text)
+void CKELDownloadThread::SetText(CTextSlot* slot, const std::string& text)
 {
     // Names in these texts come from the server or an archive.
     if (slot)

@@ -64,7 +64,7 @@ private:
     // Walks the folders, chooses, downloads and unpacks. False when a chosen
     // archive could not be fetched or unpacked.
     bool FetchRelease(CFtpConnection& connection);
-    void SetText(CTextSlot* slot, std::string text);
+    void SetText(CTextSlot* slot, const std::string& text);
 
     // Holds the lock on the archive between its download and its deletion;
     // it is also what tells the file to unpack from any other at its name.

@@ -11,7 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 #include <memory>
 
 namespace {
@@ -110,7 +110,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     auto writeFailed = [&](int error) {
         local.Close();
         RemoveRegularFileAt(folder.Get(), remoteName);
-        m_failure = "cannot write " + remoteName + ": " + std::strerror(error);
+        m_failure = "cannot write " + remoteName + ": " + std::generic_category().message(error);
         if (error == ENOSPC || error == EDQUOT) {
             m_failure = remoteName + " - Not Enough Disk Space";
             SetText(m_pStatusText, m_failure);

@@ -40,7 +40,7 @@ std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::m
             if (gai_cancel(&request->block) == EAI_NOTCANCELED) {
                 // Still inside the resolver, which writes into the request
                 // when it returns: it is left to it, a few hundred bytes.
-                request.release();
+                (void)request.release();   // deliberately not freed
                 return {};
             }
             break;   // cancelled, or finished meanwhile: either way given up
