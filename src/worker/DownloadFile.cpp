@@ -28,7 +28,7 @@ namespace {
 
 constexpr std::uint32_t kChunk = 65536;
 // A running range is halved only when each half is worth a new transfer.
-constexpr std::uint64_t kMinimumSplit = 4u << 20;
+constexpr std::uint64_t kMinimumSplit = 1u << 20;
 // The state record is written again after this much more, or this long.
 constexpr std::uint64_t kRecordEvery = 64u << 20;
 constexpr auto kRecordAfter = std::chrono::seconds(5);

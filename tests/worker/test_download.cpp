@@ -331,3 +331,60 @@ TEST(DownloadFile, StopFlagEndsTheDownloadAndKeepsThePartAndItsRecord)
     EXPECT_TRUE(onlyPartAndRecord());
     EXPECT_GT(fs::file_size(f.Local("a.zip.part")), 0u);
 }
+
+// Large archives: extra connections with the same account, each with a range
+// of its own; a server that allows fewer changes nothing but the speed.
+TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheServerAllows)
+{
+    Fixture f;
+    const std::string data = PatternBytes(16 << 20);
+    WriteFile(f.root.path() / "big.zip", data);
+    f.worker->m_connections = 4;
+    f.worker->m_segmentMinimum = 4 << 20;
+    f.worker->m_settings.host = "127.0.0.1";
+    // Slow enough for the extra connections to log in meanwhile.
+    const std::vector<std::string> slow = {"--chunk", "8192", "--pause", "0.0005"};
+    for (const char* limit : {"0", "1"}) {
+        std::vector<std::string> options = slow;
+        options.insert(options.end(), {"--max-connections", limit});
+        FtpTestServer server(f.root.path(), options);
+        f.worker->m_settings.port = server.port();
+        auto c = f.Connect(server);
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "big.zip", data.size())) << limit;
+        EXPECT_EQ(ReadFile(f.Local("big.zip")) == data, true) << limit;
+        const auto commands = server.Commands();
+            if (std::string(limit) == "0") {
+            EXPECT_GT(Count(commands, "RETR"), 1);
+            EXPECT_GT(Count(commands, "REST"), 0);
+        } else {
+            EXPECT_EQ(Count(commands, "RETR"), 1);
+        }
+        // Progress as from one connection: rising, at most one per 64 KiB, ending at the size.
+        const auto notices = f.Notices();
+        std::uint64_t last = 0;
+        int positions = 0;
+        for (const auto& n : notices)
+            if (n.message == UM_PROGRESS_BAR && n.wParam != last) {
+                EXPECT_GT(n.wParam, last);
+                last = n.wParam;
+                ++positions;
+            }
+        EXPECT_EQ(last, data.size());
+        EXPECT_LE(positions, static_cast<int>(data.size() / 65536));
+        fs::remove(f.Local("big.zip"));
+        f.worker->TakeArchive("none");   // lets the file go
+    }
+
+    // A stop while all connections run leaves the part and its record, nothing else.
+    FtpTestServer server(f.root.path(), slow);
+    f.worker->m_settings.port = server.port();
+    StoppingReceiver stopper(*f.worker, 40);
+    f.channel->Attach(&stopper);
+    auto c = f.Connect(server);
+    EXPECT_FALSE(f.worker->DownloadFile(*c, "big.zip", data.size()));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(f.home.DownloadFolder()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"big.zip.part", "big.zip.part-state"}));
+}
