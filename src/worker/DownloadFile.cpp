@@ -532,7 +532,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
     Fetched outcome = Fetched::NothingLeft;
     for (;;) {
         outcome = FetchRanges(connection, s, 0, writer, checkTime, begun, progress);
-        if (resuming && (outcome == Fetched::TimeChanged || outcome == Fetched::NoRestart)) {
+        if (resuming && extra.threads.empty() && (outcome == Fetched::TimeChanged || outcome == Fetched::NoRestart)) {
             // Not the file the part was begun from, or a server that cannot
             // send only the rest: the part is fetched from its first byte.
             resuming = false;
