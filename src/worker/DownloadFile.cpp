@@ -188,11 +188,17 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
                 s.remoteName, [&](std::uint64_t offset, const char* data, std::size_t size) { return writer.Take(offset, data, size); },
                 range->begin, checkTime);
         } catch (const CInternetException& e) {
+            // A range that ends within the first piece was cut here.
+            if (writer.AtEnd() && e.Code() == CURLE_WRITE_ERROR)
+                continue;
+            writer.Flush();
             release();
-            if (range->begin > 0 && (e.Code() == CURLE_FTP_COULDNT_USE_REST || e.Code() == CURLE_BAD_DOWNLOAD_RESUME))
-                return Fetched::NoRestart;
             if (writer.Failed())
                 return Fetched::WriteFailed;
+            if (writer.Stopped())
+                return Fetched::Stopped;
+            if (range->begin > 0 && (e.Code() == CURLE_FTP_COULDNT_USE_REST || e.Code() == CURLE_BAD_DOWNLOAD_RESUME))
+                return Fetched::NoRestart;
             throw;
         }
         if (!started) {
