@@ -495,8 +495,11 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, std::string re
         return error == 0 && !StopRequested();
     };
 
-    PostNotify(UM_PROGRESS_BAR, s.plan.FinishedBytes(), Range(expectedSize));
+    // The bar starts at 0 as for any download, and moves at once to what the
+    // part holds.
+    PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
     if (resuming) {
+        PostNotify(UM_PROGRESS_BAR, s.plan.FinishedBytes(), Range(expectedSize));
         char text[512];
         std::snprintf(text, sizeof text, "%s - resuming at %.0lf%c", remoteName.c_str(),
                       static_cast<double>(s.plan.FinishedBytes()) * 100.0 / static_cast<double>(expectedSize), '%');
