@@ -18,6 +18,9 @@ int main(int argc, char** argv)
     worker.m_settings.host = argc == 5 ? argv[4] : "127.0.0.1";
     worker.m_settings.port = std::atol(argv[1]);
     worker.m_downloadFolder = GetDownloadFolder();
+    // For comparisons only: the build's number of connections otherwise.
+    if (const char* n = std::getenv("BENCH_CONNECTIONS"))
+        worker.m_connections = std::atoi(n);
     CFtpConnection connection(worker.m_settings.host, worker.m_settings.port, worker.m_settings.user,
                               worker.m_settings.password, true, worker.m_timeouts, {}, worker.m_settings.tls);
     return worker.DownloadFile(connection, argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
