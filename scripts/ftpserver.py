@@ -17,6 +17,8 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --require-reuse          refuse data connections that do not resume the control
                            connection's TLS session, as vsftpd's require_ssl_reuse
   --bind ADDRESS           listen there (default 127.0.0.1; ::1 for IPv6)
+  --no-rest                refuse REST, as servers that cannot restart a transfer do
+  --max-connections N      answer 421 to a control connection beyond N at once
 """
 import argparse
 import os
@@ -124,6 +126,29 @@ class TLSDataHandler(TLS_DTPHandler):
 
 class LoggingHandler(FTPHandler):
     retr_size = 0
+    open_sessions = 0
+
+    def handle(self):
+        if args.max_connections > 0 and LoggingHandler.open_sessions >= args.max_connections:
+            self.respond("421 Too many connections.")
+            self.close_when_done()
+            self._counted = False
+            return
+        LoggingHandler.open_sessions += 1
+        self._counted = True
+        return super().handle()
+
+    def close(self):
+        if getattr(self, "_counted", False):
+            LoggingHandler.open_sessions -= 1
+            self._counted = False
+        return super().close()
+
+    def ftp_REST(self, line):
+        if args.no_rest:
+            self.respond("502 Command not implemented.")
+            return
+        return super().ftp_REST(line)
 
     def ftp_RETR(self, file):
         try:
@@ -172,6 +197,8 @@ def main():
     p.add_argument("--tls-required", action="store_true")
     p.add_argument("--require-reuse", action="store_true")
     p.add_argument("--bind", default="127.0.0.1")
+    p.add_argument("--no-rest", action="store_true")
+    p.add_argument("--max-connections", type=int, default=0)
     args = p.parse_args()
     args.fake_sizes = {}
     for item in args.fake_size:

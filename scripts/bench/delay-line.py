@@ -4,12 +4,15 @@ namespaces joined by TUN devices, every packet held DELAY_MS in each
 direction (round trip = 2 x DELAY_MS). NS_A gets 10.231.0.1, NS_B 10.231.0.2;
 traffic never leaves the two namespaces. Writes READY_FILE once the line is
 up, runs until killed and removes the namespaces. Needs root.
-Usage: delay-line.py NS_A NS_B DELAY_MS READY_FILE
+LOSS_PERCENT drops that share of packets at random, each direction alike;
+RATE_MBIT sends each direction no faster than that (packets queue for it).
+Usage: delay-line.py NS_A NS_B DELAY_MS READY_FILE [LOSS_PERCENT [RATE_MBIT]]
 """
 import ctypes
 import fcntl
 import heapq
 import os
+import random
 import select
 import signal
 import struct
@@ -40,6 +43,8 @@ def tun(name):
 
 def main():
     a, b, delay, ready = sys.argv[1], sys.argv[2], float(sys.argv[3]) / 1000.0, sys.argv[4]
+    loss = float(sys.argv[5]) / 100.0 if len(sys.argv) > 5 else 0.0
+    rate = float(sys.argv[6]) * 1e6 / 8 if len(sys.argv) > 6 else 0.0   # bytes per second
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     for ns in (a, b):
         subprocess.run(["ip", "netns", "add", ns], check=True)
@@ -58,13 +63,20 @@ def main():
         with open(ready, "w") as f:
             f.write("up\n")
         peer = {fa: fb, fb: fa}
+        free = {fa: 0.0, fb: 0.0}   # when each direction's sender is next free
         queue, seq = [], 0
         while True:
             timeout = max(0.0, queue[0][0] - time.monotonic()) if queue else None
             readable, _, _ = select.select([fa, fb], [], [], timeout)
             now = time.monotonic()
             for fd in readable:
-                heapq.heappush(queue, (now + delay, seq, peer[fd], os.read(fd, 65536)))
+                packet = os.read(fd, 65536)
+                if loss and random.random() < loss:
+                    continue
+                sent = now
+                if rate:
+                    sent = free[fd] = max(now, free[fd]) + len(packet) / rate
+                heapq.heappush(queue, (sent + delay, seq, peer[fd], packet))
                 seq += 1
             while queue and queue[0][0] <= time.monotonic():
                 _, _, out, packet = heapq.heappop(queue)

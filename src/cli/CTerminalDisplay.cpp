@@ -1,5 +1,7 @@
 #include "cli/CTerminalDisplay.h"
 
+#include <algorithm>
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -27,8 +29,14 @@ void CTerminalDisplay::Show(const CProgressModel& model, CProgressModel::Change 
     switch (change) {
     case Change::BarStarted:
         m_runStart = std::chrono::steady_clock::now();
+        m_runBase.reset();
         [[fallthrough]];
     case Change::BarMoved:
+        if (change == Change::BarMoved && !m_runBase && model.CurrentBar()) {
+            m_runBase = model.CurrentBar()->done;
+            m_runStart = std::chrono::steady_clock::now();
+        }
+        [[fallthrough]];
     case Change::BarHidden:
         if (m_mode == Mode::Terminal)
             Redraw(model);
@@ -90,8 +98,9 @@ ProgressLine CTerminalDisplay::LineFor(const CProgressModel& model) const
         line.total = bar->total;
         line.fraction = static_cast<double>(bar->done) / static_cast<double>(bar->total);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
+        const std::uint64_t base = std::min(m_runBase.value_or(0), bar->done);
         if (seconds > 0.2)
-            line.bytesPerSecond = static_cast<double>(bar->done) / seconds;
+            line.bytesPerSecond = static_cast<double>(bar->done - base) / seconds;
     }
     line.status = model.Status();
     return line;

@@ -3,6 +3,8 @@
 #include "worker/CProgressModel.h"
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 // What the terminal program prints. On a terminal: one line redrawn in place
@@ -29,4 +31,7 @@ private:
     Mode m_mode;
     std::string m_printed;   // the last status printed as a line
     std::chrono::steady_clock::time_point m_runStart = std::chrono::steady_clock::now();
+    // Bytes the bar's first move found done: a resumed download's part, which
+    // took no time of this run. Unknown until that move.
+    std::optional<std::uint64_t> m_runBase;
 };

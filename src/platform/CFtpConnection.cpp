@@ -447,6 +447,15 @@ void CFtpConnection::TakeOffEnded()
         m_fileTime = fileTime;
 }
 
+std::int64_t CFtpConnection::CurrentFileTime() const
+{
+    long fileTime = -1;
+    // curl notes the time as the server's MDTM reply comes, before the RETR.
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_FILETIME, &fileTime) != CURLE_OK)
+        return -1;
+    return fileTime;
+}
+
 bool CFtpConnection::DriveTransfer()
 {
     if (m_transfer != Transfer::Running && m_transfer != Transfer::Paused)

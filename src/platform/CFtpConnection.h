@@ -87,6 +87,9 @@ public:
     // The modification time (seconds since 1970) of the file of the last
     // transfer that ended and asked for it; -1 when unknown.
     std::int64_t TransferFileTime() const { return m_fileTime; }
+    // The same for the transfer that runs now, known once BeginTransfer with
+    // `fileTime` has returned; -1 when unknown.
+    std::int64_t CurrentFileTime() const;
 
 private:
     enum class Transfer { None, Running, Paused, Ended };

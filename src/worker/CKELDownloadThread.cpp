@@ -78,7 +78,7 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
 
 } // namespace
 
-CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()) {}
+CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()), m_connections(VORN_FTP_CONNECTIONS_DEFAULT) {}
 
 CKELDownloadThread::~CKELDownloadThread() = default;
 

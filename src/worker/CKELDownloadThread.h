@@ -59,6 +59,13 @@ public:
     bool m_archiveInUse = false;
     // Set by DownloadFile when the local file could not be written: the run ends.
     bool m_writeFailed = false;
+    // Set by DownloadFile when the archive was completed from a part left before.
+    bool m_archiveResumed = false;
+
+    // Connections a large archive is fetched over (1: only the first), and
+    // the size from which it is.
+    int m_connections;
+    std::uint64_t m_segmentMinimum = std::uint64_t{64} << 20;
 
 private:
     // Walks the folders, chooses, downloads and unpacks. False when a chosen

@@ -1,7 +1,8 @@
-#include "platform/CFtpFile.h"
+#include "platform/CInternetException.h"
 #include "platform/FileUtil.h"
 #include "worker/BaseName.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/CSegmentPlan.h"
 #include "worker/Messages.h"
 
 #include <fcntl.h>
@@ -9,33 +10,331 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <system_error>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace {
 
 constexpr std::uint32_t kChunk = 65536;
+// A running range is halved only when each half is worth a new transfer.
+constexpr std::uint64_t kMinimumSplit = 1u << 20;
+// The state record is written again after this much more, or this long.
+constexpr std::uint64_t kRecordEvery = 64u << 20;
+constexpr auto kRecordAfter = std::chrono::seconds(5);
+constexpr std::int64_t kAnyTime = -2;
 
 // Ranges travel as signed parameters; no file comes near 2^63 bytes.
 std::int64_t Range(std::uint64_t v) { return static_cast<std::int64_t>(v); }
 
-// Deletes the local file when the run is being stopped, on every way out,
-// so a cancelled download never leaves a partial archive behind.
-struct RemoveIfStopped {
-    const CKELDownloadThread& thread;
-    CFileDescriptor& file;
-    int folder;
-    const std::string& name;
-    ~RemoveIfStopped()
-    {
-        if (!thread.StopRequested())
-            return;
-        file.Close();
-        RemoveRegularFileAt(folder, name);
-    }
+// What the connections of one download share: the worker's thread and the
+// threads of the extra connections.
+struct SharedFetch {
+    SharedFetch(std::uint64_t size, int file, std::string name, std::function<bool()> stopped)
+        : plan(size, kMinimumSplit), fd(file), remoteName(std::move(name)), stop(std::move(stopped)) {}
+    std::mutex lock;
+    std::condition_variable helperEnded;
+    CSegmentPlan plan;             // under `lock`
+    int writeError = 0;            // under `lock`: errno of the first failed write
+    int helpersRunning = 0;        // under `lock`
+    std::atomic<bool> over{false};   // the download is given up: extra connections end
+    const int fd;
+    const std::string remoteName;
+    const std::function<bool()> stop;   // the run is being stopped
 };
+
+// One connection's fixed buffer: pieces gather in it and go to disk in
+// writes of up to 64 KiB at their place in the file; only what is on disk
+// counts as finished. The range's end is asked each time, as another
+// connection may have taken the upper half of it meanwhile.
+class PieceWriter {
+public:
+    // `flushed` is called after each write that reached the disk.
+    PieceWriter(SharedFetch& s, int slot, std::function<void()> flushed = {})
+        : m_s(s), m_slot(slot), m_buffer(std::make_unique<char[]>(kChunk)), m_flushed(std::move(flushed)) {}
+
+    void Start(bool open) { m_open = open; m_atEnd = m_failed = m_stopped = false; }
+    void Open() { m_open = true; }
+    bool AtEnd() const { return m_atEnd; }
+    bool Failed() const { return m_failed; }
+    bool Stopped() const { return m_stopped; }
+
+    // The connection's sink: all of a piece, or less to cut the transfer at
+    // the range's end (or after a failed write).
+    std::size_t Take(std::uint64_t offset, const char* data, std::size_t size)
+    {
+        if (!m_open)
+            return FtpPause;   // held until the file's time has been checked
+        if (m_s.over || m_s.stop()) {
+            m_stopped = true;
+            return 0;
+        }
+        std::uint64_t end = 0;
+        {
+            std::lock_guard<std::mutex> hold(m_s.lock);
+            end = m_s.plan.EndOf(m_slot);
+        }
+        if (offset >= end) {
+            m_atEnd = true;
+            return 0;
+        }
+        const std::size_t use = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - offset));
+        for (std::size_t done = 0; done < use;) {
+            if (m_length == 0)
+                m_at = offset + done;
+            const std::size_t n = std::min<std::size_t>(use - done, kChunk - m_length);
+            std::memcpy(m_buffer.get() + m_length, data + done, n);
+            m_length += n;
+            done += n;
+            if (m_length == kChunk && !Flush())
+                return 0;
+        }
+        if (offset + use == end) {
+            m_atEnd = true;
+            if (!Flush())
+                return 0;
+        }
+        return use;
+    }
+
+    bool Flush()
+    {
+        const char* p = m_buffer.get();
+        std::size_t left = m_length;
+        std::uint64_t at = m_at;
+        while (left > 0) {
+            const ssize_t n = pwrite(m_s.fd, p, left, static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                std::lock_guard<std::mutex> hold(m_s.lock);
+                if (m_s.writeError == 0)
+                    m_s.writeError = n < 0 ? errno : EIO;
+                m_failed = true;
+                m_length = 0;
+                return false;
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+            at += static_cast<std::uint64_t>(n);
+        }
+        {
+            std::lock_guard<std::mutex> hold(m_s.lock);
+            m_s.plan.Finish(m_at, m_length);
+        }
+        m_length = 0;
+        if (m_flushed)
+            m_flushed();
+        return true;
+    }
+
+private:
+    SharedFetch& m_s;
+    const int m_slot;
+    std::unique_ptr<char[]> m_buffer;
+    std::function<void()> m_flushed;
+    std::uint64_t m_at = 0;
+    std::size_t m_length = 0;
+    bool m_open = true;
+    bool m_atEnd = false;
+    bool m_failed = false;
+    bool m_stopped = false;
+};
+
+enum class Fetched {
+    NothingLeft,    // the plan has no range for this connection now
+    ServerEnded,    // the server ended a transfer short of its range: the file is shorter than listed
+    Refused,        // the server refused the file
+    TimeChanged,    // the file is not the one the part was begun from
+    NoRestart,      // the server cannot start a transfer at an offset
+    WriteFailed,
+    Stopped,
+};
+
+// Fetches the ranges the plan hands `slot` over `connection`, one transfer
+// each (REST to its start; cut at its end), until none is left for it.
+// `checkTime` (the first transfer of the worker's own connection) asks the
+// file's time and holds the first piece until `begun` has accepted it.
+// `goOn` is asked while data flows. Throws what the connection throws.
+Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceWriter& writer, bool& checkTime,
+                    const std::function<bool(std::int64_t)>& begun, const std::function<bool()>& goOn)
+{
+    auto release = [&] {
+        std::lock_guard<std::mutex> hold(s.lock);
+        s.plan.Release(slot);
+    };
+    for (;;) {
+        std::optional<ByteRange> range;
+        {
+            std::lock_guard<std::mutex> hold(s.lock);
+            range = s.plan.Take(slot);
+        }
+        if (!range)
+            return Fetched::NothingLeft;
+        writer.Start(/*open=*/!checkTime);
+        bool started = false;
+        try {
+            started = connection.BeginTransfer(
+                s.remoteName, [&](std::uint64_t offset, const char* data, std::size_t size) { return writer.Take(offset, data, size); },
+                range->begin, checkTime);
+        } catch (const CInternetException& e) {
+            // A range that ends within the first piece was cut here.
+            if (writer.AtEnd() && e.Code() == CURLE_WRITE_ERROR)
+                continue;
+            writer.Flush();
+            release();
+            if (writer.Failed())
+                return Fetched::WriteFailed;
+            if (writer.Stopped())
+                return Fetched::Stopped;
+            if (range->begin > 0 && (e.Code() == CURLE_FTP_COULDNT_USE_REST || e.Code() == CURLE_BAD_DOWNLOAD_RESUME))
+                return Fetched::NoRestart;
+            throw;
+        }
+        if (!started) {
+            release();
+            return Fetched::Refused;
+        }
+        if (checkTime) {
+            checkTime = false;
+            if (!begun(connection.CurrentFileTime())) {
+                connection.AbortTransfer();
+                release();
+                return Fetched::TimeChanged;
+            }
+            writer.Open();
+        }
+        bool ended = false;
+        try {
+            connection.ResumeTransfer();
+            while (!writer.AtEnd() && !(ended = connection.DriveTransfer())) {
+                if (!goOn()) {
+                    connection.AbortTransfer();
+                    writer.Flush();
+                    release();
+                    return Fetched::Stopped;
+                }
+            }
+            // The last range lets the server end the transfer, so the
+            // connection stays logged in; any other is cut at its end.
+            bool lastRange = false;
+            {
+                std::lock_guard<std::mutex> hold(s.lock);
+                lastRange = s.plan.EndOf(slot) == s.plan.Size();
+            }
+            if (!ended && lastRange)
+                connection.EndTransfer();
+            else if (!ended)
+                connection.AbortTransfer();
+        } catch (const CInternetException& e) {
+            // The transfer was cut here: at the range's end, or after a failed write.
+            if (writer.Failed())
+                return release(), Fetched::WriteFailed;
+            if (writer.Stopped()) {
+                writer.Flush();
+                release();
+                return Fetched::Stopped;
+            }
+            if (!(writer.AtEnd() && e.Code() == CURLE_WRITE_ERROR)) {
+                writer.Flush();   // what came before the break is kept
+                release();
+                throw;
+            }
+        }
+        if (!writer.AtEnd()) {
+            writer.Flush();
+            release();
+            return writer.Failed() ? Fetched::WriteFailed : Fetched::ServerEnded;
+        }
+    }
+}
+
+// An extra connection: logs in with the same account, enters the same folder
+// and fetches what the plan hands it. Any failure of its own (421, a refused
+// login, a timeout, a broken transfer) just ends it; what it had not fetched
+// goes back to the others.
+void RunExtraConnection(SharedFetch& s, int slot, const FtpSettings& settings, const FtpTimeouts& timeouts,
+                        const std::string& folder, const std::function<bool()>& stop)
+{
+    try {
+        const auto giveUp = [&] { return s.over.load() || stop(); };
+        CFtpConnection connection(settings.host, settings.port, settings.user, settings.password, /*passive=*/true,
+                                  timeouts, giveUp, settings.tls);
+        if (folder.empty() || connection.SetCurrentDirectory(folder)) {
+            PieceWriter writer(s, slot);
+            bool checkTime = false;
+            FetchRanges(connection, s, slot, writer, checkTime, {}, [&] { return !giveUp(); });
+        }
+    } catch (...) {
+        // The other connections carry on.
+    }
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.plan.Release(slot);
+    --s.helpersRunning;
+    s.helperEnded.notify_all();
+}
+
+// Ends the extra connections, on every way out of a download too.
+struct ExtraConnections {
+    SharedFetch& s;
+    std::vector<std::thread> threads;
+    void End()
+    {
+        s.over = true;
+        for (std::thread& t : threads)
+            t.join();
+        threads.clear();
+    }
+    ~ExtraConnections() { End(); }
+};
+
+struct AtExit {
+    std::function<void()> run;
+    ~AtExit() { run(); }
+};
+
+// The state record beside the part: written whole to a temporary file, made
+// durable and renamed over the old one, so a crash leaves one or the other.
+// The part's data is made durable first, so the record never claims bytes
+// that are not on disk.
+bool WriteRecord(int folder, int part, const std::string& recordName, const std::string& text)
+{
+    if (fdatasync(part) != 0)
+        return false;
+    const std::string temporary = recordName + ".new";
+    CFileDescriptor file(openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file.IsOpen())
+        return false;
+    const bool written = WriteAll(file.Get(), text.data(), text.size()) && fsync(file.Get()) == 0 && file.Close();
+    if (!written || renameat(folder, temporary.c_str(), folder, recordName.c_str()) != 0) {
+        RemoveRegularFileAt(folder, temporary);
+        return false;
+    }
+    return true;
+}
+
+std::string ReadRecord(int folder, const std::string& recordName)
+{
+    CFileDescriptor file(openat(folder, recordName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    // A record is a few lines; anything else there is no record of ours.
+    if (!file.IsOpen() || fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 65536)
+        return {};
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    const ssize_t n = read(file.Get(), text.data(), text.size());
+    return n == st.st_size ? text : std::string();
+}
 
 } // namespace
 
@@ -65,12 +364,14 @@ bool CKELDownloadThread::TakeArchive(const std::string& name)
     return true;
 }
 
+
 bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize)
 {
     // A name from the listing that is empty, would leave the Download folder
     // ("..", "a/b") or holds control characters is refused before anything is touched.
     m_archiveInUse = false;
     m_writeFailed = false;
+    m_archiveResumed = false;
     m_archiveLock.Close();
     m_archiveName.clear();
     if (!IsPlainFileName(remoteName))
@@ -82,34 +383,71 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     if (!folder.IsOpen())
         return false;
 
-    // A complete local copy is taken as it is.
+    // A complete local copy is taken as it is; a folder or a link at its
+    // name is never replaced.
     struct stat st {};
-    if (fstatat(folder.Get(), remoteName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<std::uint64_t>(st.st_size) == expectedSize)
-        return TakeArchive(remoteName);
+    if (fstatat(folder.Get(), remoteName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return false;
+        if (static_cast<std::uint64_t>(st.st_size) == expectedSize)
+            return TakeArchive(remoteName);
+    }
 
-    // The local file is locked like a complete one (see TakeArchive), and
-    // emptied only once the lock is held, and only when it is not empty
-    // already: truncating a file makes some file systems (ext4) flush all it
-    // is given later when it is closed.
-    CFileDescriptor local(
-        openat(folder.Get(), remoteName.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
-    if (!local.IsOpen() || fstat(local.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+    // Partial data has a name of its own, beside a record of what it holds;
+    // only a complete file takes the archive's name. The part is locked like
+    // a complete archive (see TakeArchive), and the lock goes with it.
+    const std::string partName = remoteName + ".part";
+    const std::string recordName = partName + "-state";
+    CFileDescriptor part(openat(folder.Get(), partName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (!part.IsOpen() || fstat(part.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    if (flock(local.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (flock(part.Get(), LOCK_EX | LOCK_NB) != 0) {
         m_archiveInUse = true;
         m_failure = remoteName + " is held by another running copy of the program";
         return false;
     }
-    if (st.st_size != 0 && ftruncate(local.Get(), 0) != 0)
-        return false;
-    RemoveIfStopped cleanup{*this, local, folder.Get(), remoteName};
 
-    // A local write that fails is no internet failure: the partial file goes,
+    // The part is resumed when its record names the listed size, a known
+    // time and ranges the part holds; the time is checked against the
+    // server's with the first transfer. Otherwise it is emptied, and only when
+    // it is not empty already: truncating a file makes some file systems
+    // (ext4) flush all it is given later when it is closed.
+    SharedFetch s(expectedSize, part.Get(), remoteName, [this] { return StopRequested(); });
+    std::uint64_t recordSize = 0;
+    std::int64_t expectTime = kAnyTime;
+    std::vector<ByteRange> finished;
+    bool resuming = CSegmentPlan::ParseRecord(ReadRecord(folder.Get(), recordName), recordSize, expectTime, finished) &&
+                    recordSize == expectedSize && expectTime >= 0 && s.plan.SetFinished(finished) &&
+                    s.plan.FinishedBytes() > 0 && s.plan.Finished().back().end <= static_cast<std::uint64_t>(st.st_size);
+    auto startAfresh = [&] {
+        s.plan.Reset();
+        RemoveRegularFileAt(folder.Get(), recordName);
+        return fstat(part.Get(), &st) == 0 && (st.st_size == 0 || ftruncate(part.Get(), 0) == 0);
+    };
+    if (!resuming) {
+        expectTime = kAnyTime;
+        if (!startAfresh())
+            return false;
+    }
+
+    // A failure or a stop keeps the part and its record: the next run fetches
+    // only what is missing. Written once the extra connections have ended.
+    std::int64_t fileTime = -1;   // the server's, told with the first transfer
+    bool keepRecord = true;
+    AtExit saveRecord{[&] {
+        if (keepRecord && fileTime >= 0 && part.IsOpen())
+            WriteRecord(folder.Get(), part.Get(), recordName, s.plan.Record(fileTime));   // best effort on the way out
+    }};
+    ExtraConnections extra{s, {}};
+
+    // A local write that fails is no internet failure: the partial data goes,
     // so a full disk is not left full, and the run ends saying why.
     auto writeFailed = [&](int error) {
-        local.Close();
-        RemoveRegularFileAt(folder.Get(), remoteName);
+        extra.End();
+        keepRecord = false;
+        part.Close();
+        RemoveRegularFileAt(folder.Get(), partName);
+        RemoveRegularFileAt(folder.Get(), recordName);
         m_failure = "cannot write " + remoteName + ": " + std::generic_category().message(error);
         if (error == ENOSPC || error == EDQUOT) {
             m_failure = remoteName + " - Not Enough Disk Space";
@@ -120,55 +458,135 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
         return false;
     };
 
-    PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
-
-    bool result = false;
-    std::unique_ptr<CFtpFile> remote = connection.OpenFile(remoteName);
-    if (!remote) {
-        PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(-1), -1);   // failed: the bar goes
-    } else {
-        const auto buffer = std::make_unique<char[]>(kChunk);
-        // Never ask past the listed size: a longer server file is cut there.
-        std::uint32_t request = expectedSize < kChunk ? static_cast<std::uint32_t>(expectedSize) : kChunk;
+    // Progress of all connections together, posted from this thread only:
+    // a position and a percentage text at most once per 64 KiB of the total.
+    // The record is brought up to date now and then. False once the run is
+    // being stopped or a write failed.
+    std::uint64_t nextPost = s.plan.FinishedBytes() + 1;
+    std::uint64_t nextRecord = s.plan.FinishedBytes() + kRecordEvery;
+    auto lastRecord = std::chrono::steady_clock::now();
+    auto progress = [&] {
         std::uint64_t total = 0;
-
-        std::size_t n = remote->Read(buffer.get(), request);
-        // Count, progress, status, notify, write, shorten, read.
-        while (n != 0) {
-            if (StopRequested())
-                break;
-            total += n;
+        int error = 0;
+        {
+            std::lock_guard<std::mutex> hold(s.lock);
+            total = s.plan.FinishedBytes();
+            error = s.writeError;
+        }
+        if (total >= nextPost) {
+            // The last bytes are always told, once.
+            nextPost = total >= expectedSize ? total + 1 : std::min(total + kChunk, expectedSize);
             PostNotify(UM_PROGRESS_BAR, total, Range(expectedSize));
             const double percent = expectedSize ? (static_cast<double>(total) * 100.0) / static_cast<double>(expectedSize) : 100.0;
             char text[512];
             std::snprintf(text, sizeof text, "%s - %.0lf%c Complete", BaseName(remoteName).c_str(), percent, '%');
             SetText(m_pStatusText, text);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-            if (!WriteAll(local.Get(), buffer.get(), n))
-                return writeFailed(errno);
-            const std::uint64_t remaining = expectedSize > total ? expectedSize - total : 0;
-            if (remaining < kChunk)
-                request = static_cast<std::uint32_t>(remaining);
-            n = remote->Read(buffer.get(), request);
         }
+        if (fileTime >= 0 && (total >= nextRecord || std::chrono::steady_clock::now() - lastRecord >= kRecordAfter)) {
+            std::string record;
+            {
+                std::lock_guard<std::mutex> hold(s.lock);
+                record = s.plan.Record(fileTime);
+            }
+            WriteRecord(folder.Get(), part.Get(), recordName, record);   // a missed one is written at the end
+            nextRecord = total + kRecordEvery;
+            lastRecord = std::chrono::steady_clock::now();
+        }
+        return error == 0 && !StopRequested();
+    };
 
-        // Ends the transfer normally when the whole listed size arrived.
-        remote->Close();
-        remote.reset();
-        PostNotify(UM_PROGRESS_BAR, expectedSize, Range(expectedSize));
-        result = true;
+    // The bar starts at 0 as for any download, and moves at once to what the
+    // part holds.
+    PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
+    if (resuming) {
+        PostNotify(UM_PROGRESS_BAR, s.plan.FinishedBytes(), Range(expectedSize));
+        char text[512];
+        std::snprintf(text, sizeof text, "%s - resuming at %.0lf%c", remoteName.c_str(),
+                      static_cast<double>(s.plan.FinishedBytes()) * 100.0 / static_cast<double>(expectedSize), '%');
+        SetText(m_pStatusText, text);
+        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
     }
 
-    // The lock outlives the descriptor that wrote. A failed close may mean
-    // lost data, like a failed write.
-    if (result && !StopRequested()) {
-        m_archiveLock = CFileDescriptor(fcntl(local.Get(), F_DUPFD_CLOEXEC, 0));
-        m_archiveName = remoteName;
+    // Once the file's transfer runs (and is the file the part was begun
+    // from), large files get extra connections, each logged in with the same
+    // account, taking ranges of their own.
+    const std::string serverFolder = [&] {
+        std::string f = connection.GetCurrentDirectory();
+        f.erase(0, f.find_first_not_of('/'));
+        while (!f.empty() && f.back() == '/')
+            f.pop_back();
+        return f;
+    }();
+    auto begun = [&](std::int64_t time) {
+        fileTime = time;
+        if (expectTime != kAnyTime && time != expectTime)
+            return false;
+        if (expectedSize >= m_segmentMinimum) {
+            for (int slot = 1; slot < m_connections; ++slot) {
+                {
+                    std::lock_guard<std::mutex> hold(s.lock);
+                    ++s.helpersRunning;
+                }
+                extra.threads.emplace_back(RunExtraConnection, std::ref(s), slot, std::cref(m_settings),
+                                           std::cref(m_timeouts), serverFolder, [this] { return StopRequested(); });
+            }
+        }
+        return true;
+    };
+
+    // This connection fetches ranges until none is left, waiting meanwhile
+    // for the extra ones, whose failures only hand their ranges back.
+    PieceWriter writer(s, 0, [&] { progress(); });
+    bool checkTime = true;
+    Fetched outcome = Fetched::NothingLeft;
+    for (;;) {
+        outcome = FetchRanges(connection, s, 0, writer, checkTime, begun, progress);
+        if (resuming && extra.threads.empty() && (outcome == Fetched::TimeChanged || outcome == Fetched::NoRestart)) {
+            // Not the file the part was begun from, or a server that cannot
+            // send only the rest: the part is fetched from its first byte.
+            resuming = false;
+            m_archiveResumed = false;
+            expectTime = kAnyTime;
+            checkTime = true;
+            if (!startAfresh())
+                return writeFailed(errno);
+            nextPost = 1;
+            PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
+            continue;
+        }
+        m_archiveResumed = resuming;
+        const bool goOn = progress();
+        if (outcome != Fetched::NothingLeft || !goOn)
+            break;
+        std::unique_lock<std::mutex> hold(s.lock);
+        if (s.helpersRunning == 0)
+            break;
+        s.helperEnded.wait_for(hold, std::chrono::milliseconds(100));
     }
-    if (!local.Close()) {
-        m_archiveLock.Close();
-        m_archiveName.clear();
+    extra.End();
+
+    if (outcome == Fetched::WriteFailed || s.writeError != 0)
+        return writeFailed(s.writeError ? s.writeError : EIO);
+    if (outcome == Fetched::Refused) {
+        PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(-1), -1);   // failed: the bar goes
+        return false;
+    }
+    // A server that ends the file early, after all that came before, ends it
+    // as it does today: the unpacking checks what arrived.
+    const bool shortFile = outcome == Fetched::ServerEnded && s.plan.Finished().size() <= 1 &&
+                           (s.plan.Finished().empty() || s.plan.Finished().front().begin == 0);
+    if (!s.plan.Complete() && !shortFile)
+        return false;
+    PostNotify(UM_PROGRESS_BAR, expectedSize, Range(expectedSize));
+
+    // Made durable before it takes the archive's name; the descriptor that
+    // wrote it keeps its lock until it is unpacked.
+    if (fdatasync(part.Get()) != 0 || renameat(folder.Get(), partName.c_str(), folder.Get(), remoteName.c_str()) != 0)
         return writeFailed(errno);
-    }
-    return result;
+    keepRecord = false;
+    RemoveRegularFileAt(folder.Get(), recordName);
+    m_archiveLock = std::move(part);
+    m_archiveName = remoteName;
+    return true;
 }

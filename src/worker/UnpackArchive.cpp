@@ -20,10 +20,10 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
     const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false);
     if (!folder.IsOpen())
         return false;
-    if (StopRequested()) {
-        RemoveRegularFileAt(folder.Get(), archiveName);
+    // Stopped before unpacking: a complete archive stays (locked until the
+    // worker ends), so the next run unpacks it without a download.
+    if (StopRequested())
         return false;
-    }
 
     // Only the file this run downloaded or took as complete is unpacked: the
     // same file (device and inode) as the one locked, reached without a link.
@@ -121,11 +121,19 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
         unzipper.CloseArchive();
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(range), range);
     }
+    // A stop keeps the archive for the next run, still locked; entries
+    // already written are written again then. A resumed archive that failed
+    // its checks goes in any case, so the run after starts clean.
+    const bool stopped = StopRequested();
+    if (m_archiveResumed && failures > 0)
+        keepArchive = false;
     // Deleted even when read-only; never what a link points at.
-    if (!keepArchive)
+    if (!keepArchive && !stopped)
         RemoveRegularFileAt(folder.Get(), archiveName);
-    m_archiveLock.Close();
-    m_archiveName.clear();
+    if (!stopped) {
+        m_archiveLock.Close();
+        m_archiveName.clear();
+    }
     if (failures > 0 && m_failure.empty())
         m_failure = std::to_string(failures) + " of " + std::to_string(count) + " entries of " + archiveName +
                     " could not be unpacked";

@@ -352,7 +352,7 @@ TEST(MainDialog, ClosingDuringADownloadHidesAtOnceAndEndsAfterTheWorker)
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
 }
 
-TEST(MainDialog, ClosingDuringUnpackingEndsAfterTheWorkerWithEveryFileWhole)
+TEST(MainDialog, ClosingDuringUnpackingEndsAfterTheWorkerWithEveryFileWholeAndTheArchiveKept)
 {
     TempHome home;
     TempDir root;
@@ -375,14 +375,16 @@ TEST(MainDialog, ClosingDuringUnpackingEndsAfterTheWorkerWithEveryFileWhole)
     }
     unsetenv("VORN_FTP_HOST");
     unsetenv("VORN_FTP_PORT");
-    // The archive goes as after any unpacking; an entry is there whole or not at all.
-    EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+    // The complete archive stays for the next run; an entry is there whole or not at all.
+    const fs::path archive = home.DownloadFolder() / "KEL_V12.zip";
+    EXPECT_EQ(fs::file_size(archive), fs::file_size(app / "KEL_V12.zip"));
     const fs::path dvd = home.DownloadFolder() / "KEL_V12/dvd.bin";
     if (fs::exists(dvd)) {
         EXPECT_EQ(fs::file_size(dvd), 128u << 20);
     }
     for (const auto& e : fs::recursive_directory_iterator(home.DownloadFolder()))
-        EXPECT_TRUE(e.is_directory() || e.path() == dvd || e.path().filename() == "after.txt") << e.path();
+        EXPECT_TRUE(e.is_directory() || e.path() == dvd || e.path() == archive || e.path().filename() == "after.txt")
+            << e.path();
 }
 
 // The bars of DVD-sized runs: right at 10, 50 and 90 %, shown while a run

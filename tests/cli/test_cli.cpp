@@ -156,7 +156,7 @@ TEST(TerminalProgram, MalformedPortIsRefusedByName)
 
 // The program ends only after the worker has cleaned up, so what it leaves
 // is checked the moment it has exited; no bound on how long that took.
-TEST(TerminalProgram, InterruptLeavesNoPartialArchiveAndStillEndsWithStatusAndFolder)
+TEST(TerminalProgram, InterruptKeepsThePartForTheNextRunAndStillEndsWithStatusAndFolder)
 {
     TempHome home;
     TempDir root;
@@ -166,6 +166,8 @@ TEST(TerminalProgram, InterruptLeavesNoPartialArchiveAndStillEndsWithStatusAndFo
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_TRUE(r.output.ends_with("Interrupted\nDownload folder: " + home.DownloadFolder().string() + "/\n")) << r.output;
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+    EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V12.zip.part"));
+    EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V12.zip.part-state"));
 }
 
 TEST(TerminalProgram, ALocalWriteFailureIsNoInternetFailureAndLeavesNoPartialArchive)
@@ -196,7 +198,7 @@ TEST(TerminalProgram, ALocalWriteFailureIsNoInternetFailureAndLeavesNoPartialArc
     EXPECT_NE(r.output.find("left:\n"), std::string::npos) << r.output;
 }
 
-TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerAndLeavesNoPartialFile)
+TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerKeepsTheArchiveAndLeavesNoPartialFile)
 {
     TempHome home;
     TempDir root;
@@ -208,8 +210,9 @@ TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerAndLeavesNoPartial
     const Result r = RunCli(home, server.port(), {}, "KEL_V12.zip - 1 of 2", SIGTERM);
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_TRUE(r.output.ends_with("Interrupted\nDownload folder: " + home.DownloadFolder().string() + "/\n")) << r.output;
-    // The archive goes as after any unpacking; an entry is there whole or not at all.
-    EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+    // The complete archive stays for the next run; an entry is there whole or not at all.
+    const fs::path archive = home.DownloadFolder() / "KEL_V12.zip";
+    EXPECT_EQ(fs::file_size(archive), fs::file_size(root.path() / kApp / "KEL_V12.zip"));
     const fs::path dvd = home.DownloadFolder() / "KEL_V12/dvd.bin";
     if (fs::exists(dvd)) {
         EXPECT_EQ(fs::file_size(dvd), 128u << 20);
@@ -217,7 +220,7 @@ TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerAndLeavesNoPartial
         EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12/after.txt"));
     }
     for (const auto& e : fs::recursive_directory_iterator(home.DownloadFolder()))
-        EXPECT_TRUE(e.is_directory() || e.path() == dvd || e.path().filename() == "after.txt") << e.path();
+        EXPECT_TRUE(e.is_directory() || e.path() == dvd || e.path() == archive || e.path().filename() == "after.txt") << e.path();
 }
 
 TEST(TerminalProgram, QuietPrintsOnlyTheVerdictAndTheFolder)

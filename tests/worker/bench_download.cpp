@@ -1,6 +1,8 @@
 // Fetches one file with the worker's download path (login, DownloadFile);
-// used by scripts/bench/download.
+// used by scripts/bench/download and scripts/bench/link. The Download folder
+// is the one below $HOME, as in the programs.
 #include "platform/CFtpConnection.h"
+#include "platform/DownloadFolder.h"
 #include "worker/CKELDownloadThread.h"
 
 #include <cstdio>
@@ -8,11 +10,18 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench_download PORT NAME SIZE\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: bench_download PORT NAME SIZE [HOST]\n");
         return 2;
     }
     CKELDownloadThread worker;   // never started: only its download operation is used
-    CFtpConnection connection("127.0.0.1", std::atol(argv[1]), "vornpublic", worker.m_settings.password, true);
+    worker.m_settings.host = argc == 5 ? argv[4] : "127.0.0.1";
+    worker.m_settings.port = std::atol(argv[1]);
+    worker.m_downloadFolder = GetDownloadFolder();
+    // For comparisons only: the build's number of connections otherwise.
+    if (const char* n = std::getenv("BENCH_CONNECTIONS"))
+        worker.m_connections = std::atoi(n);
+    CFtpConnection connection(worker.m_settings.host, worker.m_settings.port, worker.m_settings.user,
+                              worker.m_settings.password, true, worker.m_timeouts, {}, worker.m_settings.tls);
     return worker.DownloadFile(connection, argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
 }

@@ -8,7 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 using namespace std::chrono_literals;
 
@@ -137,15 +139,16 @@ TEST(DownloadFile, ServerFileOfAnotherSizeThanListed)
     EXPECT_EQ(f.Notices().back(), P(400000, 400000));
 }
 
-TEST(DownloadFile, RemoteFileThatCannotBeOpenedLeavesAnEmptyLocalFile)
+TEST(DownloadFile, RemoteFileThatCannotBeOpenedLeavesAnEmptyPart)
 {
     Fixture f;
     FtpTestServer server(f.root.path());
     auto c = f.Connect(server);
     EXPECT_FALSE(f.worker->DownloadFile(*c, "missing.zip", 5000));
     EXPECT_EQ(f.Notices(), (std::vector<Notice>{P(0, 5000), P(kNoPos, -1)}));
-    ASSERT_TRUE(fs::exists(f.Local("missing.zip")));
-    EXPECT_EQ(fs::file_size(f.Local("missing.zip")), 0u);
+    ASSERT_TRUE(fs::exists(f.Local("missing.zip.part")));
+    EXPECT_EQ(fs::file_size(f.Local("missing.zip.part")), 0u);
+    EXPECT_FALSE(fs::exists(f.Local("missing.zip")));
 }
 
 TEST(DownloadFile, NamesThatLeaveTheDownloadFolderAreRefused)
@@ -178,24 +181,96 @@ TEST(DownloadFile, LocalFileThatCannotBeCreatedPostsNothing)
     EXPECT_TRUE(f.Notices().empty());
 }
 
-TEST(DownloadFile, BrokenOrStalledConnectionSurfacesAsAnErrorAndKeepsThePartialFile)
+TEST(DownloadFile, BrokenOrStalledConnectionSurfacesAsAnErrorAndTheNextCallResumes)
 {
     Fixture f;
     const std::string data = PatternBytes(1 << 20);
     WriteFile(f.root.path() / "a.zip", data);
+    std::uintmax_t kept = 0;
     {
         FtpTestServer server(f.root.path(), {"--drop-after", "300000"});
         auto c = f.Connect(server);
         EXPECT_THROW(f.worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
-        const auto kept = fs::file_size(f.Local("a.zip"));
+        // The part and its record stay; the archive's own name is not taken.
+        kept = fs::file_size(f.Local("a.zip.part"));
         EXPECT_GT(kept, 0u);
         EXPECT_LT(kept, data.size());
+        EXPECT_TRUE(fs::exists(f.Local("a.zip.part-state")));
+        EXPECT_FALSE(fs::exists(f.Local("a.zip")));
     }
+    {
+        // Only the rest is fetched, from the part's length; the result is whole.
+        FtpTestServer server(f.root.path());
+        auto c = f.Connect(server);
+        f.Notices();
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", data.size()));
+        EXPECT_EQ(ReadFile(f.Local("a.zip")), data);
+        const auto commands = server.Commands();
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "REST " + std::to_string(kept)), commands.end());
+        EXPECT_EQ(Count(commands, "RETR"), 1);
+        EXPECT_FALSE(fs::exists(f.Local("a.zip.part")));
+        EXPECT_FALSE(fs::exists(f.Local("a.zip.part-state")));
+        char resuming[64];
+        std::snprintf(resuming, sizeof resuming, "a.zip - resuming at %.0f%%", static_cast<double>(kept) * 100.0 / static_cast<double>(data.size()));
+        const auto notices = f.Notices();
+        ASSERT_GE(notices.size(), 3u);
+        EXPECT_EQ(notices[0], P(0, data.size()));   // the bar starts as for any download
+        EXPECT_EQ(notices[1], P(kept, data.size()));
+        EXPECT_EQ(notices[2], S(resuming));
+        EXPECT_EQ(notices.back(), P(data.size(), data.size()));
+    }
+    fs::remove(f.Local("a.zip"));
     FtpTestServer server(f.root.path(), {"--stall-after", "300000"});
     auto c = f.Connect(server, {5s, 1s});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(f.worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+}
+
+// A part is resumed only when its record matches the server's file; any
+// doubt fetches it from its first byte.
+TEST(DownloadFile, APartIsFetchedAgainWhenItsRecordOrTheServerDoesNotAllowResuming)
+{
+    Fixture f;
+    const std::string data = PatternBytes(500000);
+    const fs::path remote = f.root.path() / "a.zip";
+    WriteFile(remote, data);
+    auto leavePart = [&](std::uint64_t size, std::int64_t time) {
+        fs::create_directories(f.home.DownloadFolder());
+        WriteFile(f.Local("a.zip.part"), std::string(200000, 'P'));
+        WriteFile(f.Local("a.zip.part-state"), "VORN part-state 1\nsize " + std::to_string(size) + "\ntime " +
+                                                   std::to_string(time) + "\nrange 0 200000\n");
+    };
+    const auto mtime = [&] {
+        struct stat st {};
+        stat(remote.c_str(), &st);
+        return static_cast<std::int64_t>(st.st_mtime);
+    }();
+    struct Case {
+        const char* what;
+        std::uint64_t size;
+        std::int64_t time;
+        std::vector<std::string> options;
+        int rests;
+    };
+    for (const Case& k : {Case{"size changed", 400000, mtime, {}, 0},
+                          Case{"time changed", data.size(), mtime - 3600, {}, 1},   // REST sent, then given up
+                          Case{"no REST", data.size(), mtime, {"--no-rest"}, 1},
+                          Case{"not a record", data.size(), -1, {}, 0}}) {
+        leavePart(k.size, k.time);
+        FtpTestServer server(f.root.path(), k.options);
+        auto c = f.Connect(server);
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", data.size())) << k.what;
+        EXPECT_EQ(ReadFile(f.Local("a.zip")), data) << k.what;
+        EXPECT_EQ(Count(server.Commands(), "REST"), k.rests) << k.what;
+        fs::remove(f.Local("a.zip"));
+    }
+    // The same part with a matching record is resumed.
+    leavePart(data.size(), mtime);
+    FtpTestServer server(f.root.path());
+    auto c = f.Connect(server);
+    EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", data.size()));
+    EXPECT_EQ(ReadFile(f.Local("a.zip")), std::string(200000, 'P') + data.substr(200000));
 }
 
 namespace {
@@ -218,29 +293,97 @@ private:
 
 } // namespace
 
-TEST(DownloadFile, StopFlagEndsTheLoopAndDeletesTheLocalFile)
+TEST(DownloadFile, StopFlagEndsTheDownloadAndKeepsThePartAndItsRecord)
 {
     Fixture f;
     const std::string data = PatternBytes(1 << 20);
     WriteFile(f.root.path() / "a.zip", data);
+    auto onlyPartAndRecord = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(f.home.DownloadFolder()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names == std::vector<std::string>{"a.zip.part", "a.zip.part-state"};
+    };
     FtpTestServer server(f.root.path());
     StoppingReceiver stopper(*f.worker, 3);
     f.channel->Attach(&stopper);
     {
         auto c = f.Connect(server);
-        // The loop is left, the remote file closed, the result true, the file deleted.
-        EXPECT_TRUE(f.worker->DownloadFile(*c, "a.zip", data.size()));
-        EXPECT_FALSE(fs::exists(f.Local("a.zip")));
+        EXPECT_FALSE(f.worker->DownloadFile(*c, "a.zip", data.size()));
+        EXPECT_TRUE(onlyPartAndRecord());
     }
-    // With the connection cancelled by the same flag a read still waiting for
-    // the server throws, and the partial file is deleted all the same.
+    // With the connection cancelled by the same flag the transfer may end
+    // with an error instead; what is left is the same.
     auto worker = std::make_unique<CKELDownloadThread>();
     worker->Wire(f.channel);
     worker->m_downloadFolder = f.home.Folder();
+    fs::remove(f.Local("a.zip.part-state"));
     StoppingReceiver stopper2(*worker, 3);
     f.channel->Attach(&stopper2);
     FtpTestServer slow(f.root.path(), {"--chunk", "4096", "--pause", "0.002"});
     auto c = f.Connect(slow, {}, [&] { return worker->StopRequested(); });
-    EXPECT_THROW(worker->DownloadFile(*c, "a.zip", data.size()), CInternetException);
-    EXPECT_FALSE(fs::exists(f.Local("a.zip")));
+    try {
+        EXPECT_FALSE(worker->DownloadFile(*c, "a.zip", data.size()));
+    } catch (const CInternetException&) {
+    }
+    EXPECT_TRUE(onlyPartAndRecord());
+    EXPECT_GT(fs::file_size(f.Local("a.zip.part")), 0u);
+}
+
+// Large archives: extra connections with the same account, each with a range
+// of its own; a server that allows fewer changes nothing but the speed.
+TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheServerAllows)
+{
+    Fixture f;
+    const std::string data = PatternBytes(16 << 20);
+    WriteFile(f.root.path() / "big.zip", data);
+    f.worker->m_connections = 4;
+    f.worker->m_segmentMinimum = 4 << 20;
+    f.worker->m_settings.host = "127.0.0.1";
+    // Slow enough for the extra connections to log in meanwhile.
+    const std::vector<std::string> slow = {"--chunk", "8192", "--pause", "0.0005"};
+    for (const char* limit : {"0", "1"}) {
+        std::vector<std::string> options = slow;
+        options.insert(options.end(), {"--max-connections", limit});
+        FtpTestServer server(f.root.path(), options);
+        f.worker->m_settings.port = server.port();
+        auto c = f.Connect(server);
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "big.zip", data.size())) << limit;
+        EXPECT_EQ(ReadFile(f.Local("big.zip")) == data, true) << limit;
+        const auto commands = server.Commands();
+            if (std::string(limit) == "0") {
+            EXPECT_GT(Count(commands, "RETR"), 1);
+            EXPECT_GT(Count(commands, "REST"), 0);
+        } else {
+            EXPECT_EQ(Count(commands, "RETR"), 1);
+        }
+        // Progress as from one connection: rising, at most one per 64 KiB, ending at the size.
+        const auto notices = f.Notices();
+        std::uint64_t last = 0;
+        int positions = 0;
+        for (const auto& n : notices)
+            if (n.message == UM_PROGRESS_BAR && n.wParam != last) {
+                EXPECT_GT(n.wParam, last);
+                last = n.wParam;
+                ++positions;
+            }
+        EXPECT_EQ(last, data.size());
+        EXPECT_LE(positions, static_cast<int>(data.size() / 65536));
+        fs::remove(f.Local("big.zip"));
+        f.worker->TakeArchive("none");   // lets the file go
+    }
+
+    // A stop while all connections run leaves the part and its record, nothing else.
+    FtpTestServer server(f.root.path(), slow);
+    f.worker->m_settings.port = server.port();
+    StoppingReceiver stopper(*f.worker, 40);
+    f.channel->Attach(&stopper);
+    auto c = f.Connect(server);
+    EXPECT_FALSE(f.worker->DownloadFile(*c, "big.zip", data.size()));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(f.home.DownloadFolder()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"big.zip.part", "big.zip.part-state"}));
 }

@@ -153,24 +153,65 @@ TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
     EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1", 2s, [] { return true; }), "");
 }
 
-TEST_F(RunTest, DroppedApplicationDownloadFailsAndTheNextRunStartsAgain)
+TEST_F(RunTest, DroppedApplicationDownloadFailsTheNextRunResumesAndAFailedResumedArchiveGoes)
 {
     PublisherTree(root.path());
     WriteFile(root.path() / kApp / "KEL_V13.zip", PatternBytes(400000));   // not even a zip
+    std::uintmax_t kept = 0;
     {
         FtpTestServer server(root.path(), {"--drop-after", "150000"});
         EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::InternetFailed));
-        const auto kept = fs::file_size(Folder() / "KEL_V13.zip");
+        kept = fs::file_size(Folder() / "KEL_V13.zip.part");
         EXPECT_GT(kept, 0u);
         EXPECT_LT(kept, 400000u);
     }
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
-    // Fetched from its first byte (progress starts at 0), but it is no archive:
-    // a failure, not "Download Complete".
-    EXPECT_NE(std::find(notices.begin(), notices.end(), P(0, 400000)), notices.end());
+    // Resumed where the part ended, and said so; but it is no archive: a
+    // failure, not "Download Complete", and nothing of it is left.
+    const auto commands = server.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "REST " + std::to_string(kept)), commands.end());
+    EXPECT_NE(std::find_if(notices.begin(), notices.end(),
+                           [](const Notice& n) { return n.status.starts_with("KEL_V13.zip - resuming at "); }),
+              notices.end());
     EXPECT_EQ(notices.back(), End(RunResult::Failed));
-    EXPECT_FALSE(fs::exists(Folder() / "KEL_V13.zip"));
+    for (const char* name : {"KEL_V13.zip", "KEL_V13.zip.part", "KEL_V13.zip.part-state"})
+        EXPECT_FALSE(fs::exists(Folder() / name)) << name;
+}
+
+TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADownload)
+{
+    Zip(root.path() / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n");
+    FtpTestServer server(root.path());
+    struct StopAtUnpacking : INotifyReceiver {
+        CNotifyChannel& channel;
+        CKELDownloadThread* worker = nullptr;
+        explicit StopAtUnpacking(CNotifyChannel& c) : channel(c) {}
+        void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t) override
+        {
+            if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged && channel.statusText.Get() == "KEL_V12.zip - 1 of 2")
+                worker->RequestStop();
+        }
+    } stopper(*channel);
+    auto* worker = new CKELDownloadThread;
+    worker->m_settings.host = "127.0.0.1";
+    worker->m_settings.port = server.port();
+    worker->m_downloadFolder = home.Folder();
+    stopper.worker = worker;
+    CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+    channel->Attach(&stopper);
+    worker->Wire(channel);
+    handle.Resume();
+    ASSERT_TRUE(handle.WaitFinished(60s));
+    channel->Attach(&receiver);
+    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12/b.txt"));
+
+    RunWorker("127.0.0.1", server.port());
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12/b.txt"), "b");
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+    const auto commands = server.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("RETR", 0) == 0; }), 1);
 }
 
 TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
@@ -214,7 +255,7 @@ TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
     worker->Wire(firstChannel);
     handle.Resume();
-    for (int i = 0; i < 200 && !(fs::exists(Folder() / "KEL_V12.zip") && fs::file_size(Folder() / "KEL_V12.zip") > 0); ++i)
+    for (int i = 0; i < 200 && !(fs::exists(Folder() / "KEL_V12.zip.part") && fs::file_size(Folder() / "KEL_V12.zip.part") > 0); ++i)
         std::this_thread::sleep_for(50ms);
 
     // ...when the second one starts: it fails and touches nothing of the first's.
@@ -298,12 +339,12 @@ TEST_F(RunTest, AWholeJobOverIPv6TakesOneCommandPerStep)
     FtpTestServer server(root.path(), {"--bind", "::1"});
     EXPECT_EQ(RunWorker("::1", server.port()).back(), End(RunResult::Complete));
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12/KEL_V12/Setup.exe"));
-    // After the login: PWD; per folder CWD, EPSV, TYPE, LIST, EPSV, TYPE, RETR; QUIT.
+    // After the login: PWD; per folder CWD, EPSV, TYPE, LIST, EPSV, TYPE, MDTM, RETR; QUIT.
     auto commands = server.Commands();
     const auto pass = std::find_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("PASS", 0) == 0; });
     ASSERT_NE(pass, commands.end());
     commands.erase(commands.begin(), pass + 1);
-    EXPECT_LE(commands.size(), 16u) << ::testing::PrintToString(commands);
+    EXPECT_LE(commands.size(), 18u) << ::testing::PrintToString(commands);
     EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("CWD", 0) == 0; }), 2);
 }
 

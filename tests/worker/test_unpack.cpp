@@ -119,14 +119,20 @@ TEST_F(Unpack, ReadOnlyArchiveIsDeletedAndAFailingEntryDoesNotStopTheLoop)
     EXPECT_EQ(Notices().back(), P(3, 3));
 }
 
-TEST_F(Unpack, StopFlagSkipsOrEndsTheUnpackingButStillDeletesTheArchive)
+TEST_F(Unpack, StopFlagSkipsOrEndsTheUnpackingAndKeepsTheArchive)
 {
     Archive("a.zip", "    z.writestr('one.txt', '1')\n    z.writestr('two.txt', '2')\n");
     worker->RequestStop();
     EXPECT_FALSE(TakeAndUnpack("a.zip", nullptr));
     EXPECT_TRUE(Notices().empty());
-    EXPECT_FALSE(fs::exists(Folder() / "a.zip"));
+    EXPECT_TRUE(fs::exists(Folder() / "a.zip"));   // the next run unpacks it without a download
     EXPECT_FALSE(fs::exists(Folder() / "one.txt"));
+    // Still held until the worker ends: another copy cannot take it meanwhile.
+    CKELDownloadThread other;
+    other.m_downloadFolder = worker->m_downloadFolder;
+    EXPECT_FALSE(other.TakeArchive("a.zip"));
+    worker.reset();
+    EXPECT_TRUE(other.TakeArchive("a.zip"));
 }
 
 namespace {
@@ -146,15 +152,16 @@ struct StopAtStatus : INotifyReceiver {
 
 } // namespace
 
-TEST_F(Unpack, StopDuringALargeEntryRemovesItAndTheArchive)
+TEST_F(Unpack, StopDuringALargeEntryRemovesItAndKeepsTheArchive)
 {
     Archive("big.zip", "    z.writestr('big.bin', b'b' * (32 << 20))\n    z.writestr('after.txt', 'a')\n");
     StopAtStatus stopper(*channel, *worker, "big.zip - 1 of 2");
     channel->Attach(&stopper);
     EXPECT_FALSE(TakeAndUnpack("big.zip", nullptr));
-    EXPECT_FALSE(fs::exists(Folder() / "big.zip"));
     EXPECT_FALSE(fs::exists(Folder() / "after.txt"));
-    EXPECT_TRUE(fs::is_empty(Folder()));   // no partial entry, under any name
+    // No partial entry, under any name: only the complete archive is left.
+    ASSERT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(Folder() / "big.zip"));
 }
 
 TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)

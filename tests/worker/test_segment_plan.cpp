@@ -1,0 +1,52 @@
+#include "worker/CSegmentPlan.h"
+
+#include <gtest/gtest.h>
+
+TEST(SegmentPlan, SlotsSplitTheLargestRangeAndGiveBackWhatTheyLeave)
+{
+    CSegmentPlan plan(100, 10);
+    EXPECT_EQ(plan.Take(0), (ByteRange{0, 100}));
+    plan.Finish(0, 20);
+    EXPECT_EQ(plan.Take(1), (ByteRange{60, 100}));   // the upper half of what slot 0 has left
+    EXPECT_EQ(plan.EndOf(0), 60u);
+    EXPECT_EQ(plan.Take(2), (ByteRange{40, 60}));   // ties: the first of the largest
+    EXPECT_EQ(plan.EndOf(0), 40u);
+    // Slot 2 fails before a byte: slot 0's transfer simply runs on to 60.
+    plan.Release(2);
+    EXPECT_EQ(plan.EndOf(0), 60u);
+    // Slot 1 fails after some bytes: the rest is missing work, taken whole.
+    plan.Finish(60, 5);
+    plan.Release(1);
+    EXPECT_EQ(plan.Take(3), (ByteRange{65, 100}));
+    // Too little left to halve: nothing for another slot.
+    plan.Finish(20, 40);
+    plan.Finish(65, 20);
+    EXPECT_EQ(plan.Take(0), std::nullopt);
+    plan.Finish(85, 15);
+    EXPECT_TRUE(plan.Complete());
+    EXPECT_EQ(plan.Take(3), std::nullopt);
+}
+
+TEST(SegmentPlan, RecordsRoundTripAndAnythingElseIsNoRecord)
+{
+    CSegmentPlan plan(1000);
+    plan.Finish(0, 100);
+    plan.Finish(500, 100);
+    plan.Finish(100, 50);   // joins the first range
+    std::uint64_t size = 0;
+    std::int64_t time = 0;
+    std::vector<ByteRange> finished;
+    ASSERT_TRUE(CSegmentPlan::ParseRecord(plan.Record(1700000000), size, time, finished));
+    EXPECT_EQ(size, 1000u);
+    EXPECT_EQ(time, 1700000000);
+    EXPECT_EQ(finished, (std::vector<ByteRange>{{0, 150}, {500, 600}}));
+    CSegmentPlan again(1000);
+    EXPECT_TRUE(again.SetFinished(finished));
+    EXPECT_EQ(again.Take(0), (ByteRange{150, 500}));   // the first missing range
+    EXPECT_FALSE(again.SetFinished({{900, 1001}}));   // past the end of the file
+
+    for (const char* bad : {"", "VORN part-state 1\nsize 10\n", "VORN part-state 2\nsize 10\ntime 1\n",
+                            "VORN part-state 1\nsize 10\ntime 1\nrange 5 2\n", "VORN part-state 1\nsize x\ntime 1\n",
+                            "VORN part-state 1\nsize 10 11\ntime 1\n", "VORN part-state 1\nsize 10\ntime 1\nrm -rf\n"})
+        EXPECT_FALSE(CSegmentPlan::ParseRecord(bad, size, time, finished)) << bad;
+}
