@@ -13,9 +13,10 @@ QAccessibleInterface* Factory(const QString& className, QObject* object)
     return nullptr;
 }
 
-} // namespace
+}   // namespace
 
-CPercentBarAccessible::CPercentBarAccessible(QProgressBar* bar) : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+CPercentBarAccessible::CPercentBarAccessible(QProgressBar* bar) : QAccessibleWidget(bar, QAccessible::ProgressBar)
+{}
 
 void CPercentBarAccessible::Install()
 {

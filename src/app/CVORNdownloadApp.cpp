@@ -1,9 +1,9 @@
 #include "app/CVORNdownloadApp.h"
 
-#include "app/CVORNdownloadDlg.h"
-#include "app/CSmoothBarStyle.h"
-#include "app/DialogFonts.h"
 #include "VornVersion.h"
+#include "app/CSmoothBarStyle.h"
+#include "app/CVORNdownloadDlg.h"
+#include "app/DialogFonts.h"
 
 #include <QStyleFactory>
 

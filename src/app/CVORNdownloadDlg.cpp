@@ -14,9 +14,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QScreen>
-#include <QShowEvent>
-#include <QStyle>
 #include <QContextMenuEvent>
 #include <QEvent>
 #include <QFontMetrics>
@@ -25,6 +22,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -60,7 +60,7 @@ bool DefaultLauncher(const std::string& path)
     return StartWithDefaultAction(path, std::chrono::milliseconds(5000));
 }
 
-} // namespace
+}   // namespace
 
 QString InstallerErrorText(const std::string& path)
 {
@@ -268,7 +268,8 @@ void CVORNdownloadDlg::StartInstaller()
         problem = InstallerErrorText(installer.path);
     }
     if (!problem.isEmpty()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), problem, QMessageBox::Ok, this);
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), problem, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();

@@ -13,7 +13,7 @@ namespace {
 constexpr Qt::Alignment kLeftCentred = Qt::AlignLeft | Qt::AlignVCenter;
 constexpr Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
 constexpr Qt::Alignment kCentred = Qt::AlignCenter;
-} // namespace
+}   // namespace
 
 const DialogTemplate& MainDialogTemplate()
 {

@@ -6,7 +6,7 @@
 enum class ControlKind { DefPushButton, Picture, Static, ProgressBar };
 
 struct ControlTemplate {
-    int id;                 // -1: no id
+    int id;   // -1: no id
     ControlKind kind;
     const char* text;
     int x, y, width, height;   // dialog units
@@ -16,7 +16,7 @@ struct ControlTemplate {
 struct DialogTemplate {
     int id;
     const char* caption;
-    int width, height;         // dialog units
+    int width, height;                       // dialog units
     std::vector<ControlTemplate> controls;   // in tab order
 };
 

@@ -12,12 +12,13 @@
 
 namespace {
 
-const char kNoDisplay[] = "vorndownload: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                          "vorndownload-cli does the same download in a terminal.\n";
+const char kNoDisplay[] =
+    "vorndownload: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+    "vorndownload-cli does the same download in a terminal.\n";
 
 bool IsSet(const char* name)
 {
-    const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): no thread runs yet
+    const char* value = std::getenv(name);   // NOLINT(concurrency-mt-unsafe): no thread runs yet
     return value && *value;
 }
 
@@ -26,7 +27,7 @@ bool IsSet(const char* name)
 // optional ":" arguments; plugins other than xcb and wayland need no display.
 bool DisplayAvailable()
 {
-    const char* platform = std::getenv("QT_QPA_PLATFORM"); // NOLINT(concurrency-mt-unsafe): no thread runs yet
+    const char* platform = std::getenv("QT_QPA_PLATFORM");   // NOLINT(concurrency-mt-unsafe): no thread runs yet
     std::string_view list = platform ? platform : "";
     if (list.empty())
         return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
@@ -58,7 +59,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         g_qtHandler(type, context, text);
 }
 
-} // namespace
+}   // namespace
 
 int main(int, char** argv)
 {

@@ -12,16 +12,17 @@ namespace {
 
 int TerminalWidth()
 {
-    winsize size {};
+    winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     // Only the main thread draws; the worker never reads the environment.
-    if (const char* columns = std::getenv("COLUMNS"); columns && std::atoi(columns) > 0) // NOLINT(concurrency-mt-unsafe)
+    if (const char* columns = std::getenv("COLUMNS");
+        columns && std::atoi(columns) > 0)   // NOLINT(concurrency-mt-unsafe)
         return std::atoi(columns);
     return 80;
 }
 
-} // namespace
+}   // namespace
 
 void CTerminalDisplay::Show(const CProgressModel& model, CProgressModel::Change change)
 {
@@ -57,7 +58,7 @@ void CTerminalDisplay::Show(const CProgressModel& model, CProgressModel::Change 
     case Change::UpdateName:
         Line(model, "Update: " + model.UpdateName());
         break;
-    case Change::End:      // Finish says how it ended
+    case Change::End:   // Finish says how it ended
     case Change::None:
         break;
     }

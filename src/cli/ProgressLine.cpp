@@ -55,7 +55,7 @@ int Columns(const std::string& text)
     return n;
 }
 
-} // namespace
+}   // namespace
 
 std::string BarLine(const ProgressLine& line, int width)
 {

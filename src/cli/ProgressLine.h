@@ -5,11 +5,11 @@
 // What the terminal program's one redrawn line shows.
 struct ProgressLine {
     bool showBar = false;
-    double fraction = 0;          // of the bar, 0 to 1
-    bool bytes = false;           // a download: the byte figures below are shown
+    double fraction = 0;   // of the bar, 0 to 1
+    bool bytes = false;    // a download: the byte figures below are shown
     std::uint64_t done = 0;
     std::uint64_t total = 0;
-    double bytesPerSecond = 0;    // 0 while not known
+    double bytesPerSecond = 0;   // 0 while not known
     std::string status;
 };
 

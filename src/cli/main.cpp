@@ -2,6 +2,7 @@
 // would show, exits 0 after a complete run and 1 otherwise. Ctrl-C or SIGTERM
 // stops the worker; the program ends once the worker has cleaned up (a
 // partial archive deleted), and a second Ctrl-C ends it at once.
+#include "VornVersion.h"
 #include "cli/CTerminalDisplay.h"
 #include "cli/CTerminalReceiver.h"
 #include "platform/CNotifyChannel.h"
@@ -10,7 +11,6 @@
 #include "worker/CProgressModel.h"
 #include "worker/FtpSettings.h"
 #include "worker/Messages.h"
-#include "VornVersion.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -49,7 +49,7 @@ int Usage(FILE* out, int code)
     return code;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

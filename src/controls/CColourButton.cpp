@@ -62,7 +62,7 @@ void DrawEdge(QPainter& dc, const QRect& r, bool sunken)
     frame(r.adjusted(1, 1, -1, -1), innerTopLeft, innerBottomRight);
 }
 
-} // namespace
+}   // namespace
 
 void CColourButton::DrawItem(QPainter& dc, const QRect& rcItem, ItemState state)
 {

@@ -1,8 +1,8 @@
 #include "platform/CFtpConnection.h"
 
 #include "platform/CFtpFile.h"
-#include "platform/CurlGlobalInit.h"
 #include "platform/CInternetException.h"
+#include "platform/CurlGlobalInit.h"
 
 #include <mutex>
 
@@ -91,7 +91,7 @@ std::string ReasonFor(CURLcode code, const std::string& detail)
     }
 }
 
-} // namespace
+}   // namespace
 
 template <typename T>
 void CFtpConnection::Set(CURLoption option, T value)
@@ -100,9 +100,8 @@ void CFtpConnection::Set(CURLoption option, T value)
         throw CInternetException(rc, std::string("cannot set up the FTP session: ") + curl_easy_strerror(rc));
 }
 
-CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user,
-                               const std::string& password, bool passive, FtpTimeouts timeouts,
-                               std::function<bool()> cancelled, const FtpTls& tls)
+CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user, const std::string& password,
+                               bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
     : m_cancelled(std::move(cancelled))
 {
     GlobalInit();

@@ -51,9 +51,9 @@ class CFtpConnection {
 public:
     // Logs in or throws CInternetException. `host` is a name or an address,
     // IPv6 ones included.
-    CFtpConnection(const std::string& host, long port, const std::string& user,
-                   const std::string& password, bool passive, FtpTimeouts timeouts = {},
-                   std::function<bool()> cancelled = {}, const FtpTls& tls = {});
+    CFtpConnection(const std::string& host, long port, const std::string& user, const std::string& password,
+                   bool passive, FtpTimeouts timeouts = {}, std::function<bool()> cancelled = {},
+                   const FtpTls& tls = {});
     ~CFtpConnection();
     CFtpConnection(const CFtpConnection&) = delete;
     CFtpConnection& operator=(const CFtpConnection&) = delete;

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-CFtpFile::CFtpFile(CFtpConnection& connection) : m_connection(connection) {}
+CFtpFile::CFtpFile(CFtpConnection& connection) : m_connection(connection)
+{}
 
 CFtpFile::~CFtpFile()
 {
@@ -19,9 +20,8 @@ bool CFtpFile::Open(const std::string& name)
 {
     // Reading only once the transfer is this file's: a refused start (another
     // transfer still running, for one) must not be aborted by this file later.
-    if (!m_connection.BeginTransfer(name, [this](std::uint64_t, const char* data, std::size_t size) {
-            return Take(data, size);
-        }))
+    if (!m_connection.BeginTransfer(
+            name, [this](std::uint64_t, const char* data, std::size_t size) { return Take(data, size); }))
         return false;
     m_state = State::Reading;
     if (m_spill.empty() && !m_connection.TransferPaused()) {
@@ -69,7 +69,11 @@ std::size_t CFtpFile::Read(void* buffer, std::size_t count)
     m_got = 0;
     struct Reset {
         CFtpFile* f;
-        ~Reset() { f->m_target = nullptr; f->m_wanted = f->m_got = 0; }
+        ~Reset()
+        {
+            f->m_target = nullptr;
+            f->m_wanted = f->m_got = 0;
+        }
     } reset{this};
 
     const std::size_t held = std::min(count, m_spill.size() - m_spillPos);

@@ -8,8 +8,7 @@ class CInternetException : public std::runtime_error {
 public:
     CInternetException(int code, const std::string& what, const std::string& reason = {})
         : std::runtime_error(what), m_code(code), m_reason(reason.empty() ? what : reason)
-    {
-    }
+    {}
     int Code() const { return m_code; }
     // Why, in words a user can read ("the server's certificate is not trusted").
     const std::string& Reason() const { return m_reason; }

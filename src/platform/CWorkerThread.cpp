@@ -1,7 +1,7 @@
 #include "platform/CWorkerThread.h"
 
-
-CWorkerThread::CWorkerThread() : m_state(std::make_shared<State>()) {}
+CWorkerThread::CWorkerThread() : m_state(std::make_shared<State>())
+{}
 
 bool CWorkerThread::StopRequested() const
 {

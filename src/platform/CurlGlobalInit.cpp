@@ -38,14 +38,14 @@ void* LibcurlOwnCalloc(std::size_t count, std::size_t size)
     return std::calloc(count, size);
 }
 
-} // namespace
+}   // namespace
 #endif
 
 CURLcode CurlGlobalInit()
 {
 #if defined(__SANITIZE_ADDRESS__)
     return curl_global_init_mem(CURL_GLOBAL_DEFAULT, LibcurlOwnMalloc, LibcurlOwnFree, LibcurlOwnRealloc,
-                               LibcurlOwnStrdup, LibcurlOwnCalloc);
+                                LibcurlOwnStrdup, LibcurlOwnCalloc);
 #else
     return curl_global_init(CURL_GLOBAL_DEFAULT);
 #endif

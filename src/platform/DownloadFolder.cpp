@@ -9,9 +9,9 @@ std::string GetDownloadFolder()
 {
     std::string home;
     // Called once by the front end before the worker starts.
-    if (const char* env = std::getenv("HOME"); env && *env) // NOLINT(concurrency-mt-unsafe)
+    if (const char* env = std::getenv("HOME"); env && *env)   // NOLINT(concurrency-mt-unsafe)
         home = env;
-    else if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) // NOLINT(concurrency-mt-unsafe)
+    else if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)   // NOLINT(concurrency-mt-unsafe)
         home = pw->pw_dir;
     else
         home = "/tmp";

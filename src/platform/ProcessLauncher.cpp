@@ -16,8 +16,8 @@ bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds w
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     const bool executable = access(path.c_str(), X_OK) == 0 && (st.st_mode & 0111);
-    std::vector<std::string> args = executable ? std::vector<std::string>{path}
-                                               : std::vector<std::string>{"xdg-open", path};
+    std::vector<std::string> args =
+        executable ? std::vector<std::string>{path} : std::vector<std::string>{"xdg-open", path};
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (auto& a : args)

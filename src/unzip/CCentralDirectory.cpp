@@ -16,9 +16,18 @@ constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::uint32_t kMarker32 = 0xFFFFFFFFu;
 
-std::uint16_t Get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t Get32(const unsigned char* p) { return Get16(p) | static_cast<std::uint32_t>(Get16(p + 2)) << 16; }
-std::uint64_t Get64(const unsigned char* p) { return Get32(p) | static_cast<std::uint64_t>(Get32(p + 4)) << 32; }
+std::uint16_t Get16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+std::uint32_t Get32(const unsigned char* p)
+{
+    return Get16(p) | static_cast<std::uint32_t>(Get16(p + 2)) << 16;
+}
+std::uint64_t Get64(const unsigned char* p)
+{
+    return Get32(p) | static_cast<std::uint64_t>(Get32(p + 4)) << 32;
+}
 
 bool ReadAt(int fd, void* out, std::size_t size, std::uint64_t offset)
 {
@@ -63,7 +72,7 @@ bool ApplyZip64(const unsigned char* extra, std::size_t length, CentralRecord& r
     return std::none_of(std::begin(wanted), std::end(wanted), [](const std::uint64_t* v) { return *v == kMarker32; });
 }
 
-} // namespace
+}   // namespace
 
 bool CCentralDirectory::Read(int fd)
 {
@@ -167,8 +176,9 @@ bool CCentralDirectory::EntriesAreDisjoint(int fd, std::uint64_t directoryOffset
     order.reserve(m_records.size());
     for (const CentralRecord& r : m_records)
         order.push_back(&r);
-    std::sort(order.begin(), order.end(),
-              [](const CentralRecord* a, const CentralRecord* b) { return a->localHeaderOffset < b->localHeaderOffset; });
+    std::sort(order.begin(), order.end(), [](const CentralRecord* a, const CentralRecord* b) {
+        return a->localHeaderOffset < b->localHeaderOffset;
+    });
     for (std::size_t i = 0; i < order.size(); ++i) {
         const CentralRecord& r = *order[i];
         const std::uint64_t next = i + 1 < order.size() ? order[i + 1]->localHeaderOffset : directoryOffset;

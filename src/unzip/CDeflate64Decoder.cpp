@@ -23,7 +23,7 @@ constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2
 constexpr std::uint32_t kDistanceBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                                              49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                                              2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr std::uint8_t kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+constexpr std::uint8_t kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                              7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 // The order in which a dynamic block lists the lengths of its code-length code.
 constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -77,7 +77,7 @@ struct Huffman {
     }
 };
 
-} // namespace
+}   // namespace
 
 struct CDeflate64Decoder::State {
     unsigned char window[kWindowSize];
@@ -205,8 +205,8 @@ bool CDeflate64Decoder::Decode(const Source& source, const Sink& sink, std::uint
     State& s = *m_state;
     s.Reset(source);
     unsigned char* const window = s.window;
-    unsigned position = 0;       // next byte of the window to fill
-    std::uint64_t total = 0;     // bytes decoded so far
+    unsigned position = 0;     // next byte of the window to fill
+    std::uint64_t total = 0;   // bytes decoded so far
     // Hands the full window on; it keeps its bytes as the history for distances.
     const auto flush = [&] {
         const bool ok = sink(window, position);

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -119,7 +119,8 @@ bool Decodable(const zip_stat_t& st)
 {
     if (st.encryption_method != ZIP_EM_NONE && !zip_encryption_method_supported(st.encryption_method, 0))
         return false;
-    return st.comp_method == kMethodDeflate64 || zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
+    return st.comp_method == kMethodDeflate64 ||
+           zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
 }
 
 // Seconds and nanoseconds since 1970 from Windows' 100 ns steps since 1601.
@@ -135,7 +136,7 @@ bool FileTimeToTimespec(std::uint64_t fileTime, timespec& out)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 void CUnzipper::ArchiveCloser::operator()(zip* archive) const
 {
@@ -180,7 +181,7 @@ bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
     // (glibc ignores the size unless it is given the buffer.)
     if (!m_archiveBuffer)
         m_archiveBuffer = std::make_unique<char[]>(kArchiveBuffer);
-    (void)setvbuf(file, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer); // without it reads are only smaller
+    (void)setvbuf(file, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer);   // without it reads are only smaller
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
@@ -191,7 +192,7 @@ bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
         if (source)
             zip_source_free(source);   // closes the stream
         else
-            (void)std::fclose(file); // a read-only stream: nothing is lost
+            (void)std::fclose(file);   // a read-only stream: nothing is lost
         return false;
     }
     // Both readers must agree on every entry, or the archive is not what it seems.
@@ -222,7 +223,7 @@ bool CUnzipper::CloseArchive()
     // A read-only archive has nothing to write back; zip_close only frees it.
     const bool closed = zip_close(m_archive.get()) == 0;
     if (closed)
-        (void)m_archive.release(); // zip_close has freed it
+        (void)m_archive.release();   // zip_close has freed it
     m_archive.reset();
     return closed;
 }
@@ -478,7 +479,8 @@ bool CUnzipper::ExtraFieldTime(timespec& time)
     // NTFS field: 4 reserved bytes, then tagged attributes; tag 1 holds the
     // modification, access and creation times, in 100 ns steps since 1601.
     zip_uint16_t length = 0;
-    const zip_uint8_t* field = zip_file_extra_field_get_by_id(m_archive.get(), m_current, kFieldNtfs, 0, &length, ZIP_FL_CENTRAL);
+    const zip_uint8_t* field =
+        zip_file_extra_field_get_by_id(m_archive.get(), m_current, kFieldNtfs, 0, &length, ZIP_FL_CENTRAL);
     for (std::size_t at = 4; field && at + 4 <= length;) {
         const unsigned tag = field[at] | field[at + 1] << 8;
         const std::size_t size = field[at + 2] | field[at + 3] << 8;
@@ -507,24 +509,47 @@ bool CUnzipper::ExtraFieldTime(timespec& time)
 std::string CUnzipper::CompressionMethodName(std::uint32_t method)
 {
     switch (method) {
-    case 0: return "Store";
-    case 1: return "Shrink";
-    case 2: case 3: case 4: case 5: return "Reduce";
-    case 6: return "Implode";
-    case 8: return "Deflate";
-    case 9: return "Deflate64";
-    case 10: case 18: return "TERSE";
-    case 12: return "BZip2";
-    case 14: return "LZMA";
-    case 16: return "CMPSC";
-    case 19: return "LZ77";
-    case 20: case 93: return "Zstandard";
-    case 94: return "MP3";
-    case 95: return "XZ";
-    case 96: return "JPEG";
-    case 97: return "WavPack";
-    case 98: return "PPMd";
-    default: return std::to_string(method);
+    case 0:
+        return "Store";
+    case 1:
+        return "Shrink";
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+        return "Reduce";
+    case 6:
+        return "Implode";
+    case 8:
+        return "Deflate";
+    case 9:
+        return "Deflate64";
+    case 10:
+    case 18:
+        return "TERSE";
+    case 12:
+        return "BZip2";
+    case 14:
+        return "LZMA";
+    case 16:
+        return "CMPSC";
+    case 19:
+        return "LZ77";
+    case 20:
+    case 93:
+        return "Zstandard";
+    case 94:
+        return "MP3";
+    case 95:
+        return "XZ";
+    case 96:
+        return "JPEG";
+    case 97:
+        return "WavPack";
+    case 98:
+        return "PPMd";
+    default:
+        return std::to_string(method);
     }
 }
 
@@ -540,8 +565,8 @@ bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& method
         std::size_t storedNameLength = 0;
         zip_stat_t st;
         // libzip gives an AES entry's real method; folders are never decoded.
-        found = ReadEntryInfo(info, storedNameLength) && !info.isFolder && zip_stat_index(m_archive.get(), i, 0, &st) == 0 &&
-                (st.valid & ZIP_STAT_COMP_METHOD) && !Decodable(st);
+        found = ReadEntryInfo(info, storedNameLength) && !info.isFolder &&
+                zip_stat_index(m_archive.get(), i, 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_METHOD) && !Decodable(st);
         if (found) {
             entryName = info.name;
             methodName = CompressionMethodName(st.comp_method);
@@ -642,7 +667,8 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
         if (ExtraFieldTime(times[1]) || DosToTimespec(info.dosDateTime, times[1]))
             futimens(target.Get(), times);
     }
-    ok = target.Close() && ok && (written == fileName || renameat(parent, written.c_str(), parent, fileName.c_str()) == 0);
+    ok = target.Close() && ok &&
+         (written == fileName || renameat(parent, written.c_str(), parent, fileName.c_str()) == 0);
     if (!ok)
         unlinkat(parent, written.c_str(), 0);
     return ok;

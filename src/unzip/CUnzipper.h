@@ -87,9 +87,9 @@ private:
     CFileDescriptor m_targetFd;   // open only when the target was handed in open
     std::function<bool()> m_stop;
     std::function<void(std::uint64_t)> m_progress;
-    std::unique_ptr<char[]> m_writeBuffer;   // made once per instance, not per entry
+    std::unique_ptr<char[]> m_writeBuffer;            // made once per instance, not per entry
     std::unique_ptr<CDeflate64Decoder> m_deflate64;   // likewise, when first needed
-    std::string m_tempPrefix;   // names of entries being written, beside their targets
+    std::string m_tempPrefix;                         // names of entries being written, beside their targets
     unsigned m_tempCounter = 0;
     std::string m_chainRoot;
     CFileDescriptor m_rootFd;

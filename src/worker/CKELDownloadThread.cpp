@@ -33,9 +33,7 @@ std::int16_t ApplicationNumber(const std::string& name)
 // Characters 7-8 plus 100 times characters 10-11; missing characters count as 0.
 std::int16_t UpdateNumber(const std::string& name)
 {
-    auto field = [&](std::size_t from) {
-        return from < name.size() ? std::atoi(name.substr(from, 2).c_str()) : 0;
-    };
+    auto field = [&](std::size_t from) { return from < name.size() ? std::atoi(name.substr(from, 2).c_str()) : 0; };
     return static_cast<std::int16_t>(field(6) + 100 * field(9));
 }
 
@@ -76,9 +74,10 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
     return best;
 }
 
-} // namespace
+}   // namespace
 
-CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()), m_connections(VORN_FTP_CONNECTIONS_DEFAULT) {}
+CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()), m_connections(VORN_FTP_CONNECTIONS_DEFAULT)
+{}
 
 CKELDownloadThread::~CKELDownloadThread() = default;
 
@@ -114,8 +113,9 @@ std::string CKELDownloadThread::CheckInternet(const std::string& host, std::chro
     // Both families count: the first answer, IPv6 or IPv4, as text.
     for (const sockaddr_storage& a : LookUpHost(host, limit, stop)) {
         char text[INET6_ADDRSTRLEN];
-        const void* raw = a.ss_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr)
-                                                  : static_cast<const void*>(&reinterpret_cast<const sockaddr_in&>(a).sin_addr);
+        const void* raw = a.ss_family == AF_INET6
+                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr)
+                              : static_cast<const void*>(&reinterpret_cast<const sockaddr_in&>(a).sin_addr);
         if (inet_ntop(a.ss_family, raw, text, sizeof text))
             return text;
     }
@@ -137,9 +137,9 @@ int CKELDownloadThread::Run()
         try {
             // The connection goes to the name, so TLS checks the certificate
             // against it and libcurl tries IPv6 and IPv4 addresses alike.
-            CFtpConnection connection(m_settings.host, m_settings.port, m_settings.user, m_settings.password,
-                                      /*passive=*/true, m_timeouts, [this] { return StopRequested(); },
-                                      m_settings.tls);
+            CFtpConnection connection(
+                m_settings.host, m_settings.port, m_settings.user, m_settings.password,
+                /*passive=*/true, m_timeouts, [this] { return StopRequested(); }, m_settings.tls);
             result = FetchRelease(connection) ? RunResult::Complete : RunResult::Failed;
         } catch (const CInternetException& e) {
             m_failure = e.Reason();
@@ -172,8 +172,8 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
     // Without an application there is no release: a missing publisher folder
     // or no qualifying name fails the run.
-    const Choice application = connection.SetCurrentDirectory(kApplicationFolders)
-                                   ? ChooseArchive(connection, ApplicationNumber) : Choice{};
+    const Choice application =
+        connection.SetCurrentDirectory(kApplicationFolders) ? ChooseArchive(connection, ApplicationNumber) : Choice{};
     if (application.number <= 0) {
         m_failure = "No Application File Found";
         SetText(m_pStatusText, m_failure);

@@ -39,7 +39,8 @@ public:
 
     // The publisher host's first address (IPv6 or IPv4) as text; empty when it
     // does not resolve within `limit` or `stop` answers true meanwhile.
-    static std::string CheckInternet(const std::string& host, std::chrono::milliseconds limit = std::chrono::seconds(30),
+    static std::string CheckInternet(const std::string& host,
+                                     std::chrono::milliseconds limit = std::chrono::seconds(30),
                                      const std::function<bool()>& stop = {});
 
     std::shared_ptr<CNotifyChannel> m_pDialog;

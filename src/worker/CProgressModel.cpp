@@ -6,7 +6,8 @@ int CProgressModel::Bar::Scaled(int steps) const
 {
     if (total == 0 || steps <= 0)
         return 0;
-    const unsigned __int128 scaled = static_cast<unsigned __int128>(std::min(done, total)) * static_cast<unsigned>(steps) / total;
+    const unsigned __int128 scaled =
+        static_cast<unsigned __int128>(std::min(done, total)) * static_cast<unsigned>(steps) / total;
     return static_cast<int>(scaled);
 }
 
@@ -36,9 +37,9 @@ CProgressModel::Change CProgressModel::Take(unsigned message, std::uint64_t wPar
     case kJobOver:
         m_status = m_channel.statusText.Get();
         // Anything but a known result is no success.
-        m_result = lParam == static_cast<std::int64_t>(RunResult::Complete) ? RunResult::Complete
+        m_result = lParam == static_cast<std::int64_t>(RunResult::Complete)         ? RunResult::Complete
                    : lParam == static_cast<std::int64_t>(RunResult::InternetFailed) ? RunResult::InternetFailed
-                                                                                     : RunResult::Failed;
+                                                                                    : RunResult::Failed;
         return Change::End;
     default:
         return Change::None;

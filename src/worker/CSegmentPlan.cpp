@@ -23,12 +23,11 @@ std::vector<ByteRange> Merged(std::vector<ByteRange> ranges)
     return out;
 }
 
-} // namespace
+}   // namespace
 
 CSegmentPlan::CSegmentPlan(std::uint64_t size, std::uint64_t minimumSplit)
     : m_size(size), m_minimumSplit(std::max<std::uint64_t>(minimumSplit, 1))
-{
-}
+{}
 
 std::uint64_t CSegmentPlan::FinishedBytes() const
 {

@@ -18,10 +18,10 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <system_error>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -36,18 +36,22 @@ constexpr auto kRecordAfter = std::chrono::seconds(5);
 constexpr std::int64_t kAnyTime = -2;
 
 // Ranges travel as signed parameters; no file comes near 2^63 bytes.
-std::int64_t Range(std::uint64_t v) { return static_cast<std::int64_t>(v); }
+std::int64_t Range(std::uint64_t v)
+{
+    return static_cast<std::int64_t>(v);
+}
 
 // What the connections of one download share: the worker's thread and the
 // threads of the extra connections.
 struct SharedFetch {
     SharedFetch(std::uint64_t size, int file, std::string name, std::function<bool()> stopped)
-        : plan(size, kMinimumSplit), fd(file), remoteName(std::move(name)), stop(std::move(stopped)) {}
+        : plan(size, kMinimumSplit), fd(file), remoteName(std::move(name)), stop(std::move(stopped))
+    {}
     std::mutex lock;
     std::condition_variable helperEnded;
-    CSegmentPlan plan;             // under `lock`
-    int writeError = 0;            // under `lock`: errno of the first failed write
-    int helpersRunning = 0;        // under `lock`
+    CSegmentPlan plan;               // under `lock`
+    int writeError = 0;              // under `lock`: errno of the first failed write
+    int helpersRunning = 0;          // under `lock`
     std::atomic<bool> over{false};   // the download is given up: extra connections end
     const int fd;
     const std::string remoteName;
@@ -62,9 +66,14 @@ class PieceWriter {
 public:
     // `flushed` is called after each write that reached the disk.
     PieceWriter(SharedFetch& s, int slot, std::function<void()> flushed = {})
-        : m_s(s), m_slot(slot), m_buffer(std::make_unique<char[]>(kChunk)), m_flushed(std::move(flushed)) {}
+        : m_s(s), m_slot(slot), m_buffer(std::make_unique<char[]>(kChunk)), m_flushed(std::move(flushed))
+    {}
 
-    void Start(bool open) { m_open = open; m_atEnd = m_failed = m_stopped = false; }
+    void Start(bool open)
+    {
+        m_open = open;
+        m_atEnd = m_failed = m_stopped = false;
+    }
     void Open() { m_open = true; }
     bool AtEnd() const { return m_atEnd; }
     bool Failed() const { return m_failed; }
@@ -153,11 +162,11 @@ private:
 };
 
 enum class Fetched {
-    NothingLeft,    // the plan has no range for this connection now
-    ServerEnded,    // the server ended a transfer short of its range: the file is shorter than listed
-    Refused,        // the server refused the file
-    TimeChanged,    // the file is not the one the part was begun from
-    NoRestart,      // the server cannot start a transfer at an offset
+    NothingLeft,   // the plan has no range for this connection now
+    ServerEnded,   // the server ended a transfer short of its range: the file is shorter than listed
+    Refused,       // the server refused the file
+    TimeChanged,   // the file is not the one the part was begun from
+    NoRestart,     // the server cannot start a transfer at an offset
     WriteFailed,
     Stopped,
 };
@@ -186,7 +195,10 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
         bool started = false;
         try {
             started = connection.BeginTransfer(
-                s.remoteName, [&](std::uint64_t offset, const char* data, std::size_t size) { return writer.Take(offset, data, size); },
+                s.remoteName,
+                [&](std::uint64_t offset, const char* data, std::size_t size) {
+                    return writer.Take(offset, data, size);
+                },
                 range->begin, checkTime);
         } catch (const CInternetException& e) {
             // A range that ends within the first piece was cut here.
@@ -313,7 +325,8 @@ bool WriteRecord(int folder, int part, const std::string& recordName, const std:
     if (fdatasync(part) != 0)
         return false;
     const std::string temporary = recordName + ".new";
-    CFileDescriptor file(openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    CFileDescriptor file(
+        openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!file.IsOpen())
         return false;
     const bool written = WriteAll(file.Get(), text.data(), text.size()) && fsync(file.Get()) == 0 && file.Close();
@@ -336,7 +349,7 @@ std::string ReadRecord(int folder, const std::string& recordName)
     return n == st.st_size ? text : std::string();
 }
 
-} // namespace
+}   // namespace
 
 bool CKELDownloadThread::TakeArchive(const std::string& name)
 {
@@ -364,8 +377,8 @@ bool CKELDownloadThread::TakeArchive(const std::string& name)
     return true;
 }
 
-
-bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize)
+bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::string& remoteName,
+                                      std::uint64_t expectedSize)
 {
     // A name from the listing that is empty, would leave the Download folder
     // ("..", "a/b") or holds control characters is refused before anything is touched.
@@ -398,7 +411,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     // a complete archive (see TakeArchive), and the lock goes with it.
     const std::string partName = remoteName + ".part";
     const std::string recordName = partName + "-state";
-    CFileDescriptor part(openat(folder.Get(), partName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+    CFileDescriptor part(
+        openat(folder.Get(), partName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
     if (!part.IsOpen() || fstat(part.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     if (flock(part.Get(), LOCK_EX | LOCK_NB) != 0) {
@@ -418,7 +432,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     std::vector<ByteRange> finished;
     bool resuming = CSegmentPlan::ParseRecord(ReadRecord(folder.Get(), recordName), recordSize, expectTime, finished) &&
                     recordSize == expectedSize && expectTime >= 0 && s.plan.SetFinished(finished) &&
-                    s.plan.FinishedBytes() > 0 && s.plan.Finished().back().end <= static_cast<std::uint64_t>(st.st_size);
+                    s.plan.FinishedBytes() > 0 &&
+                    s.plan.Finished().back().end <= static_cast<std::uint64_t>(st.st_size);
     auto startAfresh = [&] {
         s.plan.Reset();
         RemoveRegularFileAt(folder.Get(), recordName);
@@ -477,7 +492,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             // The last bytes are always told, once.
             nextPost = total >= expectedSize ? total + 1 : std::min(total + kChunk, expectedSize);
             PostNotify(UM_PROGRESS_BAR, total, Range(expectedSize));
-            const double percent = expectedSize ? (static_cast<double>(total) * 100.0) / static_cast<double>(expectedSize) : 100.0;
+            const double percent =
+                expectedSize ? (static_cast<double>(total) * 100.0) / static_cast<double>(expectedSize) : 100.0;
             char text[512];
             std::snprintf(text, sizeof text, "%s - %.0lf%c Complete", BaseName(remoteName).c_str(), percent, '%');
             SetText(m_pStatusText, text);

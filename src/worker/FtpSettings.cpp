@@ -9,10 +9,10 @@ namespace {
 // touches the environment meanwhile.
 const char* Env(const char* name)
 {
-    return std::getenv(name); // NOLINT(concurrency-mt-unsafe): read before any thread starts
+    return std::getenv(name);   // NOLINT(concurrency-mt-unsafe): read before any thread starts
 }
 
-} // namespace
+}   // namespace
 
 std::optional<long> ParseFtpPort(const std::string& text)
 {

@@ -10,11 +10,11 @@ namespace {
 // One request of getaddrinfo_a; the library writes into it until it is done.
 struct Request {
     std::string host;
-    addrinfo hints {};
-    gaicb block {};
+    addrinfo hints{};
+    gaicb block{};
 };
 
-} // namespace
+}   // namespace
 
 std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::milliseconds limit,
                                          const std::function<bool()>& stop)
@@ -45,7 +45,7 @@ std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::m
             }
             break;   // cancelled, or finished meanwhile: either way given up
         }
-        const timespec slice {0, 50'000'000};
+        const timespec slice{0, 50'000'000};
         const gaicb* wait[] = {&request->block};
         gai_suspend(wait, 1, &slice);   // woken early when done; the loop asks again
     }
@@ -57,7 +57,7 @@ std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::m
     if (error == 0 && !(stop && stop()))
         for (const addrinfo* a = result; a; a = a->ai_next)
             if (a->ai_addrlen <= sizeof(sockaddr_storage)) {
-                sockaddr_storage s {};
+                sockaddr_storage s{};
                 std::memcpy(&s, a->ai_addr, a->ai_addrlen);
                 addresses.push_back(s);
             }

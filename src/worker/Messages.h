@@ -23,9 +23,9 @@ enum NotifyKind : unsigned {
 // front end reads the verdict out of the status text. 0 is no result, so a
 // notice from elsewhere is never taken for a complete run.
 enum class RunResult : std::int64_t {
-    Complete = 1,          // "Download Complete"
-    Failed = 2,            // "Download Failed - Try Again", and a run that was stopped
-    InternetFailed = 3,    // "Internet Failed"
+    Complete = 1,         // "Download Complete"
+    Failed = 2,           // "Download Failed - Try Again", and a run that was stopped
+    InternetFailed = 3,   // "Internet Failed"
 };
 
 // The text the worker sets for a result.

@@ -28,7 +28,8 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
     // Only the file this run downloaded or took as complete is unpacked: the
     // same file (device and inode) as the one locked, reached without a link.
     CFileDescriptor archive(openat(folder.Get(), archiveName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat opened {}, locked {};
+    struct stat opened {
+    }, locked{};
     if (archiveName != m_archiveName || !archive.IsOpen() || fstat(archive.Get(), &opened) != 0 ||
         fstat(m_archiveLock.Get(), &locked) != 0 || opened.st_dev != locked.st_dev || opened.st_ino != locked.st_ino)
         return false;
@@ -63,7 +64,8 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
         // The bar counts the bytes written of all entries' recorded sizes, so
         // one huge entry moves it too; entries that are all empty count as 1,
         // so the run still ends at its range.
-        const auto range = static_cast<std::int64_t>(count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
+        const auto range =
+            static_cast<std::int64_t>(count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
         PostNotify(UM_PROGRESS_BAR, 0, range);
         // An entry that nothing here can decode fails the archive before
         // anything is written, and says which entry and why.
@@ -88,9 +90,9 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
         // Posted before each entry and then at most once per percent; a
         // position is kept short of the range, which would end the run.
         const std::uint64_t step = std::max<std::uint64_t>(static_cast<std::uint64_t>(range) / 100, 1);
-        std::uint64_t before = 0;     // recorded sizes of the entries already done
-        std::uint64_t size = 0;       // the current entry's recorded size
-        std::uint64_t written = 0;    // of the current entry
+        std::uint64_t before = 0;    // recorded sizes of the entries already done
+        std::uint64_t size = 0;      // the current entry's recorded size
+        std::uint64_t written = 0;   // of the current entry
         std::uint64_t nextPost = 0;
         auto post = [&](std::uint64_t position) {
             PostNotify(UM_PROGRESS_BAR, std::min(position, static_cast<std::uint64_t>(range - 1)), range);
@@ -103,7 +105,7 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
                 post(before + written);
         });
         for (int i = 0; i < count && !abandoned; ++i) {
-            ZipEntryInfo info {};
+            ZipEntryInfo info{};
             size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
             written = 0;
             post(before);

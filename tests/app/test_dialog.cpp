@@ -1,8 +1,8 @@
 #include "app/CAboutDlg.h"
+#include "app/CSmoothBarStyle.h"
 #include "app/CVORNdownloadDlg.h"
 #include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
-#include "app/CSmoothBarStyle.h"
 #include "platform/ProcessLauncher.h"
 #include "support/ProgressRuns.h"
 #include "support/TestSupport.h"
@@ -14,11 +14,11 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QPushButton>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
-#include <QKeyEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
@@ -66,7 +66,7 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 TEST(Templates, DialogUnitsAndTheMainTemplate)
 {
@@ -97,7 +97,8 @@ TEST(MainDialog, StartsWithEmptyNamesHiddenBarsAndTheRealFolder)
     const QString folder = QString::fromStdString(d.home.Folder());
     EXPECT_EQ(d.dlg.m_Folder->toolTip(), folder);
     const QString shown = d.dlg.m_Folder->text();
-    EXPECT_TRUE(shown == folder || (shown.contains(QChar(0x2026)) && shown.endsWith("Download/"))) << shown.toStdString();
+    EXPECT_TRUE(shown == folder || (shown.contains(QChar(0x2026)) && shown.endsWith("Download/")))
+        << shown.toStdString();
     EXPECT_LE(QFontMetrics(d.dlg.m_Folder->font()).horizontalAdvance(shown), d.dlg.m_Folder->width());
     EXPECT_EQ(d.dlg.m_Message->text(), "Message");
     EXPECT_LE(QFontMetrics(d.dlg.m_NormalFont).height(), 20);
@@ -114,7 +115,8 @@ TEST(MainDialog, ColourTablePerControlIdAndAboutBoxHasNoYellowOrCyan)
     auto& dlg = d.dlg;
     EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_STATIC, IDC_MESSAGE), (CtlColor{kGrey, kYellow, kGrey}));
     EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_STATIC, IDC_FOLDER), (CtlColor{kGrey, kCyan, kGrey}));
-    for (int id : std::initializer_list<int>{IDC_APP_NAME, IDC_APP_CAPTION, IDC_UPDATE_CAPTION, IDC_UPDATE_NAME, IDC_FOLDER_CAPTION, -1})
+    for (int id : std::initializer_list<int>{IDC_APP_NAME, IDC_APP_CAPTION, IDC_UPDATE_CAPTION, IDC_UPDATE_NAME,
+                                             IDC_FOLDER_CAPTION, -1})
         EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_STATIC, id), (CtlColor{kGrey, kWhite, kGrey})) << id;
     EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_BTN, IDOK), (CtlColor{kGrey, std::nullopt, std::nullopt}));
     EXPECT_EQ(dlg.OnCtlColor(CTLCOLOR_DLG, -1), (CtlColor{kGrey, std::nullopt, std::nullopt}));
@@ -186,8 +188,8 @@ TEST(MainDialog, ProgressRulesInTheirOrder)
     dlg.OnProgressBar(1, 5);
     EXPECT_EQ(app->value(), app->maximum() / 5);
     dlg.OnProgressBar(0, 5);
-    dlg.OnProgressBar(3, 0);   // nothing
-    dlg.OnProgressBar(3, -2);  // nothing
+    dlg.OnProgressBar(3, 0);    // nothing
+    dlg.OnProgressBar(3, -2);   // nothing
     EXPECT_EQ(app->value(), 0);
     EXPECT_TRUE(app->isVisibleTo(&dlg));
     dlg.OnProgressBar(7, 7);   // hides
@@ -288,12 +290,15 @@ TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
     fs::create_directories(app);
     fs::create_directories(upd);
     const std::string marker = (home.path() / "installer-ran").string();
-    RunPython("import sys, zipfile, os\n"
-              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-              "    i = zipfile.ZipInfo('KEL_V12/KEL_V12/Setup.exe'); i.create_system = 3; i.external_attr = 0o100755 << 16\n"
-              "    z.writestr(i, '#!/bin/sh\\necho ran > \"" + marker + "\"\\n')\n"
-              "    z.writestr('KEL_V12/data.bin', os.urandom(3000000))\n",
-              app / "KEL_V12.zip");
+    RunPython(
+        "import sys, zipfile, os\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+        "    i = zipfile.ZipInfo('KEL_V12/KEL_V12/Setup.exe'); i.create_system = 3; i.external_attr = 0o100755 << 16\n"
+        "    z.writestr(i, '#!/bin/sh\\necho ran > \"" +
+            marker +
+            "\"\\n')\n"
+            "    z.writestr('KEL_V12/data.bin', os.urandom(3000000))\n",
+        app / "KEL_V12.zip");
     RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('patch.txt', 'p')\n",
               upd / "KELUPD02_03.zip");
     FtpTestServer server(root.path());
@@ -438,7 +443,7 @@ struct PaintCounter : QObject {
     }
 };
 
-} // namespace
+}   // namespace
 
 // The Windows style fills in 9-pixel blocks and repaints a bar only once it
 // has moved by a block; on a 455-pixel bar 1 % (35 MiB of a DVD image) is
@@ -484,7 +489,8 @@ TEST(MainDialog, LongNameShrinksToTheDialogFontThenIsElidedWithTheWholeNameInThe
     QLabel* line = dlg.m_AppName;
     EXPECT_EQ(line->font().pixelSize(), TemplateFont().pixelSize());
     EXPECT_NE(line->text(), name);
-    EXPECT_TRUE(line->text().startsWith("KEL_V12") && line->text().contains(QChar(0x2026))) << line->text().toStdString();
+    EXPECT_TRUE(line->text().startsWith("KEL_V12") && line->text().contains(QChar(0x2026)))
+        << line->text().toStdString();
     EXPECT_TRUE(TextFits(line->font(), line->text(), line->size(), false));
     EXPECT_EQ(line->toolTip(), name);
     // A name that fits is shown whole, in the normal font, without a tooltip.

@@ -27,7 +27,7 @@ Outcome RunShell(const std::string& command)
     return o;
 }
 
-} // namespace
+}   // namespace
 
 TEST(WindowProgram, WithoutADisplaySaysSoAndPointsToTheTerminalProgram)
 {

@@ -1,5 +1,5 @@
-#include "support/TestSupport.h"
 #include "VornVersion.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -82,11 +82,12 @@ Result RunCli(const TempHome& home, long port, const std::vector<std::string>& a
 void ReleaseWith(const fs::path& root, const std::string& entry)
 {
     fs::create_directories(root / kApp);
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('" + entry + "', 's')\n",
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('" + entry +
+                  "', 's')\n",
               root / kApp / "KEL_V7.zip");
 }
 
-} // namespace
+}   // namespace
 
 TEST(TerminalProgram, SuccessPrintsPlainLinesAndExitsZero)
 {
@@ -122,7 +123,8 @@ TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
         FtpTestServer tls(root.path(), {"--tls-cert", (certs.path() / "server.pem").string()});
         const Result untrusted = RunCli(home, tls.port());
         EXPECT_EQ(untrusted.exitCode, 1);
-        EXPECT_NE(untrusted.output.find("vorndownload-cli: the server's certificate is not trusted\n"), std::string::npos)
+        EXPECT_NE(untrusted.output.find("vorndownload-cli: the server's certificate is not trusted\n"),
+                  std::string::npos)
             << untrusted.output;
     }
 
@@ -164,7 +166,8 @@ TEST(TerminalProgram, InterruptKeepsThePartForTheNextRunAndStillEndsWithStatusAn
     FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.01"});
     const Result r = RunCli(home, server.port(), {}, "% Complete");
     EXPECT_EQ(r.exitCode, 1) << r.output;
-    EXPECT_TRUE(r.output.ends_with("Interrupted\nDownload folder: " + home.DownloadFolder().string() + "/\n")) << r.output;
+    EXPECT_TRUE(r.output.ends_with("Interrupted\nDownload folder: " + home.DownloadFolder().string() + "/\n"))
+        << r.output;
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
     EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V12.zip.part"));
     EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V12.zip.part-state"));
@@ -209,7 +212,8 @@ TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerKeepsTheArchiveAnd
     FtpTestServer server(root.path());
     const Result r = RunCli(home, server.port(), {}, "KEL_V12.zip - 1 of 2", SIGTERM);
     EXPECT_EQ(r.exitCode, 1) << r.output;
-    EXPECT_TRUE(r.output.ends_with("Interrupted\nDownload folder: " + home.DownloadFolder().string() + "/\n")) << r.output;
+    EXPECT_TRUE(r.output.ends_with("Interrupted\nDownload folder: " + home.DownloadFolder().string() + "/\n"))
+        << r.output;
     // The complete archive stays for the next run; an entry is there whole or not at all.
     const fs::path archive = home.DownloadFolder() / "KEL_V12.zip";
     EXPECT_EQ(fs::file_size(archive), fs::file_size(root.path() / kApp / "KEL_V12.zip"));
@@ -220,7 +224,8 @@ TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerKeepsTheArchiveAnd
         EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12/after.txt"));
     }
     for (const auto& e : fs::recursive_directory_iterator(home.DownloadFolder()))
-        EXPECT_TRUE(e.is_directory() || e.path() == dvd || e.path() == archive || e.path().filename() == "after.txt") << e.path();
+        EXPECT_TRUE(e.is_directory() || e.path() == dvd || e.path() == archive || e.path().filename() == "after.txt")
+            << e.path();
 }
 
 TEST(TerminalProgram, QuietPrintsOnlyTheVerdictAndTheFolder)

@@ -19,7 +19,8 @@ TEST(ProgressLine, FitsTheWidthDroppingFromTheRight)
 {
     ProgressLine line{true, 0.5, true, 256ull << 20, 512ull << 20, 32.0 * (1 << 20), "KEL_V12 - 50% Complete"};
     const std::string wide = BarLine(line, 120);
-    EXPECT_EQ(wide, "[#############..............]  256.0 MiB of 512.0 MiB  32.0 MiB/s  0:08 left  KEL_V12 - 50% Complete");
+    EXPECT_EQ(wide,
+              "[#############..............]  256.0 MiB of 512.0 MiB  32.0 MiB/s  0:08 left  KEL_V12 - 50% Complete");
     for (int width : {80, 60, 40, 20, 10, 1}) {
         const std::string narrow = BarLine(line, width);
         EXPECT_LT(static_cast<int>(narrow.size()), std::max(width, 1)) << width << ": " << narrow;
@@ -43,7 +44,8 @@ TEST(ProgressLine, CountsWiderThan32BitsFromTheFirstChunk)
     model.Take(UM_PROGRESS_BAR, 65536, total);
     channel.statusText.Set("KEL_V12 - 0% Complete");
     model.Take(UM_FILENAME_UPDATE, kStatusChanged, 0);
-    EXPECT_EQ(BarLine(display.LineFor(model), 120), "[...........................]  64.0 KiB of 4.50 GiB  KEL_V12 - 0% Complete");
+    EXPECT_EQ(BarLine(display.LineFor(model), 120),
+              "[...........................]  64.0 KiB of 4.50 GiB  KEL_V12 - 0% Complete");
     model.Take(UM_PROGRESS_BAR, total / 2, total);
     EXPECT_EQ(BarLine(display.LineFor(model), 60).substr(0, 36), "[######......]  2.25 GiB of 4.50 GiB");
 }

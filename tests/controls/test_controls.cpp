@@ -21,9 +21,12 @@ QImage Render(CColourButton& b, CColourButton::ItemState state = {})
     return image;
 }
 
-QColor At(const QImage& i, int x, int y) { return QColor(i.pixel(x, y)); }
+QColor At(const QImage& i, int x, int y)
+{
+    return QColor(i.pixel(x, y));
+}
 
-} // namespace
+}   // namespace
 
 TEST(CaptionBand, HeightGrowsByALinePerStartedWidth)
 {
@@ -115,7 +118,7 @@ namespace {
 struct TestDialog : CColourDialogEx {
     TestDialog() : CColourDialogEx(100) {}
 };
-} // namespace
+}   // namespace
 
 TEST(ColourDialog, SchemeAndAnswersByKind)
 {

@@ -48,7 +48,7 @@ std::vector<Listed> ListNames(CFtpConnection& c)
     return out;
 }
 
-} // namespace
+}   // namespace
 
 TEST(FtpConnection, LoginRefusedOrServerAbsentThrows)
 {
@@ -264,7 +264,7 @@ std::string FailureOf(long port, const FtpTls& tls, const std::string& host = "1
     }
 }
 
-} // namespace
+}   // namespace
 
 TEST(FtpTls, OfferedOrRequiredTheWholeSessionIsEncryptedAndDataConnectionsResumeIt)
 {

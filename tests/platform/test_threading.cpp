@@ -101,7 +101,7 @@ private:
     bool m_waitForStop;
 };
 
-} // namespace
+}   // namespace
 
 TEST(WorkerThread, StartsSuspendedRunsOnceAfterResumeThenDeletesItself)
 {
@@ -167,7 +167,7 @@ struct Counted : CWorkerThread {
     std::_Exit(!handle && deleted == 1 ? 0 : 1);
 }
 
-} // namespace
+}   // namespace
 
 TEST(WorkerThread, NoThreadGivesAnEmptyHandleAndDeletesTheObject)
 {

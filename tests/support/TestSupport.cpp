@@ -27,7 +27,8 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     // Tests make files read-only on purpose; give the owner rights back first.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
         if (!it->is_symlink())
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(m_path, ec);
@@ -38,15 +39,14 @@ FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> opti
           options.insert(options.begin(), {"--root", root.string()});
           return options;
       }())
-{
-}
+{}
 
 TestServer::TestServer(const std::string& script, const std::vector<std::string>& options)
 {
     const std::string portFile = (m_state.path() / "port").string();
     const std::string logFile = (m_state.path() / "log").string();
-    std::vector<std::string> argv = {"/usr/bin/python3", VORN_SOURCE_DIR "/scripts/" + script, "--port-file", portFile,
-                                     "--log", logFile};
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", VORN_SOURCE_DIR "/scripts/" + script, "--port-file", portFile, "--log", logFile};
     argv.insert(argv.end(), options.begin(), options.end());
     std::vector<char*> cargv;
     for (auto& a : argv)
@@ -156,9 +156,13 @@ void PrintTo(const Notice& n, std::ostream* os)
 void MakeCertificate(const fs::path& dir, const std::string& names)
 {
     const std::string d = "'" + dir.string() + "'";
-    const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=vorn-test"
-                            " -addext 'subjectAltName=" + names + "' -keyout " + d + "/key.pem -out " + d + "/ca.pem 2>/dev/null"
-                            " && cat " + d + "/ca.pem " + d + "/key.pem > " + d + "/server.pem";
+    const std::string cmd =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=vorn-test"
+        " -addext 'subjectAltName=" +
+        names + "' -keyout " + d + "/key.pem -out " + d +
+        "/ca.pem 2>/dev/null"
+        " && cat " +
+        d + "/ca.pem " + d + "/key.pem > " + d + "/server.pem";
     if (std::system(cmd.c_str()) != 0)
         throw std::runtime_error("openssl failed: " + cmd);
 }

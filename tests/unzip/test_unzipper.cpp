@@ -43,8 +43,9 @@ void PatchEntry(const fs::path& zip, const std::string& name, const std::string&
                 const std::string& crc = "None")
 {
     RunPython("import struct, sys, zipfile\n"
-              "path, name, method, size, crc = sys.argv[1], '" + name + "', " + method + ", " + size + ", " + crc + "\n" +
-              R"(info = zipfile.ZipFile(path).getinfo(name)
+              "path, name, method, size, crc = sys.argv[1], '" +
+                  name + "', " + method + ", " + size + ", " + crc + "\n" +
+                  R"(info = zipfile.ZipFile(path).getinfo(name)
 b = bytearray(open(path, 'rb').read())
 def patch(at, m, c, s):
     if method is not None: b[at + m:at + m + 2] = struct.pack('<H', method)
@@ -57,7 +58,8 @@ while at >= 0:
     if b[at + 46:at + 46 + n] == name.encode(): patch(at, 10, 16, 24)
     at = b.find(b'PK\x01\x02', at + 4)
 open(path, 'wb').write(b)
-)", zip);
+)",
+              zip);
 }
 
 // Runs 7-Zip's command line in `dir`; true when it succeeded.
@@ -112,7 +114,7 @@ struct UnzipTest : ::testing::Test {
     fs::path out() const { return dir.path() / "out"; }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(UnzipTest, FoldersNestedNamesStoredAndDeflatedEntries)
 {
@@ -326,8 +328,8 @@ TEST_F(UnzipTest, LongNamesAreKeptUpTo260AndRefusedBeyond)
     const std::string name300 = std::string(100, 'd') + "/" + std::string(100, 'g') + "/" + std::string(98, 'h');
     ASSERT_EQ(name260.size(), 260u);
     ASSERT_EQ(name300.size(), 300u);
-    const auto zip = MakeZip(dir.path(), "long.zip",
-                             "    add('" + name260 + "', b'260')\n    add('" + name300 + "', b'300')\n");
+    const auto zip =
+        MakeZip(dir.path(), "long.zip", "    add('" + name260 + "', b'260')\n    add('" + name300 + "', b'300')\n");
     CUnzipper u(zip.c_str());
     ZipEntryInfo info;
     ASSERT_TRUE(u.GetEntryInfo(info));
@@ -360,9 +362,9 @@ TEST_F(UnzipTest, FileTimesAndUnixPermissionsAreRestored)
         return std::string(t);
     };
     EXPECT_EQ(Mode(out() / "setup.sh"), expected(0755));
-    EXPECT_EQ(Mode(out() / "suid"), expected(0755));          // never setuid
-    EXPECT_EQ(Mode(out() / "readonly.txt"), expected(0644));  // the next run can still replace it
-    EXPECT_EQ(Mode(out() / "dos.txt"), expected(0644));   // no Unix mode recorded
+    EXPECT_EQ(Mode(out() / "suid"), expected(0755));           // never setuid
+    EXPECT_EQ(Mode(out() / "readonly.txt"), expected(0644));   // the next run can still replace it
+    EXPECT_EQ(Mode(out() / "dos.txt"), expected(0644));        // no Unix mode recorded
     EXPECT_EQ(ModifiedAt(out() / "setup.sh"), LocalTime(2019, 12, 31, 23, 59, 58));
     EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(1980, 1, 1, 0, 0, 0));
 
@@ -373,7 +375,8 @@ TEST_F(UnzipTest, FileTimesAndUnixPermissionsAreRestored)
     EXPECT_EQ(ReadFile(out() / "dos.txt"), "d");
     EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(1980, 1, 1, 0, 0, 0));
 
-    EXPECT_TRUE(CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), (40u << 25) | (6u << 21) | (15u << 16) | (8u << 11)));
+    EXPECT_TRUE(
+        CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), (40u << 25) | (6u << 21) | (15u << 16) | (8u << 11)));
     EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(2020, 6, 15, 8, 0, 0));
     EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "missing").c_str(), 0x21));
     EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), 0));   // month 0 is no date
@@ -453,7 +456,8 @@ fs::path MakeZip64ByHand(const fs::path& dir, const std::string& name, bool loca
 {
     const fs::path out = dir / name;
     RunPython(R"(import struct, sys, zlib
-local_zip64 = )" + std::string(localZip64 ? "True" : "False") + R"(
+local_zip64 = )" + std::string(localZip64 ? "True" : "False") +
+                  R"(
 data = b"small entry, large-archive records " * 40
 crc, n, name = zlib.crc32(data), len(data), b"KEL_V12/Setup.exe"
 if local_zip64:
@@ -475,7 +479,7 @@ open(sys.argv[1], "wb").write(body + central + end64 + locator + end)
     return out;
 }
 
-} // namespace
+}   // namespace
 
 TEST_F(UnzipTest, Zip64FieldsInCentralAndLocalRecords)
 {
@@ -508,7 +512,8 @@ TEST_F(UnzipTest, FolderEntriesWithoutAttributesAndWindowsSeparators)
     const fs::path src = dir.path() / "jar";
     WriteFile(src / "KEL_V12" / "sub" / "a.txt", "a");
     WriteFile(src / "KEL_V12" / "Setup.exe", "setup");
-    ASSERT_EQ(std::system(("cd '" + src.string() + "' && jar --create --file ../k.zip --no-manifest KEL_V12").c_str()), 0);
+    ASSERT_EQ(std::system(("cd '" + src.string() + "' && jar --create --file ../k.zip --no-manifest KEL_V12").c_str()),
+              0);
     CUnzipper j((dir.path() / "k.zip").c_str());
     EXPECT_EQ(ExtractAll(j, out().c_str()), std::vector<bool>(4, true));
     EXPECT_TRUE(fs::is_directory(out() / "KEL_V12" / "sub"));
@@ -604,7 +609,8 @@ os.makedirs(sys.argv[1])
 open(sys.argv[1] + "/text.txt", "wb").write(text)
 r = os.urandom(40000)
 open(sys.argv[1] + "/random.bin", "wb").write(r + r + os.urandom(5000) + r)
-)", src);
+)",
+              src);
     ASSERT_TRUE(SevenZip(src, "a -tzip -mm=Deflate64 ../d64.zip text.txt random.bin"));
     const fs::path zip = dir.path() / "d64.zip";
     ASSERT_TRUE(SevenZip(dir.path(), "x -oref d64.zip"));
@@ -620,7 +626,8 @@ open(sys.argv[1] + "/random.bin", "wb").write(r + r + os.urandom(5000) + r)
     abc.resize(1003);
     PatchEntry(tiny, "empty.txt", "9", "0", "0");
     PatchEntry(tiny, "one.txt", "9", "1", "0x8CDC1683");   // "x"
-    PatchEntry(tiny, "long.txt", "9", "1003", std::to_string(crc32(0, reinterpret_cast<const Bytef*>(abc.data()), 1003)));
+    PatchEntry(tiny, "long.txt", "9", "1003",
+               std::to_string(crc32(0, reinterpret_cast<const Bytef*>(abc.data()), 1003)));
     CUnzipper u(zip.c_str());
     ZipEntryInfo info;
     ASSERT_TRUE(u.GetEntryInfo(info));
@@ -655,7 +662,8 @@ TEST_F(UnzipTest, Deflate64EntryPastFourGiB)
 {
     const fs::path src = dir.path() / "src";
     RunPython("import os, sys\nos.makedirs(sys.argv[1])\n"
-              "open(sys.argv[1] + '/a.txt', 'wb').write(b'0123456789abcdef' * 40000 + b'q' * 1000)\n", src);
+              "open(sys.argv[1] + '/a.txt', 'wb').write(b'0123456789abcdef' * 40000 + b'q' * 1000)\n",
+              src);
     ASSERT_TRUE(SevenZip(src, "a -tzip -mm=Deflate64 ../d64.zip a.txt"));
     const fs::path far = dir.path() / "far.zip";
     RunPython(R"(import struct, sys, zipfile
@@ -680,7 +688,8 @@ end = f.tell()
 f.write(struct.pack("<IQHHIIQQQQ", 0x06064b50, 44, 45, 45, 0, 0, 2, 2, end - cd, cd))
 f.write(struct.pack("<IIQI", 0x07064b50, 0, end, 1))
 f.write(struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0))
-)", far);
+)",
+              far);
     struct stat st {};
     ASSERT_EQ(stat(far.c_str(), &st), 0);
     if (static_cast<std::uint64_t>(st.st_blocks) * 512 > (1u << 30))
@@ -697,7 +706,8 @@ f.write(struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0
 TEST_F(UnzipTest, UndecodableMethodsAreNamedAndWriteNothing)
 {
     const fs::path src = dir.path() / "src";
-    RunPython("import os, sys\nos.makedirs(sys.argv[1])\nopen(sys.argv[1] + '/x.txt', 'wb').write(b'xz' * 5000)\n", src);
+    RunPython("import os, sys\nos.makedirs(sys.argv[1])\nopen(sys.argv[1] + '/x.txt', 'wb').write(b'xz' * 5000)\n",
+              src);
     ASSERT_TRUE(SevenZip(src, "a -tzip -mm=XZ ../xz.zip x.txt"));
     const auto zip = MakeZip(dir.path(), "m.zip", R"(
     add("dir/", folder=True)
@@ -716,7 +726,8 @@ TEST_F(UnzipTest, UndecodableMethodsAreNamedAndWriteNothing)
     ASSERT_TRUE(x.FindUndecodableEntry(entry, method));
     EXPECT_EQ(entry + " " + method, "x.txt XZ");
 
-    const auto fine = MakeZip(dir.path(), "fine.zip", "    add('a.txt', b'a')\n    add('b.txt', b'b', method=zipfile.ZIP_BZIP2)\n");
+    const auto fine =
+        MakeZip(dir.path(), "fine.zip", "    add('a.txt', b'a')\n    add('b.txt', b'b', method=zipfile.ZIP_BZIP2)\n");
     CUnzipper f(fine.c_str());
     EXPECT_FALSE(f.FindUndecodableEntry(entry, method));
     EXPECT_FALSE(CUnzipper().FindUndecodableEntry(entry, method));

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::uint64_t kNoPos = ~std::uint64_t{0};
 
-
 // A worker that is never started: the tests call its operations directly.
 struct Fixture {
     TempHome home;
@@ -51,7 +50,7 @@ int Count(const std::vector<std::string>& lines, const std::string& prefix)
     return n;
 }
 
-} // namespace
+}   // namespace
 
 TEST(DownloadFile, ThreeFullChunksAndARemainderPostTheExactSequence)
 {
@@ -69,10 +68,14 @@ TEST(DownloadFile, ThreeFullChunksAndARemainderPostTheExactSequence)
     const std::int32_t s = static_cast<std::int32_t>(size);
     EXPECT_EQ(f.Notices(), (std::vector<Notice>{
                                P(0, s),
-                               P(65536, s), S("KEL_V12 Full - 33% Complete"),
-                               P(131072, s), S("KEL_V12 Full - 66% Complete"),
-                               P(196608, s), S("KEL_V12 Full - 99% Complete"),
-                               P(size, s), S("KEL_V12 Full - 100% Complete"),
+                               P(65536, s),
+                               S("KEL_V12 Full - 33% Complete"),
+                               P(131072, s),
+                               S("KEL_V12 Full - 66% Complete"),
+                               P(196608, s),
+                               S("KEL_V12 Full - 99% Complete"),
+                               P(size, s),
+                               S("KEL_V12 Full - 100% Complete"),
                                P(size, s),
                            }));
 }
@@ -211,7 +214,8 @@ TEST(DownloadFile, BrokenOrStalledConnectionSurfacesAsAnErrorAndTheNextCallResum
         EXPECT_FALSE(fs::exists(f.Local("a.zip.part")));
         EXPECT_FALSE(fs::exists(f.Local("a.zip.part-state")));
         char resuming[64];
-        std::snprintf(resuming, sizeof resuming, "a.zip - resuming at %.0f%%", static_cast<double>(kept) * 100.0 / static_cast<double>(data.size()));
+        std::snprintf(resuming, sizeof resuming, "a.zip - resuming at %.0f%%",
+                      static_cast<double>(kept) * 100.0 / static_cast<double>(data.size()));
         const auto notices = f.Notices();
         ASSERT_GE(notices.size(), 3u);
         EXPECT_EQ(notices[0], P(0, data.size()));   // the bar starts as for any download
@@ -253,10 +257,10 @@ TEST(DownloadFile, APartIsFetchedAgainWhenItsRecordOrTheServerDoesNotAllowResumi
         std::vector<std::string> options;
         int rests;
     };
-    for (const Case& k : {Case{"size changed", 400000, mtime, {}, 0},
-                          Case{"time changed", data.size(), mtime - 3600, {}, 1},   // REST sent, then given up
-                          Case{"no REST", data.size(), mtime, {"--no-rest"}, 1},
-                          Case{"not a record", data.size(), -1, {}, 0}}) {
+    for (const Case& k :
+         {Case{"size changed", 400000, mtime, {}, 0},
+          Case{"time changed", data.size(), mtime - 3600, {}, 1},   // REST sent, then given up
+          Case{"no REST", data.size(), mtime, {"--no-rest"}, 1}, Case{"not a record", data.size(), -1, {}, 0}}) {
         leavePart(k.size, k.time);
         FtpTestServer server(f.root.path(), k.options);
         auto c = f.Connect(server);
@@ -291,7 +295,7 @@ private:
     int m_seen = 0;
 };
 
-} // namespace
+}   // namespace
 
 TEST(DownloadFile, StopFlagEndsTheDownloadAndKeepsThePartAndItsRecord)
 {
@@ -352,7 +356,7 @@ TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheSe
         EXPECT_TRUE(f.worker->DownloadFile(*c, "big.zip", data.size())) << limit;
         EXPECT_EQ(ReadFile(f.Local("big.zip")) == data, true) << limit;
         const auto commands = server.Commands();
-            if (std::string(limit) == "0") {
+        if (std::string(limit) == "0") {
             EXPECT_GT(Count(commands, "RETR"), 1);
             EXPECT_GT(Count(commands, "REST"), 0);
         } else {

@@ -21,26 +21,27 @@ void ExpectReadWhole(const std::vector<Notice>& run)
     int next = 0;
     bool ended = false;
     const int targets[] = {10, 50, 90};
-    Replay(channel, run, [&](unsigned m, std::uint64_t w, std::int64_t l) { model.Take(m, w, l); },
-           [&](std::size_t i) {
-               const CProgressModel::Bar& bar = *model.CurrentBar();
-               const Notice& n = run[i];
-               ended = ended || (i > 0 && n.message == UM_PROGRESS_BAR && n.wParam == total);
-               ASSERT_EQ(bar.shown, !ended) << i;
-               ASSERT_EQ(bar.total, total);
-               if (!ended && next < 3 && n.message == UM_PROGRESS_BAR && n.wParam * 100 >= targets[next] * total) {
-                   EXPECT_EQ(bar.done, n.wParam);
-                   // Within the 1 % that a notice may lag, never past it.
-                   EXPECT_GE(bar.Scaled(1000), targets[next] * 10) << total;
-                   EXPECT_LE(bar.Scaled(1000), targets[next] * 10 + 10) << total;
-                   ++next;
-               }
-           });
+    Replay(
+        channel, run, [&](unsigned m, std::uint64_t w, std::int64_t l) { model.Take(m, w, l); },
+        [&](std::size_t i) {
+            const CProgressModel::Bar& bar = *model.CurrentBar();
+            const Notice& n = run[i];
+            ended = ended || (i > 0 && n.message == UM_PROGRESS_BAR && n.wParam == total);
+            ASSERT_EQ(bar.shown, !ended) << i;
+            ASSERT_EQ(bar.total, total);
+            if (!ended && next < 3 && n.message == UM_PROGRESS_BAR && n.wParam * 100 >= targets[next] * total) {
+                EXPECT_EQ(bar.done, n.wParam);
+                // Within the 1 % that a notice may lag, never past it.
+                EXPECT_GE(bar.Scaled(1000), targets[next] * 10) << total;
+                EXPECT_LE(bar.Scaled(1000), targets[next] * 10 + 10) << total;
+                ++next;
+            }
+        });
     EXPECT_EQ(next, 3);
     EXPECT_TRUE(ended);
 }
 
-} // namespace
+}   // namespace
 
 TEST(ProgressModel, DownloadsPast2And4GiBReadWholeAt10And50And90Percent)
 {
@@ -87,7 +88,7 @@ TEST(ProgressModel, StagesNamesFailureNoticeAndTheResult)
 
     channel.updateName.Set("KELUPD01_24");
     model.Take(UM_FILENAME_UPDATE, kUpdateChosen, 0);
-    model.Take(UM_PROGRESS_BAR, 0, 0);    // an empty run is shown, at 0
+    model.Take(UM_PROGRESS_BAR, 0, 0);   // an empty run is shown, at 0
     EXPECT_TRUE(model.BarOf(2)->shown);
     EXPECT_EQ(model.BarOf(2)->Scaled(100), 0);
     EXPECT_EQ(model.Stage(), 2);

@@ -15,7 +15,6 @@ namespace {
 const fs::path kApp = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
 const fs::path kUpd = "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
 
-
 void Zip(const fs::path& path, const std::string& entries)
 {
     fs::create_directories(path.parent_path());
@@ -64,9 +63,12 @@ struct RunTest : ::testing::Test {
     fs::path Folder() const { return home.DownloadFolder(); }
 };
 
-std::int32_t SizeOf(const fs::path& p) { return static_cast<std::int32_t>(fs::file_size(p)); }
+std::int32_t SizeOf(const fs::path& p)
+{
+    return static_cast<std::int32_t>(fs::file_size(p));
+}
 
-} // namespace
+}   // namespace
 
 TEST_F(RunTest, FullRunChoosesTheNewestArchivesAndPostsTheWholeSequence)
 {
@@ -79,14 +81,27 @@ TEST_F(RunTest, FullRunChoosesTheNewestArchivesAndPostsTheWholeSequence)
                            K(kStatusChanged, "Checking Internet"),
                            K(kStatusChanged, "Found Application File"),
                            K(kApplicationChosen),
-                           P(0, a), P(a, a), K(kStatusChanged, "KEL_V12 - 100% Complete"), P(a, a),
+                           P(0, a),
+                           P(a, a),
+                           K(kStatusChanged, "KEL_V12 - 100% Complete"),
+                           P(a, a),
                            // Unpacking counts bytes: Setup.exe (10) and readme.txt (6).
-                           P(0, 16), P(0, 16), K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
-                           P(10, 16), K(kStatusChanged, "KEL_V12.zip - 2 of 2"), P(16, 16),
+                           P(0, 16),
+                           P(0, 16),
+                           K(kStatusChanged, "KEL_V12.zip - 1 of 2"),
+                           P(10, 16),
+                           K(kStatusChanged, "KEL_V12.zip - 2 of 2"),
+                           P(16, 16),
                            K(kStatusChanged, "Found Update File"),
                            K(kUpdateChosen),
-                           P(0, u), P(u, u), K(kStatusChanged, "KELUPD01_24 - 100% Complete"), P(u, u),
-                           P(0, 6), P(0, 6), K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"), P(6, 6),
+                           P(0, u),
+                           P(u, u),
+                           K(kStatusChanged, "KELUPD01_24 - 100% Complete"),
+                           P(u, u),
+                           P(0, 6),
+                           P(0, 6),
+                           K(kStatusChanged, "KELUPD01_24.zip - 1 of 1"),
+                           P(6, 6),
                            End(RunResult::Complete),
                        }));
     EXPECT_EQ(channel->appName.Get(), "KEL_V12");
@@ -181,7 +196,8 @@ TEST_F(RunTest, DroppedApplicationDownloadFailsTheNextRunResumesAndAFailedResume
 
 TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADownload)
 {
-    Zip(root.path() / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n");
+    Zip(root.path() / kApp / "KEL_V12.zip",
+        "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n");
     FtpTestServer server(root.path());
     struct StopAtUnpacking : INotifyReceiver {
         CNotifyChannel& channel;
@@ -189,7 +205,8 @@ TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADow
         explicit StopAtUnpacking(CNotifyChannel& c) : channel(c) {}
         void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t) override
         {
-            if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged && channel.statusText.Get() == "KEL_V12.zip - 1 of 2")
+            if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged &&
+                channel.statusText.Get() == "KEL_V12.zip - 1 of 2")
                 worker->RequestStop();
         }
     } stopper(*channel);
@@ -216,7 +233,8 @@ TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADow
 
 TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
 {
-    Zip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
+    Zip(root.path() / kApp / "KEL_V5.zip",
+        "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
     FtpTestServer server(root.path());
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Failed));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V5/ok.txt"), "ok");
@@ -232,7 +250,9 @@ TEST_F(RunTest, OneLoginServesTheWholeRunWhateverTheServerStyle)
         FtpTestServer server(root.path(), {"--style", style});
         EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
         const auto commands = server.Commands();
-        EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }), 1);
+        EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                                [](const std::string& c) { return c.rfind("USER", 0) == 0; }),
+                  1);
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 0);
         EXPECT_EQ(ReadFile(Folder() / "KEL_V12_UPDATE/patch.txt"), "newest");
     }
@@ -255,7 +275,9 @@ TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
     worker->Wire(firstChannel);
     handle.Resume();
-    for (int i = 0; i < 200 && !(fs::exists(Folder() / "KEL_V12.zip.part") && fs::file_size(Folder() / "KEL_V12.zip.part") > 0); ++i)
+    for (int i = 0;
+         i < 200 && !(fs::exists(Folder() / "KEL_V12.zip.part") && fs::file_size(Folder() / "KEL_V12.zip.part") > 0);
+         ++i)
         std::this_thread::sleep_for(50ms);
 
     // ...when the second one starts: it fails and touches nothing of the first's.
@@ -306,7 +328,10 @@ TEST_F(RunTest, FoldersLinksAndControlCharactersInListedNames)
     fs::create_symlink("KEL_V12.zip", root.path() / kApp / "KEL_V98.zip");   // nor is a link
     WriteFile(root.path() / kApp / "KEL_V97\x1b]0;owned\x07\x1b[2J.zip", "no local name");
     // A C1 control (CSI) in UTF-8 is a legal name, shown with "?".
-    Zip(root.path() / kApp / "KEL_V50\xc2\x9b" "2J.zip", "    z.writestr('KEL_V50/b.txt', 'b')\n");
+    Zip(root.path() / kApp /
+            "KEL_V50\xc2\x9b"
+            "2J.zip",
+        "    z.writestr('KEL_V50/b.txt', 'b')\n");
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
     EXPECT_EQ(notices.back(), End(RunResult::Complete));

@@ -43,7 +43,7 @@ TEST(SegmentPlan, RecordsRoundTripAndAnythingElseIsNoRecord)
     CSegmentPlan again(1000);
     EXPECT_TRUE(again.SetFinished(finished));
     EXPECT_EQ(again.Take(0), (ByteRange{150, 500}));   // the first missing range
-    EXPECT_FALSE(again.SetFinished({{900, 1001}}));   // past the end of the file
+    EXPECT_FALSE(again.SetFinished({{900, 1001}}));    // past the end of the file
 
     for (const char* bad : {"", "VORN part-state 1\nsize 10\n", "VORN part-state 2\nsize 10\ntime 1\n",
                             "VORN part-state 1\nsize 10\ntime 1\nrange 5 2\n", "VORN part-state 1\nsize x\ntime 1\n",

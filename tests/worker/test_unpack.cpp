@@ -9,7 +9,6 @@
 
 namespace {
 
-
 struct Unpack : ::testing::Test {
     TempHome home;
     std::shared_ptr<CNotifyChannel> channel = std::make_shared<CNotifyChannel>();
@@ -38,7 +37,7 @@ struct Unpack : ::testing::Test {
     std::vector<Notice> Notices() { return WithStatusWhereItMatters(receiver.Take()); }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
 {
@@ -49,8 +48,7 @@ TEST_F(Unpack, ThreeEntriesPostTheExactSequenceAndTheArchiveIsDeleted)
     EXPECT_EQ(failed, 0);
     // Positions are bytes of the recorded sizes (1 + 1 + 5).
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 7), P(0, 7), S("KEL_V12.zip - 1 of 3"), P(1, 7),
-                                              S("KEL_V12.zip - 2 of 3"), P(2, 7), S("KEL_V12.zip - 3 of 3"),
-                                              P(7, 7)}));
+                                              S("KEL_V12.zip - 2 of 3"), P(2, 7), S("KEL_V12.zip - 3 of 3"), P(7, 7)}));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12/KEL_V12/Setup.exe"), "setup");
 }
@@ -108,7 +106,8 @@ TEST_F(Unpack, UpdateFolderKeepsOldFilesReplacesSameNamesAndEmptyFolderIsRenewed
 
 TEST_F(Unpack, ReadOnlyArchiveIsDeletedAndAFailingEntryDoesNotStopTheLoop)
 {
-    Archive("ro.zip", "    z.writestr('one.txt', '1')\n    z.writestr('../bad.txt', 'x')\n    z.writestr('three.txt', '3')\n");
+    Archive("ro.zip",
+            "    z.writestr('one.txt', '1')\n    z.writestr('../bad.txt', 'x')\n    z.writestr('three.txt', '3')\n");
     chmod((Folder() / "ro.zip").c_str(), 0444);
     int failed = 0;
     EXPECT_TRUE(TakeAndUnpack("ro.zip", nullptr, &failed));
@@ -142,7 +141,8 @@ struct StopAtStatus : INotifyReceiver {
     CNotifyChannel& channel;
     CKELDownloadThread& worker;
     std::string status;
-    StopAtStatus(CNotifyChannel& c, CKELDownloadThread& w, std::string s) : channel(c), worker(w), status(std::move(s)) {}
+    StopAtStatus(CNotifyChannel& c, CKELDownloadThread& w, std::string s) : channel(c), worker(w), status(std::move(s))
+    {}
     void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t) override
     {
         if (message == UM_FILENAME_UPDATE && wParam == kStatusChanged && channel.statusText.Get() == status)
@@ -150,7 +150,7 @@ struct StopAtStatus : INotifyReceiver {
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(Unpack, StopDuringALargeEntryRemovesItAndKeepsTheArchive)
 {
@@ -246,8 +246,8 @@ TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
     int failed = 0;
     EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
     EXPECT_EQ(failed, 2);
-    EXPECT_EQ(Notices(),
-              (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (LZMA)"), P(101, 101)}));
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (LZMA)"),
+                                              P(101, 101)}));
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));   // a newer build can unpack it without a new download
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
 }
