@@ -16,8 +16,8 @@ int TerminalWidth()
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     // Only the main thread draws; the worker never reads the environment.
-    if (const char* columns = std::getenv("COLUMNS");
-        columns && std::atoi(columns) > 0)   // NOLINT(concurrency-mt-unsafe)
+    const char* columns = std::getenv("COLUMNS");   // NOLINT(concurrency-mt-unsafe)
+    if (columns && std::atoi(columns) > 0)
         return std::atoi(columns);
     return 80;
 }
