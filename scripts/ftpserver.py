@@ -19,6 +19,7 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --bind ADDRESS           listen there (default 127.0.0.1; ::1 for IPv6)
   --no-rest                refuse REST, as servers that cannot restart a transfer do
   --max-connections N      answer 421 to a control connection beyond N at once
+  --congestion NAME        send data with this TCP congestion control (benchmarks)
 """
 import argparse
 import os
@@ -71,6 +72,13 @@ class FaultFS(AbstractedFS):
 
 class FaultDTP(DTPHandler):
     sent = 0
+
+    def __init__(self, sock, cmd_channel):
+        if args.congestion:
+            import socket
+            # Needs CAP_NET_ADMIN for algorithms a namespace does not allow by default.
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_CONGESTION, args.congestion.encode())
+        super().__init__(sock, cmd_channel)
 
     def send(self, data):
         limit = args.drop_after if args.drop_after >= 0 else args.stall_after
@@ -199,6 +207,7 @@ def main():
     p.add_argument("--bind", default="127.0.0.1")
     p.add_argument("--no-rest", action="store_true")
     p.add_argument("--max-connections", type=int, default=0)
+    p.add_argument("--congestion")
     args = p.parse_args()
     args.fake_sizes = {}
     for item in args.fake_size:

@@ -2,6 +2,7 @@
 // used by scripts/bench/download and scripts/bench/link. The Download folder
 // is the one below $HOME, as in the programs.
 #include "platform/CFtpConnection.h"
+#include "platform/CInternetException.h"
 #include "platform/DownloadFolder.h"
 #include "worker/CKELDownloadThread.h"
 
@@ -21,7 +22,12 @@ int main(int argc, char** argv)
     // For comparisons only: the build's number of connections otherwise.
     if (const char* n = std::getenv("BENCH_CONNECTIONS"))
         worker.m_connections = std::atoi(n);
-    CFtpConnection connection(worker.m_settings.host, worker.m_settings.port, worker.m_settings.user,
-                              worker.m_settings.password, true, worker.m_timeouts, {}, worker.m_settings.tls);
-    return worker.DownloadFile(connection, argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
+    try {
+        CFtpConnection connection(worker.m_settings.host, worker.m_settings.port, worker.m_settings.user,
+                                  worker.m_settings.password, true, worker.m_timeouts, {}, worker.m_settings.tls);
+        return worker.DownloadFile(connection, argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
+    } catch (const CInternetException& e) {
+        std::fprintf(stderr, "bench_download: %s\n", e.what());
+        return 1;
+    }
 }
