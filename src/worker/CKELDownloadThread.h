@@ -69,6 +69,11 @@ public:
     std::uint64_t m_segmentMinimum = std::uint64_t{64} << 20;
 
 private:
+    // Lets go of the archive taken or downloaded before, if any.
+    void ForgetArchive();
+    // Locks `fd` for the archive `name` without waiting; false (and
+    // m_archiveInUse) when another running copy holds it.
+    bool LockArchive(int fd, const std::string& name);
     // Walks the folders, chooses, downloads and unpacks. False when a chosen
     // archive could not be fetched or unpacked.
     bool FetchRelease(CFtpConnection& connection);

@@ -351,11 +351,25 @@ std::string ReadRecord(int folder, const std::string& recordName)
 
 }   // namespace
 
-bool CKELDownloadThread::TakeArchive(const std::string& name)
+void CKELDownloadThread::ForgetArchive()
 {
     m_archiveInUse = false;
     m_archiveLock.Close();
     m_archiveName.clear();
+}
+
+bool CKELDownloadThread::LockArchive(int fd, const std::string& name)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    m_archiveInUse = true;
+    m_failure = name + " is held by another running copy of the program";
+    return false;
+}
+
+bool CKELDownloadThread::TakeArchive(const std::string& name)
+{
+    ForgetArchive();
     if (!IsPlainFileName(name))
         return false;
     const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false);
@@ -367,11 +381,8 @@ bool CKELDownloadThread::TakeArchive(const std::string& name)
         return false;
     // Held from here until the archive is unpacked and deleted, so a second
     // running copy neither writes into it nor unpacks or deletes it meanwhile.
-    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
-        m_archiveInUse = true;
-        m_failure = name + " is held by another running copy of the program";
+    if (!LockArchive(file.Get(), name))
         return false;
-    }
     m_archiveLock = std::move(file);
     m_archiveName = name;
     return true;
@@ -382,11 +393,9 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
 {
     // A name from the listing that is empty, would leave the Download folder
     // ("..", "a/b") or holds control characters is refused before anything is touched.
-    m_archiveInUse = false;
+    ForgetArchive();
     m_writeFailed = false;
     m_archiveResumed = false;
-    m_archiveLock.Close();
-    m_archiveName.clear();
     if (!IsPlainFileName(remoteName))
         return false;
 
@@ -415,11 +424,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
         openat(folder.Get(), partName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
     if (!part.IsOpen() || fstat(part.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    if (flock(part.Get(), LOCK_EX | LOCK_NB) != 0) {
-        m_archiveInUse = true;
-        m_failure = remoteName + " is held by another running copy of the program";
+    if (!LockArchive(part.Get(), remoteName))
         return false;
-    }
 
     // The part is resumed when its record names the listed size, a known
     // time and ranges the part holds; the time is checked against the
