@@ -5,7 +5,9 @@ direction (round trip = 2 x DELAY_MS). NS_A gets 10.231.0.1, NS_B 10.231.0.2;
 traffic never leaves the two namespaces. Writes READY_FILE once the line is
 up, runs until killed and removes the namespaces. Needs root.
 LOSS_PERCENT drops that share of packets at random, each direction alike;
-RATE_MBIT sends each direction no faster than that (packets queue for it).
+RATE_MBIT sends each direction no faster than that: packets queue for it, and
+a packet that would wait more than one round trip is dropped, as a router's
+full buffer drops it (an endless queue would only grow the round trip).
 Usage: delay-line.py NS_A NS_B DELAY_MS READY_FILE [LOSS_PERCENT [RATE_MBIT]]
 """
 import ctypes
@@ -75,7 +77,10 @@ def main():
                     continue
                 sent = now
                 if rate:
-                    sent = free[fd] = max(now, free[fd]) + len(packet) / rate
+                    start = max(now, free[fd])
+                    if start - now > max(2 * delay, 0.005):
+                        continue
+                    sent = free[fd] = start + len(packet) / rate
                 heapq.heappush(queue, (sent + delay, seq, peer[fd], packet))
                 seq += 1
             while queue and queue[0][0] <= time.monotonic():

@@ -58,9 +58,9 @@ struct SharedFetch {
     const std::function<bool()> stop;   // the run is being stopped
 };
 
-// One connection's fixed buffer: pieces gather in it and go to disk in
-// writes of up to 64 KiB at their place in the file; only what is on disk
-// counts as finished. The range's end is asked each time, as another
+// One connection's fixed buffer: small pieces gather in it and go to disk
+// in writes of 64 KiB at their place in the file, larger ones go straight
+// from the connection's own buffer; only what is on disk counts as finished. The range's end is asked each time, as another
 // connection may have taken the upper half of it meanwhile.
 class PieceWriter {
 public:
@@ -100,6 +100,12 @@ public:
         }
         const std::size_t use = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - offset));
         for (std::size_t done = 0; done < use;) {
+            // A whole buffer's worth goes to disk straight from the piece.
+            if (m_length == 0 && use - done >= kChunk) {
+                if (!WriteAt(offset + done, data + done, use - done))
+                    return 0;
+                break;
+            }
             if (m_length == 0)
                 m_at = offset + done;
             const std::size_t n = std::min<std::size_t>(use - done, kChunk - m_length);
@@ -119,9 +125,16 @@ public:
 
     bool Flush()
     {
-        const char* p = m_buffer.get();
-        std::size_t left = m_length;
-        std::uint64_t at = m_at;
+        const bool written = WriteAt(m_at, m_buffer.get(), m_length);
+        m_length = 0;
+        return written;
+    }
+
+private:
+    bool WriteAt(std::uint64_t at, const char* p, std::size_t length)
+    {
+        const std::uint64_t begin = at;
+        std::size_t left = length;
         while (left > 0) {
             const ssize_t n = pwrite(m_s.fd, p, left, static_cast<off_t>(at));
             if (n < 0 && errno == EINTR)
@@ -131,7 +144,6 @@ public:
                 if (m_s.writeError == 0)
                     m_s.writeError = n < 0 ? errno : EIO;
                 m_failed = true;
-                m_length = 0;
                 return false;
             }
             p += n;
@@ -140,15 +152,13 @@ public:
         }
         {
             std::lock_guard<std::mutex> hold(m_s.lock);
-            m_s.plan.Finish(m_at, m_length);
+            m_s.plan.Finish(begin, length);
         }
-        m_length = 0;
         if (m_flushed)
             m_flushed();
         return true;
     }
 
-private:
     SharedFetch& m_s;
     const int m_slot;
     std::unique_ptr<char[]> m_buffer;
