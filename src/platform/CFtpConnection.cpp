@@ -414,6 +414,10 @@ bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::u
         while (m_offset == offset && m_transfer == Transfer::Running) {
             if ((ended = Drive(result)))
                 break;
+            // A first piece held by the sink has paused the transfer: curl
+            // then watches no socket, and a wait would only sit out its bound.
+            if (m_offset != offset || m_transfer != Transfer::Running)
+                break;
             Wait();
         }
     } catch (...) {
