@@ -4,6 +4,8 @@
 #include "platform/CInternetException.h"
 #include "platform/CurlGlobalInit.h"
 
+#include <sys/select.h>
+
 #include <mutex>
 
 namespace {
@@ -283,8 +285,19 @@ void CFtpConnection::Wait()
 {
     ThrowIfCancelled();
     // The poll wakes as soon as a socket is ready; the 100 ms bound keeps the
-    // cancellation check and curl's own timers running.
-    if (CURLMcode mc = curl_multi_poll(m_multi.get(), nullptr, 0, 100, nullptr); mc != CURLM_OK)
+    // cancellation check and curl's own timers running. While a data
+    // connection is being made, curl 7.88 watches no socket at all (fixed in
+    // curl 8.7), and each connection would sit out the whole bound: then
+    // look again soon.
+    fd_set read, write, error;
+    FD_ZERO(&read);
+    FD_ZERO(&write);
+    FD_ZERO(&error);
+    int highest = -1;
+    if (curl_multi_fdset(m_multi.get(), &read, &write, &error, &highest) != CURLM_OK)
+        highest = -1;   // then the short bound; the poll below reports a broken handle
+    const int bound = highest < 0 ? 5 : 100;
+    if (CURLMcode mc = curl_multi_poll(m_multi.get(), nullptr, 0, bound, nullptr); mc != CURLM_OK)
         throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
     ThrowIfCancelled();
 }
