@@ -515,7 +515,9 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             SetText(m_pStatusText, text);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         }
-        if (fileTime >= 0 && (total >= nextRecord || std::chrono::steady_clock::now() - lastRecord >= kRecordAfter)) {
+        // A complete part is renamed at once: it needs no record.
+        if (fileTime >= 0 && total < expectedSize &&
+            (total >= nextRecord || std::chrono::steady_clock::now() - lastRecord >= kRecordAfter)) {
             std::string record;
             {
                 std::lock_guard<std::mutex> hold(s.lock);
