@@ -424,15 +424,10 @@ bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::u
     CURLcode result = CURLE_OK;
     bool ended = false;
     try {
-        while (m_offset == offset && m_transfer == Transfer::Running) {
-            if ((ended = Drive(result)))
-                break;
-            // A first piece held by the sink has paused the transfer: curl
-            // then watches no socket, and a wait would only sit out its bound.
-            if (m_offset != offset || m_transfer != Transfer::Running)
-                break;
+        // Until the first piece arrives. One the sink holds pauses the
+        // transfer: curl then watches no socket, so no wait may follow.
+        while (!(ended = Drive(result)) && m_offset == offset && m_transfer == Transfer::Running)
             Wait();
-        }
     } catch (...) {
         AbortTransfer();
         throw;

@@ -111,6 +111,25 @@ bool WriteAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
+bool WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;   // a write that takes nothing will not take more
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 FreeRoom FreeSpace(int folder)
 {
     FreeRoom room;

@@ -58,3 +58,5 @@ FreeRoom FreeSpace(int folder);
 
 // Writes all of `size` bytes, retrying short writes; false on error.
 bool WriteAll(int fd, const void* data, std::size_t size);
+// The same at `offset` in the file (pwrite); errno tells why it failed.
+bool WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);

@@ -60,8 +60,9 @@ struct SharedFetch {
 
 // One connection's fixed buffer: small pieces gather in it and go to disk
 // in writes of 64 KiB at their place in the file, larger ones go straight
-// from the connection's own buffer; only what is on disk counts as finished. The range's end is asked each time, as another
-// connection may have taken the upper half of it meanwhile.
+// from the connection's own buffer; only what is on disk counts as
+// finished. The range's end is asked each time, as another connection may
+// have taken the upper half of it meanwhile.
 class PieceWriter {
 public:
     // `flushed` is called after each write that reached the disk.
@@ -133,26 +134,17 @@ public:
 private:
     bool WriteAt(std::uint64_t at, const char* p, std::size_t length)
     {
-        const std::uint64_t begin = at;
-        std::size_t left = length;
-        while (left > 0) {
-            const ssize_t n = pwrite(m_s.fd, p, left, static_cast<off_t>(at));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                std::lock_guard<std::mutex> hold(m_s.lock);
-                if (m_s.writeError == 0)
-                    m_s.writeError = n < 0 ? errno : EIO;
-                m_failed = true;
-                return false;
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-            at += static_cast<std::uint64_t>(n);
+        if (!WriteAllAt(m_s.fd, p, length, at)) {
+            const int error = errno;
+            std::lock_guard<std::mutex> hold(m_s.lock);
+            if (m_s.writeError == 0)
+                m_s.writeError = error;
+            m_failed = true;
+            return false;
         }
         {
             std::lock_guard<std::mutex> hold(m_s.lock);
-            m_s.plan.Finish(begin, length);
+            m_s.plan.Finish(at, length);
         }
         if (m_flushed)
             m_flushed();
