@@ -257,10 +257,11 @@ void CVORNdownloadDlg::StartInstaller()
     const std::string app = m_channel->appName.Get();
     QString problem;
     if (app.empty()) {
-        problem = QStringLiteral("No application was downloaded, so there is no installer to start.");
+        problem = QStringLiteral("No application was downloaded, so there is no installer to start.") + FailureLine();
     } else if (!m_channel->applicationComplete) {
         problem = QStringLiteral("The application was not downloaded and unpacked completely, "
-                                 "so its installer was not started.");
+                                 "so its installer was not started.") +
+                  FailureLine();
     } else if (const InstallerPath installer = FindInstaller(m_downloadFolder, app); !installer.problem.empty()) {
         problem = QStringLiteral("The installer was not started: %1\n%2")
                       .arg(QString::fromStdString(installer.problem), QString::fromStdString(installer.path));
@@ -274,6 +275,13 @@ void CVORNdownloadDlg::StartInstaller()
         box->setModal(false);
         box->show();
     }
+}
+
+QString CVORNdownloadDlg::FailureLine() const
+{
+    // The worker's reason, set before it posts the run's end.
+    const std::string why = m_channel->failureReason.Get();
+    return why.empty() ? QString() : QStringLiteral("\n") + QString::fromStdString(why);
 }
 
 void CVORNdownloadDlg::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)

@@ -87,6 +87,8 @@ private:
 
     bool m_placed = false;   // placed on its screen at the first show
     void StartInstaller();
+    // The worker's reason for a failed run as a line of its own; empty when none.
+    QString FailureLine() const;
     void StopWorker();
 };
 

@@ -130,7 +130,10 @@ int CKELDownloadThread::Run()
     RunResult result = RunResult::InternetFailed;
     m_applicationComplete = false;
     m_failure.clear();
-    if (CheckInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); }).empty()) {
+    if (m_settings.host.empty()) {
+        // No host to look up: the run ends before the resolver is asked.
+        m_failure = kNoPublisherHost;
+    } else if (m_checkInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); }).empty()) {
         // Nothing to connect to: no attempt is made at all.
         m_failure = "the server's name does not resolve";
     } else {

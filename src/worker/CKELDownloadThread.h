@@ -55,6 +55,9 @@ public:
     std::string m_downloadFolder;
     // Free room on the file system of an open folder; replaceable for tests.
     std::function<FreeRoom(int)> m_freeSpace = FreeSpace;
+    // The host's lookup (CheckInternet); replaceable for tests.
+    std::function<std::string(const std::string&, std::chrono::milliseconds, const std::function<bool()>&)>
+        m_checkInternet = CheckInternet;
 
     // Set by DownloadFile when another running copy holds the archive.
     bool m_archiveInUse = false;

@@ -14,6 +14,9 @@ const char* Env(const char* name)
 
 }   // namespace
 
+const char* const kNoPublisherHost = "this build names no publisher host: set VORN_FTP_HOST to the server's name, "
+                                     "or build with -DVORN_FTP_HOST=<the publisher's host>";
+
 std::optional<long> ParseFtpPort(const std::string& text)
 {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -27,7 +30,10 @@ std::optional<long> ParseFtpPort(const std::string& text)
 FtpSettings GetFtpSettings()
 {
     FtpSettings s;
-    s.host = VORN_FTP_HOST_DEFAULT;
+    // The placeholder is a reserved name: looking it up would only send a
+    // query off the machine to learn what the build already knows.
+    if (std::strcmp(VORN_FTP_HOST_DEFAULT, VORN_FTP_HOST_PLACEHOLDER) != 0)
+        s.host = VORN_FTP_HOST_DEFAULT;
     s.user = "vornpublic";
     s.password = VORN_FTP_PASSWORD_DEFAULT;
     // The build checks the value; anything but these two means "try".

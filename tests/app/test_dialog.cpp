@@ -6,6 +6,7 @@
 #include "platform/ProcessLauncher.h"
 #include "support/ProgressRuns.h"
 #include "support/TestSupport.h"
+#include "worker/FtpSettings.h"
 #include "worker/Messages.h"
 
 #include <QAccessible>
@@ -329,6 +330,25 @@ TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
     EXPECT_EQ(dlg.m_UpdateName->text(), "KELUPD02_03") << listing;
     EXPECT_EQ(ReadFile(marker), "ran\n") << listing;
     EXPECT_EQ(ReadFile(home.DownloadFolder() / "KEL_V12_UPDATE/patch.txt"), "p");
+    dlg.done(0);
+}
+
+TEST(MainDialog, ABuildWithoutAPublisherHostEndsFailedAndTellsHowToNameOne)
+{
+    unsetenv("VORN_FTP_HOST");
+    if (!GetFtpSettings().host.empty())
+        GTEST_SKIP() << "this build names a publisher host";
+    TempHome home;
+    CVORNdownloadDlg dlg;
+    dlg.m_downloadFolder = home.Folder();
+    dlg.OnInitDialog();
+    dlg.show();
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = dlg.findChild<QMessageBox*>()) != nullptr; }, 30s));
+    EXPECT_TRUE(box->text().contains("No application was downloaded")) << box->text().toStdString();
+    EXPECT_TRUE(box->text().contains(kNoPublisherHost)) << box->text().toStdString();
+    EXPECT_EQ(dlg.m_Message->text(), "Internet Failed");
+    box->close();
     dlg.done(0);
 }
 

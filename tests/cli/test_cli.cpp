@@ -1,5 +1,6 @@
 #include "VornVersion.h"
 #include "support/TestSupport.h"
+#include "worker/FtpSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,20 @@ TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
     const Result wrong = RunCli(home, server.port(), {"--quiet", "--bogus"});
     EXPECT_EQ(wrong.exitCode, 2);
     EXPECT_NE(wrong.output.find("unknown argument \"--bogus\""), std::string::npos) << wrong.output;
+}
+
+TEST(TerminalProgram, ABuildWithoutAPublisherHostSaysHowToNameOneAndFails)
+{
+    unsetenv("VORN_FTP_HOST");
+    if (!GetFtpSettings().host.empty())
+        GTEST_SKIP() << "this build names a publisher host";
+    TempHome home;
+    const Result r = RunCli(home, 21, {}, {}, SIGINT, "unset VORN_FTP_HOST; exec \"$1\"");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("Internet Failed\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("vorndownload-cli: " + std::string(kNoPublisherHost) + "\n"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("VORN_FTP_HOST"), std::string::npos);
 }
 
 TEST(TerminalProgram, MalformedPortIsRefusedByName)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -42,6 +43,7 @@ struct RunTest : ::testing::Test {
     TempDir root;
     std::shared_ptr<CNotifyChannel> channel = std::make_shared<CNotifyChannel>();
     RecordingReceiver receiver{channel.get()};
+    std::atomic<int> lookUps{0};
 
     void SetUp() override { channel->Attach(&receiver); }
     void TearDown() override { channel->Detach(); }
@@ -54,6 +56,10 @@ struct RunTest : ::testing::Test {
         worker->m_settings.port = port;
         worker->m_timeouts = t;
         worker->m_downloadFolder = home.Folder();
+        worker->m_checkInternet = [this](const std::string& h, auto limit, const std::function<bool()>& stop) {
+            ++lookUps;
+            return CKELDownloadThread::CheckInternet(h, limit, stop);
+        };
         CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
         worker->Wire(channel);
         handle.Resume();
@@ -166,6 +172,26 @@ TEST_F(RunTest, RefusedLoginAndUnresolvableHostEndWithInternetFailed)
     // A lookup told to stop gives nothing.
     EXPECT_TRUE(LookUpHost("127.0.0.1", 2s, [] { return true; }).empty());
     EXPECT_EQ(CKELDownloadThread::CheckInternet("127.0.0.1", 2s, [] { return true; }), "");
+}
+
+TEST_F(RunTest, NoPublisherHostEndsTheRunBeforeAnyLookUpOrConnection)
+{
+    // The placeholder is never handed out: without VORN_FTP_HOST a build
+    // that kept it has no host at all.
+    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
+    EXPECT_EQ(GetFtpSettings().host, "127.0.0.1");
+    unsetenv("VORN_FTP_HOST");
+    EXPECT_NE(GetFtpSettings().host, "ftp.vorn.example");
+
+    FtpTestServer server(root.path());
+    EXPECT_EQ(RunWorker("", server.port()),
+              (std::vector<Notice>{K(kStatusChanged, "Checking Internet"), End(RunResult::InternetFailed)}));
+    EXPECT_EQ(lookUps, 0);
+    EXPECT_EQ(channel->failureReason.Get(), kNoPublisherHost);
+    EXPECT_TRUE(server.Commands().empty());
+    // A named host is looked up as before.
+    RunWorker("vorn-test.invalid", server.port(), {2s, 2s});
+    EXPECT_EQ(lookUps, 1);
 }
 
 TEST_F(RunTest, DroppedApplicationDownloadFailsTheNextRunResumesAndAFailedResumedArchiveGoes)
