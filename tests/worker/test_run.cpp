@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -68,6 +72,20 @@ struct RunTest : ::testing::Test {
     }
     fs::path Folder() const { return home.DownloadFolder(); }
 };
+
+// Containers often run without IPv6, on the loopback too: nothing can listen on ::1 there.
+bool LoopbackHasIPv6()
+{
+    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return bound;
+}
 
 std::int32_t SizeOf(const fs::path& p)
 {
@@ -387,8 +405,10 @@ TEST_F(RunTest, AWholeJobOverIPv6TakesOneCommandPerStep)
     RunPython("import runpy, sys\nsys.argv = ['demo-tree', sys.argv[1]]\n"
               "runpy.run_path('" VORN_SOURCE_DIR "/scripts/demo-tree.py', run_name='__main__')\n",
               root.path());
-    FtpTestServer server(root.path(), {"--bind", "::1"});
-    EXPECT_EQ(RunWorker("::1", server.port()).back(), End(RunResult::Complete));
+    const bool ipv6 = LoopbackHasIPv6();
+    const std::string address = ipv6 ? "::1" : "127.0.0.1";
+    FtpTestServer server(root.path(), {"--bind", address});
+    EXPECT_EQ(RunWorker(address, server.port()).back(), End(RunResult::Complete));
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12/KEL_V12/Setup.exe"));
     // After the login: PWD; per folder CWD, EPSV, TYPE, LIST, EPSV, TYPE, MDTM, RETR; QUIT.
     auto commands = server.Commands();
@@ -397,6 +417,9 @@ TEST_F(RunTest, AWholeJobOverIPv6TakesOneCommandPerStep)
     commands.erase(commands.begin(), pass + 1);
     EXPECT_LE(commands.size(), 18u) << ::testing::PrintToString(commands);
     EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](auto& c) { return c.rfind("CWD", 0) == 0; }), 2);
+    if (!ipv6)
+        GTEST_SKIP() << "no IPv6 on the loopback here (::1 cannot be bound): the job and its command count "
+                        "were checked over 127.0.0.1 instead";
 }
 
 TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
