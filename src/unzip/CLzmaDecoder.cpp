@@ -37,7 +37,8 @@ bool ReadExactly(const CEntryDecoder::Source& source, unsigned char* data, std::
 
 }   // namespace
 
-CLzmaDecoder::CLzmaDecoder() : m_in(kBufferSize), m_out(kBufferSize) {}
+CLzmaDecoder::CLzmaDecoder() : m_in(kBufferSize), m_out(kBufferSize)
+{}
 
 CLzmaDecoder::~CLzmaDecoder()
 {

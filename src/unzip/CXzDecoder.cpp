@@ -11,7 +11,8 @@ constexpr std::uint64_t kStateRoom = 1u << 20;
 
 }   // namespace
 
-CXzDecoder::CXzDecoder() : m_in(kBufferSize), m_out(kBufferSize) {}
+CXzDecoder::CXzDecoder() : m_in(kBufferSize), m_out(kBufferSize)
+{}
 
 CXzDecoder::~CXzDecoder()
 {

@@ -16,7 +16,8 @@ void CZstdDecoder::ContextFree::operator()(ZSTD_DCtx_s* context) const
     ZSTD_freeDCtx(context);
 }
 
-CZstdDecoder::CZstdDecoder() : m_in(kBufferSize), m_out(kBufferSize) {}
+CZstdDecoder::CZstdDecoder() : m_in(kBufferSize), m_out(kBufferSize)
+{}
 
 CZstdDecoder::~CZstdDecoder() = default;
 
