@@ -66,7 +66,7 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
         // so the run still ends at its range.
         const auto range =
             static_cast<std::int64_t>(count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
-        PostNotify(UM_PROGRESS_BAR, 0, range);
+        PostBarStart(CNotifyChannel::BarCount::Unpacked, range);
         // An entry that nothing here can decode fails the archive before
         // anything is written, and says which entry and why.
         std::string entryName, problem;
