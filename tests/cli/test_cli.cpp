@@ -107,6 +107,33 @@ TEST(TerminalProgram, SuccessPrintsPlainLinesAndExitsZero)
     EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V7/KEL_V7/Setup.exe"));
 }
 
+// A fast local server: statuses follow each other within microseconds, and
+// the log still has them in the order posted, the update's name before the
+// end and the final status last, in every run.
+TEST(TerminalProgram, ALogKeepsTheOrderOfTheRunInEveryRun)
+{
+    TempHome home;
+    TempDir root;
+    ReleaseWith(root.path(), "KEL_V7/KEL_V7/Setup.exe");
+    const fs::path update = root.path() / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+    fs::create_directories(update);
+    RunPython(
+        "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('u.txt', 'u' * 3000)\n",
+        update / "KELUPD03_05.zip");
+    FtpTestServer server(root.path());
+    for (int run = 0; run < 8; ++run) {
+        const Result r = RunCli(home, server.port());
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        const std::string end = "Download Complete\nDownload folder: " + home.DownloadFolder().string() + "/\n";
+        EXPECT_TRUE(r.output.ends_with("\n" + end)) << r.output;
+        EXPECT_EQ(r.output.find("Download Complete"), r.output.size() - end.size()) << r.output;
+        const auto found = r.output.find("Found Update File\nUpdate: KELUPD03_05\n");
+        EXPECT_NE(found, std::string::npos) << r.output;
+        EXPECT_LT(r.output.find("KEL_V7.zip - 1 of 1\n"), found) << r.output;
+        EXPECT_LT(found, r.output.find("KELUPD03_05.zip - 1 of 1\n")) << r.output;
+    }
+}
+
 TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)
 {
     TempHome home;
