@@ -19,6 +19,7 @@ public:
     // the limit reaches the sink), and when the source or the sink fails.
     bool Decode(const Source& source, const Sink& sink, std::uint64_t limit) override;
     // The window is fixed at 64 KiB.
+    std::size_t HeadSize() const override { return 0; }
     std::uint64_t MemoryAsked(const unsigned char*, std::size_t) const override { return 0; }
 
 private:

@@ -14,8 +14,6 @@ public:
 
     // The largest dictionary or window a stream may ask for.
     static constexpr std::uint64_t kMemoryLimit = 256ull << 20;
-    // Bytes of a stream's beginning that MemoryAsked needs at most.
-    static constexpr std::size_t kHeadSize = 1036;
 
     CEntryDecoder() = default;
     virtual ~CEntryDecoder() = default;
@@ -27,6 +25,9 @@ public:
     // the sink), for a stream that asks for more memory than the bound, and
     // when the source or the sink fails.
     virtual bool Decode(const Source& source, const Sink& sink, std::uint64_t limit) = 0;
+    // How many bytes of a stream's beginning MemoryAsked reads at most; 0
+    // for a method whose memory is fixed.
+    virtual std::size_t HeadSize() const = 0;
     // The dictionary or window, in bytes, that the stream beginning with
     // `head` asks for in its first header; 0 when that header does not say
     // (decoding then judges the data).

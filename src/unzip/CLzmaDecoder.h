@@ -16,6 +16,7 @@ public:
     ~CLzmaDecoder() override;
 
     bool Decode(const Source& source, const Sink& sink, std::uint64_t limit) override;
+    std::size_t HeadSize() const override { return 9; }
     std::uint64_t MemoryAsked(const unsigned char* head, std::size_t size) const override;
 
 private:

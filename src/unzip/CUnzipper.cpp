@@ -597,18 +597,21 @@ std::uint64_t CUnzipper::MemoryAsked(std::uint64_t index, CEntryDecoder& decoder
 {
     // An encrypted entry's header is not readable without its password:
     // the decoder holds it to the bound all the same.
+    const std::size_t want = decoder.HeadSize();
+    if (want == 0)
+        return 0;
     EntryHandle entry(zip_fopen_index(m_archive.get(), index, ZIP_FL_COMPRESSED));
     if (!entry)
         return 0;
-    unsigned char head[CEntryDecoder::kHeadSize];
+    std::vector<unsigned char> head(want);
     std::size_t size = 0;
-    while (size < sizeof head) {
-        const zip_int64_t got = zip_fread(entry.get(), head + size, sizeof head - size);
+    while (size < want) {
+        const zip_int64_t got = zip_fread(entry.get(), head.data() + size, want - size);
         if (got <= 0)
             break;
         size += static_cast<std::size_t>(got);
     }
-    return decoder.MemoryAsked(head, size);
+    return decoder.MemoryAsked(head.data(), size);
 }
 
 bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& problem)

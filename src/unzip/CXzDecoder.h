@@ -13,6 +13,8 @@ public:
     ~CXzDecoder() override;
 
     bool Decode(const Source& source, const Sink& sink, std::uint64_t limit) override;
+    // The stream header and the largest block header.
+    std::size_t HeadSize() const override { return 12 + 1024; }
     // The dictionary of the first block's LZMA2 filter.
     std::uint64_t MemoryAsked(const unsigned char* head, std::size_t size) const override;
 

@@ -14,6 +14,8 @@ public:
     ~CZstdDecoder() override;
 
     bool Decode(const Source& source, const Sink& sink, std::uint64_t limit) override;
+    // The largest frame header.
+    std::size_t HeadSize() const override { return 18; }
     // The window of the first frame.
     std::uint64_t MemoryAsked(const unsigned char* head, std::size_t size) const override;
 
