@@ -39,12 +39,13 @@ const unsigned kEndThread = CMessageRegistry::Register(kEndThreadName);
 
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// A notice with the texts it announced, copied when it was posted.
 struct NotifyEvent : QEvent {
-    NotifyEvent(unsigned m, std::uint64_t w, std::int64_t l) : QEvent(kNotifyEvent), message(m), wParam(w), lParam(l) {}
-    unsigned message;
-    std::uint64_t wParam;
-    std::int64_t lParam;
+    explicit NotifyEvent(CProgressModel::Notice n) : QEvent(kNotifyEvent), notice(std::move(n)) {}
+    CProgressModel::Notice notice;
 };
+
+const char* const kMessageDescription = "What the download is doing now";
 
 template <class T>
 T* Control(QWidget& dialog, int id)
@@ -99,7 +100,7 @@ CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
         {m_AppProgress, "Application progress", "Download, then unpacking, of the application archive"},
         {m_UpdateName, "Update file", "Name of the update archive being fetched"},
         {m_UpdateProgress, "Update progress", "Download, then unpacking, of the update archive"},
-        {m_Message, "Status", "What the download is doing now"},
+        {m_Message, "Status", kMessageDescription},
         {m_Folder, "Download folder", "Folder that receives all files"},
     };
     for (const auto& a : accessible) {
@@ -168,8 +169,7 @@ CtlColor CVORNdownloadDlg::OnCtlColor(CtlColorKind kind, int controlId)
 
 long CVORNdownloadDlg::OnProgressBar(std::uint64_t wParam, std::int64_t lParam)
 {
-    if (m_model.Take(UM_PROGRESS_BAR, wParam, lParam) != CProgressModel::Change::None)
-        ShowBar(m_model.Stage());
+    ShowChange(m_model.Take(UM_PROGRESS_BAR, wParam, lParam));
     return 0;
 }
 
@@ -193,8 +193,19 @@ void CVORNdownloadDlg::ShowBar(int stage)
 
 long CVORNdownloadDlg::OnFilenameUpdate(std::uint64_t wParam, std::int64_t lParam)
 {
+    ShowChange(m_model.Take(UM_FILENAME_UPDATE, wParam, lParam));
+    return 0;
+}
+
+void CVORNdownloadDlg::ShowChange(CProgressModel::Change change)
+{
     using Change = CProgressModel::Change;
-    switch (m_model.Take(UM_FILENAME_UPDATE, wParam, lParam)) {
+    switch (change) {
+    case Change::BarStarted:
+    case Change::BarMoved:
+    case Change::BarHidden:
+        ShowBar(m_model.Stage());
+        return;
     case Change::Status:
         SetLineText(m_Message, QString::fromStdString(m_model.Status()), m_NormalFont);
         break;
@@ -205,7 +216,7 @@ long CVORNdownloadDlg::OnFilenameUpdate(std::uint64_t wParam, std::int64_t lPara
         SetLineText(m_UpdateName, QString::fromStdString(m_model.UpdateName()), m_NormalFont);
         break;
     case Change::End:
-        SetLineText(m_Message, QString::fromStdString(m_model.Status()), m_NormalFont);
+        ShowVerdict();
         // The verdict is on the screen before the installer wait holds the window.
         repaint();
         StartInstaller();
@@ -214,7 +225,20 @@ long CVORNdownloadDlg::OnFilenameUpdate(std::uint64_t wParam, std::int64_t lPara
         break;
     }
     m_nStage = m_model.Stage();
-    return 0;
+}
+
+void CVORNdownloadDlg::ShowVerdict()
+{
+    // The reason in the terminal program's words, on a second line, and
+    // for screen readers as the line's description.
+    const std::string& reason = m_model.FailureReason();
+    QString text = QString::fromStdString(m_model.Status());
+    if (!reason.empty())
+        text += QLatin1Char('\n') + QString::fromStdString(reason);
+    m_Message->setWordWrap(!reason.empty());
+    SetLineText(m_Message, text, m_NormalFont);
+    m_Message->setAccessibleDescription(reason.empty() ? QString::fromLatin1(kMessageDescription)
+                                                       : QString::fromStdString(reason));
 }
 
 long CVORNdownloadDlg::OnEndZip(std::uint64_t, std::int64_t)
@@ -286,22 +310,21 @@ QString CVORNdownloadDlg::FailureLine() const
 
 void CVORNdownloadDlg::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
-    QCoreApplication::postEvent(this, new NotifyEvent(message, wParam, lParam));
+    // On the worker's thread, right after it wrote the slot this notice announces.
+    QCoreApplication::postEvent(this, new NotifyEvent(CProgressModel::Capture(*m_channel, message, wParam, lParam)));
 }
 
 void CVORNdownloadDlg::customEvent(QEvent* event)
 {
     if (event->type() != kNotifyEvent)
         return CColourDialogEx::customEvent(event);
-    const auto* n = static_cast<NotifyEvent*>(event);
-    if (n->message == kProgressBar)
-        OnProgressBar(n->wParam, n->lParam);
-    else if (n->message == kFilenameUpdate)
-        OnFilenameUpdate(n->wParam, n->lParam);
-    else if (n->message == kEndZip)
-        OnEndZip(n->wParam, n->lParam);
-    else if (n->message == kEndThread)
-        OnEndThread(n->wParam, n->lParam);
+    const CProgressModel::Notice& n = static_cast<NotifyEvent*>(event)->notice;
+    if (n.message == kProgressBar || n.message == kFilenameUpdate)
+        ShowChange(m_model.Take(n));
+    else if (n.message == kEndZip)
+        OnEndZip(n.wParam, n.lParam);
+    else if (n.message == kEndThread)
+        OnEndThread(n.wParam, n.lParam);
 }
 
 void CVORNdownloadDlg::contextMenuEvent(QContextMenuEvent* event)

@@ -82,6 +82,10 @@ private:
     static void SetLineText(QLabel* line, const QString& text, const QFont& font);
     // The bar of `stage` as the model has it.
     void ShowBar(int stage);
+    // Shows what one notice changed in the model.
+    void ShowChange(CProgressModel::Change change);
+    // The final status, with the reason of a failed run below it.
+    void ShowVerdict();
     // Moves the window, frame included, fully onto the screen that holds it.
     void KeepOnScreen();
 

@@ -43,14 +43,10 @@ void CTerminalDisplay::Show(const CProgressModel& model, CProgressModel::Change 
             Redraw(model);
         break;
     case Change::Status:
-        if (m_mode == Mode::Terminal) {
+        if (m_mode == Mode::Terminal)
             Redraw(model);
-        } else if (m_mode == Mode::Lines && model.Status() != m_printed) {
-            // Line by line, so a log or a pipe sees each status as it happens.
-            m_printed = model.Status();
-            std::printf("%s\n", m_printed.c_str());
-            std::fflush(stdout);
-        }
+        else if (m_mode == Mode::Lines)
+            LogLine(model.Status());
         break;
     case Change::AppName:
         Line(model, "Application: " + model.AppName());
@@ -64,44 +60,64 @@ void CTerminalDisplay::Show(const CProgressModel& model, CProgressModel::Change 
     }
 }
 
+void CTerminalDisplay::LogLine(const std::string& text)
+{
+    // Line by line, so a log or a pipe sees each status as it happens.
+    if (text == m_printed)
+        return;
+    m_printed = text;
+    std::fprintf(m_out, "%s\n", text.c_str());
+    std::fflush(m_out);
+}
+
 void CTerminalDisplay::Line(const CProgressModel& model, const std::string& text)
 {
-    if (m_mode == Mode::Quiet)
+    if (m_mode == Mode::Lines)
+        return LogLine(text);
+    if (m_mode != Mode::Terminal)
         return;
-    if (m_mode == Mode::Terminal)
-        std::printf("\r\033[K");
-    std::printf("%s\n", text.c_str());
-    if (m_mode == Mode::Terminal)
-        Redraw(model);
-    std::fflush(stdout);
+    std::fprintf(m_out, "\r\033[K%s\n", text.c_str());
+    Redraw(model);
 }
 
 void CTerminalDisplay::Finish(const std::string& finalStatus, const std::string& folder)
 {
-    if (m_mode == Mode::Terminal)
-        std::printf("\r\033[K");
-    // Every mode ends with the final status, printed once.
-    if (m_mode != Mode::Lines || finalStatus != m_printed)
-        std::printf("%s\n", finalStatus.c_str());
+    // Every mode ends with the final status on a line of its own, printed once.
+    if (m_mode == Mode::Lines) {
+        LogLine(finalStatus);
+    } else {
+        if (m_mode == Mode::Terminal)
+            std::fprintf(m_out, "\r\033[K");
+        std::fprintf(m_out, "%s\n", finalStatus.c_str());
+    }
     if (!folder.empty())
-        std::printf("Download folder: %s\n", folder.c_str());
-    std::fflush(stdout);
+        std::fprintf(m_out, "Download folder: %s\n", folder.c_str());
+    std::fflush(m_out);
 }
 
 ProgressLine CTerminalDisplay::LineFor(const CProgressModel& model) const
 {
+    using BarCount = CProgressModel::BarCount;
     ProgressLine line;
     const CProgressModel::Bar* bar = model.CurrentBar();
-    line.showBar = bar && bar->shown;
+    // A bar that reached its end stays, full, until the next one starts.
+    line.showBar = bar && (bar->shown || bar->finished);
+    if (line.showBar) {
+        const bool running = bar->shown;
+        line.stage = bar->counts == BarCount::Downloaded ? (running ? "Downloading" : "Downloaded")
+                     : bar->counts == BarCount::Unpacked ? (running ? "Unpacking" : "Unpacked")
+                                                         : "";
+        line.fraction = running ? 0 : 1;
+    }
     if (line.showBar && bar->total > 0) {
         line.bytes = true;
-        line.done = bar->done;
+        line.done = bar->shown ? bar->done : bar->total;
         line.total = bar->total;
-        line.fraction = static_cast<double>(bar->done) / static_cast<double>(bar->total);
+        line.fraction = static_cast<double>(line.done) / static_cast<double>(bar->total);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
-        const std::uint64_t base = std::min(m_runBase.value_or(0), bar->done);
-        if (seconds > 0.2)
-            line.bytesPerSecond = static_cast<double>(bar->done - base) / seconds;
+        const std::uint64_t base = std::min(m_runBase.value_or(0), line.done);
+        if (seconds > 0.2 && bar->shown)
+            line.bytesPerSecond = static_cast<double>(line.done - base) / seconds;
     }
     line.status = model.Status();
     return line;
@@ -109,6 +125,6 @@ ProgressLine CTerminalDisplay::LineFor(const CProgressModel& model) const
 
 void CTerminalDisplay::Redraw(const CProgressModel& model)
 {
-    std::printf("\r\033[K%s", BarLine(LineFor(model), TerminalWidth()).c_str());
-    std::fflush(stdout);
+    std::fprintf(m_out, "\r\033[K%s", BarLine(LineFor(model), TerminalWidth()).c_str());
+    std::fflush(m_out);
 }

@@ -4,17 +4,19 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 // What the terminal program prints. On a terminal: one line redrawn in place
-// with the bar, bytes done of total, rate and time left, and the status.
-// In a pipe or a log: each status on a line of its own. Quiet: nothing but
-// what Finish is given.
+// with the stage, the bar, bytes done of total, rate and time left, and the
+// status; a bar that reached its end is drawn full until the next one
+// starts. In a pipe or a log: each status on a line of its own, in the order
+// posted. Quiet: nothing but what Finish is given.
 class CTerminalDisplay {
 public:
     enum class Mode { Terminal, Lines, Quiet };
-    explicit CTerminalDisplay(Mode mode) : m_mode(mode) {}
+    explicit CTerminalDisplay(Mode mode, std::FILE* out = stdout) : m_mode(mode), m_out(out) {}
 
     // Shows what one notification changed in `model`.
     void Show(const CProgressModel& model, CProgressModel::Change change);
@@ -28,8 +30,12 @@ private:
     void Line(const CProgressModel& model, const std::string& text);
     void Redraw(const CProgressModel& model);
 
+    // A line of the log; a status repeated at once is printed once.
+    void LogLine(const std::string& text);
+
     Mode m_mode;
-    std::string m_printed;   // the last status printed as a line
+    std::FILE* m_out;
+    std::string m_printed;   // the last line printed in Lines mode
     std::chrono::steady_clock::time_point m_runStart = std::chrono::steady_clock::now();
     // Bytes the bar's first move found done: a resumed download's part, which
     // took no time of this run. Unknown until that move.

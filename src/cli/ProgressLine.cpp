@@ -70,6 +70,8 @@ std::string BarLine(const ProgressLine& line, int width)
             out += piece;
     };
     if (line.showBar) {
+        if (!line.stage.empty())
+            add(line.stage);
         const int cells = std::min(30, std::max(0, room / 4 - 2));
         if (cells >= 5) {
             const double f = std::clamp(line.fraction, 0.0, 1.0);

@@ -11,6 +11,7 @@ struct ProgressLine {
     std::uint64_t total = 0;
     double bytesPerSecond = 0;   // 0 while not known
     std::string status;
+    std::string stage;   // what the bar counts, in words: "Downloading", "Unpacked"...
 };
 
 // "512 B", "1.5 KiB", "12.0 MiB", "4.20 GiB": binary units, as curl and wget print them.
@@ -18,6 +19,6 @@ std::string FormatBytes(std::uint64_t bytes);
 // "0:07", "12:34", "1:02:03".
 std::string FormatDuration(double seconds);
 // The line, never wider than `width` columns less one (a full line would wrap
-// on some terminals): the bar, the byte figures, the rate, the time left and
-// the status text, dropped from the right as the width shrinks.
+// on some terminals): the stage, the bar, the byte figures, the rate, the
+// time left and the status text, dropped from the right as the width shrinks.
 std::string BarLine(const ProgressLine& line, int width);

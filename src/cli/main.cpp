@@ -88,8 +88,9 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &sa, nullptr);
 
     const std::string folder = GetDownloadFolder();
-    CTerminalReceiver receiver;
-    auto channel = std::make_shared<CNotifyChannel>(&receiver);
+    auto channel = std::make_shared<CNotifyChannel>();
+    CTerminalReceiver receiver(*channel);
+    channel->Attach(&receiver);
     auto* worker = new CKELDownloadThread;
     worker->m_downloadFolder = folder;
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
@@ -114,7 +115,7 @@ int main(int argc, char** argv)
         // Asked first: all a finished worker posted is queued by then.
         const bool ended = handle.WaitFinished(std::chrono::milliseconds(0));
         if (const auto m = receiver.Wait(std::chrono::milliseconds(ended ? 0 : 50)))
-            display.Show(model, model.Take(m->message, m->wParam, m->lParam));
+            display.Show(model, model.Take(*m));
         else if (ended)
             break;   // ended without its last notice: nothing more will come
     }
@@ -122,7 +123,7 @@ int main(int argc, char** argv)
     channel->Detach();
     const bool complete = !g_interrupted && model.Result() == RunResult::Complete;
     display.Finish(g_interrupted ? std::string("Interrupted") : model.Status(), folder);
-    if (const std::string why = channel->failureReason.Get(); !complete && !g_interrupted && !why.empty())
+    if (const std::string& why = model.FailureReason(); !complete && !g_interrupted && !why.empty())
         std::fprintf(stderr, "vorndownload-cli: %s\n", why.c_str());
     return complete ? 0 : 1;
 }

@@ -25,6 +25,10 @@ public:
     std::atomic<bool> applicationComplete{false};
     // Why a run did not end complete, in words; set before the final notification.
     CTextSlot failureReason;
+    // What a progress bar counts from its next start on: set before the
+    // notice that starts it, so the front ends can say which stage runs.
+    enum class BarCount { Unknown, Downloaded, Unpacked };
+    std::atomic<BarCount> barCounts{BarCount::Unknown};
 
 private:
     std::mutex m_lock;

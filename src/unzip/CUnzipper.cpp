@@ -1,6 +1,9 @@
 #include "unzip/CUnzipper.h"
 
 #include "platform/FileUtil.h"
+#include "unzip/CLzmaDecoder.h"
+#include "unzip/CXzDecoder.h"
+#include "unzip/CZstdDecoder.h"
 
 #include <zip.h>
 #include <zlib.h>
@@ -28,6 +31,9 @@ constexpr std::size_t kWriteSize = 256 * 1024;
 constexpr std::size_t kMaxName = 260;
 constexpr std::size_t kArchiveBuffer = 256 * 1024;
 constexpr std::uint16_t kMethodDeflate64 = 9;
+constexpr std::uint16_t kMethodLzma = 14;
+constexpr std::uint16_t kMethodZstd = 93;
+constexpr std::uint16_t kMethodXz = 95;
 constexpr zip_uint16_t kFieldNtfs = 0x000a;
 constexpr zip_uint16_t kFieldUnixTime = 0x5455;
 
@@ -113,14 +119,34 @@ mode_t ModeFor(const ZipEntryInfo& info)
     return 0644 & ~kUmask;
 }
 
+// Methods libzip here hands over raw, decoded by a decoder of ours.
+bool DecodedHere(std::uint32_t method)
+{
+    return method == kMethodDeflate64 || method == kMethodLzma || method == kMethodXz || method == kMethodZstd;
+}
+
 // Whether the entry's data can be read: by libzip, or raw through libzip and
-// decoded here (Deflate64, which libzip cannot undo).
+// decoded here.
 bool Decodable(const zip_stat_t& st)
 {
     if (st.encryption_method != ZIP_EM_NONE && !zip_encryption_method_supported(st.encryption_method, 0))
         return false;
-    return st.comp_method == kMethodDeflate64 ||
-           zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
+    return DecodedHere(st.comp_method) || zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
+}
+
+// A decoder made when first needed, then kept for the archive's other entries.
+template <class Kind>
+CEntryDecoder* Made(std::unique_ptr<CEntryDecoder>& decoder)
+{
+    if (!decoder)
+        decoder = std::make_unique<Kind>();
+    return decoder.get();
+}
+
+// "1024 MiB": a dictionary or window size, rounded up.
+std::string Mebibytes(std::uint64_t bytes)
+{
+    return std::to_string(bytes / (1u << 20) + (bytes % (1u << 20) != 0)) + " MiB";
 }
 
 // Seconds and nanoseconds since 1970 from Windows' 100 ns steps since 1601.
@@ -405,7 +431,23 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten)
     return ExtractEntry(folder, flatten, nullptr);
 }
 
-bool CUnzipper::CopyEntry(void* entry, bool deflate64, bool checkCrc, int fd, const ZipEntryInfo& info)
+CEntryDecoder* CUnzipper::DecoderFor(std::uint32_t method)
+{
+    switch (method) {
+    case kMethodDeflate64:
+        return Made<CDeflate64Decoder>(m_deflate64);
+    case kMethodLzma:
+        return Made<CLzmaDecoder>(m_lzma);
+    case kMethodXz:
+        return Made<CXzDecoder>(m_xz);
+    case kMethodZstd:
+        return Made<CZstdDecoder>(m_zstd);
+    default:
+        return nullptr;
+    }
+}
+
+bool CUnzipper::CopyEntry(void* entry, CEntryDecoder* decoder, bool checkCrc, int fd, const ZipEntryInfo& info)
 {
     if (!m_writeBuffer)
         m_writeBuffer = std::make_unique<char[]>(kWriteSize);
@@ -440,16 +482,14 @@ bool CUnzipper::CopyEntry(void* entry, bool deflate64, bool checkCrc, int fd, co
     const auto stopped = [this] { return m_stop && m_stop(); };
 
     bool ok = true;
-    if (deflate64) {
+    if (decoder) {
         // libzip hands out the raw data (decrypted where a password was
         // given); the decoder never makes more than the recorded size.
-        if (!m_deflate64)
-            m_deflate64 = std::make_unique<CDeflate64Decoder>();
         const auto source = [&](unsigned char* data, std::size_t size) -> long long {
             return stopped() ? -1 : zip_fread(file, data, size);
         };
         const auto sink = [&](const unsigned char* data, std::size_t size) { return !stopped() && put(data, size); };
-        ok = m_deflate64->Decode(source, sink, info.uncompressedSize);
+        ok = decoder->Decode(source, sink, info.uncompressedSize);
     } else {
         // The library checks the CRC (and an AES entry's authentication code)
         // as the data ends, and reports a mismatch as a read error.
@@ -553,24 +593,57 @@ std::string CUnzipper::CompressionMethodName(std::uint32_t method)
     }
 }
 
-bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& methodName)
+std::uint64_t CUnzipper::MemoryAsked(std::uint64_t index, CEntryDecoder& decoder)
+{
+    // An encrypted entry's header is not readable without its password:
+    // the decoder holds it to the bound all the same.
+    const std::size_t want = decoder.HeadSize();
+    if (want == 0)
+        return 0;
+    EntryHandle entry(zip_fopen_index(m_archive.get(), index, ZIP_FL_COMPRESSED));
+    if (!entry)
+        return 0;
+    std::vector<unsigned char> head(want);
+    std::size_t size = 0;
+    while (size < want) {
+        const zip_int64_t got = zip_fread(entry.get(), head.data() + size, want - size);
+        if (got <= 0)
+            break;
+        size += static_cast<std::size_t>(got);
+    }
+    return decoder.MemoryAsked(head.data(), size);
+}
+
+bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& problem)
 {
     if (!m_archive)
         return false;
     const std::uint64_t current = m_current;
     bool found = false;
+    problem.clear();
     for (std::uint64_t i = 0; i < m_directory.Records().size() && !found; ++i) {
         m_current = i;
         ZipEntryInfo info;
         std::size_t storedNameLength = 0;
         zip_stat_t st;
         // libzip gives an AES entry's real method; folders are never decoded.
-        found = ReadEntryInfo(info, storedNameLength) && !info.isFolder &&
-                zip_stat_index(m_archive.get(), i, 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_METHOD) && !Decodable(st);
-        if (found) {
-            entryName = info.name;
-            methodName = CompressionMethodName(st.comp_method);
+        if (!ReadEntryInfo(info, storedNameLength) || info.isFolder ||
+            zip_stat_index(m_archive.get(), i, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_METHOD))
+            continue;
+        const std::string method = CompressionMethodName(st.comp_method);
+        if (!Decodable(st)) {
+            problem = "Unsupported Compression (" + method + ")";
+        } else if (CEntryDecoder* decoder = DecoderFor(st.comp_method);
+                   decoder && st.encryption_method == ZIP_EM_NONE) {
+            // Refused before anything is written, like a method not known.
+            const std::uint64_t asked = MemoryAsked(i, *decoder);
+            if (asked > CEntryDecoder::kMemoryLimit)
+                problem = (st.comp_method == kMethodZstd ? "Window Too Large (" : "Dictionary Too Large (") + method +
+                          ", " + Mebibytes(asked) + ")";
         }
+        found = !problem.empty();
+        if (found)
+            entryName = info.name;
     }
     m_current = current;
     return found;
@@ -608,12 +681,12 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     // (wrong or missing password, unknown method) leaves the disk as it was.
     // Methods the library cannot undo are refused here: opening such an entry
     // leaks its read chain in libzip 1.7.3.
-    // Deflate64 is read raw and decoded here.
+    // Deflate64, LZMA, XZ and Zstandard are read raw and decoded here.
     zip_stat_t st;
     if (zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 || !Decodable(st))
         return false;
-    const bool deflate64 = st.comp_method == kMethodDeflate64;
-    const zip_flags_t flags = deflate64 ? ZIP_FL_COMPRESSED : 0;
+    CEntryDecoder* const decoder = DecoderFor(st.comp_method);
+    const zip_flags_t flags = decoder ? ZIP_FL_COMPRESSED : 0;
     EntryHandle entry(password ? zip_fopen_index_encrypted(m_archive.get(), m_current, flags, password)
                                : zip_fopen_index(m_archive.get(), m_current, flags));
     if (!entry)
@@ -653,9 +726,9 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     // Complete and unchanged: every byte of the recorded size, checksum good.
     // (An AES entry's authentication code stands for its checksum, which
     // such entries may leave out.)
-    const bool checkCrc = deflate64 && st.encryption_method != ZIP_EM_AES_128 &&
-                          st.encryption_method != ZIP_EM_AES_192 && st.encryption_method != ZIP_EM_AES_256;
-    bool ok = CopyEntry(entry.get(), deflate64, checkCrc, target.Get(), info);
+    const bool checkCrc = decoder && st.encryption_method != ZIP_EM_AES_128 && st.encryption_method != ZIP_EM_AES_192 &&
+                          st.encryption_method != ZIP_EM_AES_256;
+    bool ok = CopyEntry(entry.get(), decoder, checkCrc, target.Get(), info);
     entry.reset();
     if (ok) {
         // The entry's time: UTC from an NTFS or Unix extra field, else the

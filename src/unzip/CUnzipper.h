@@ -50,10 +50,13 @@ public:
     void SetProgress(std::function<void(std::uint64_t bytes)> progress) { m_progress = std::move(progress); }
     // The recorded sizes of all entries added up; 0 when closed.
     std::uint64_t GetTotalUncompressedSize() const;
-    // The first entry whose compression no decoder here undoes: its name and
-    // the method's name ("LZMA", or the number of one without a name). False
-    // when every entry can be decoded, or when no archive is open.
-    bool FindUndecodableEntry(std::string& entryName, std::string& methodName);
+    // The first entry that nothing here may decode: its name and why, as a
+    // status says it: "Unsupported Compression (PPMd)" (the method's name, or
+    // its number when it has none), or "Dictionary Too Large (LZMA, 1024 MiB)"
+    // / "Window Too Large (Zstandard, 512 MiB)" when its first header asks
+    // for more memory than the decoders' bound. False when every entry can be
+    // decoded, or when no archive is open.
+    bool FindUndecodableEntry(std::string& entryName, std::string& problem);
     static std::string CompressionMethodName(std::uint32_t method);
 
     static bool EnsureFolder(const char* folder);
@@ -71,10 +74,14 @@ private:
     // folder. Owned by the instance; valid until the next call.
     int OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count);
     void ForgetFolderChain();
-    // Copies the open entry into `fd`, decoding Deflate64 here when asked.
+    // Copies the open entry into `fd`, through `decoder` when it is read raw.
     // False on a read or write error, a stop, a checksum that does not match,
     // and at the first byte past the recorded size, which is never written.
-    bool CopyEntry(void* entry, bool deflate64, bool checkCrc, int fd, const ZipEntryInfo& info);
+    bool CopyEntry(void* entry, CEntryDecoder* decoder, bool checkCrc, int fd, const ZipEntryInfo& info);
+    // The decoder of a method libzip hands over raw; null for the others.
+    CEntryDecoder* DecoderFor(std::uint32_t method);
+    // The memory entry `index`'s first header asks `decoder` for.
+    std::uint64_t MemoryAsked(std::uint64_t index, CEntryDecoder& decoder);
     // The modification time from the entry's NTFS or Unix extra field (UTC);
     // false when it has neither.
     bool ExtraFieldTime(timespec& time);
@@ -87,9 +94,12 @@ private:
     CFileDescriptor m_targetFd;   // open only when the target was handed in open
     std::function<bool()> m_stop;
     std::function<void(std::uint64_t)> m_progress;
-    std::unique_ptr<char[]> m_writeBuffer;            // made once per instance, not per entry
-    std::unique_ptr<CDeflate64Decoder> m_deflate64;   // likewise, when first needed
-    std::string m_tempPrefix;                         // names of entries being written, beside their targets
+    std::unique_ptr<char[]> m_writeBuffer;        // made once per instance, not per entry
+    std::unique_ptr<CEntryDecoder> m_deflate64;   // likewise, each when first needed
+    std::unique_ptr<CEntryDecoder> m_lzma;
+    std::unique_ptr<CEntryDecoder> m_xz;
+    std::unique_ptr<CEntryDecoder> m_zstd;
+    std::string m_tempPrefix;   // names of entries being written, beside their targets
     unsigned m_tempCounter = 0;
     std::string m_chainRoot;
     CFileDescriptor m_rootFd;

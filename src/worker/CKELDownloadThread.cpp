@@ -100,6 +100,13 @@ void CKELDownloadThread::PostNotify(unsigned message, std::uint64_t wParam, std:
         m_pDialog->Post(message, wParam, lParam);
 }
 
+void CKELDownloadThread::PostBarStart(CNotifyChannel::BarCount counts, std::int64_t range)
+{
+    if (m_pDialog)
+        m_pDialog->barCounts = counts;
+    PostNotify(UM_PROGRESS_BAR, 0, range);
+}
+
 void CKELDownloadThread::SetText(CTextSlot* slot, const std::string& text)
 {
     // Names in these texts come from the server or an archive.

@@ -28,6 +28,8 @@ public:
     void Wire(std::shared_ptr<CNotifyChannel> channel);
     // Posts to the receiver; dropped while no receiver is wired.
     void PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam);
+    // Posts the start of a bar (position 0) that counts `counts`.
+    void PostBarStart(CNotifyChannel::BarCount counts, std::int64_t range);
 
     bool DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
     // Takes the regular file `name` of the Download folder (never a link) as

@@ -524,7 +524,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
 
     // The bar starts at 0 as for any download, and moves at once to what the
     // part holds.
-    PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
+    PostBarStart(CNotifyChannel::BarCount::Downloaded, Range(expectedSize));
     if (resuming) {
         PostNotify(UM_PROGRESS_BAR, s.plan.FinishedBytes(), Range(expectedSize));
         char text[512];
@@ -578,7 +578,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             if (!startAfresh())
                 return writeFailed(errno);
             nextPost = 1;
-            PostNotify(UM_PROGRESS_BAR, 0, Range(expectedSize));
+            PostBarStart(CNotifyChannel::BarCount::Downloaded, Range(expectedSize));
             continue;
         }
         m_archiveResumed = resuming;

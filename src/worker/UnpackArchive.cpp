@@ -66,12 +66,12 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
         // so the run still ends at its range.
         const auto range =
             static_cast<std::int64_t>(count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
-        PostNotify(UM_PROGRESS_BAR, 0, range);
+        PostBarStart(CNotifyChannel::BarCount::Unpacked, range);
         // An entry that nothing here can decode fails the archive before
         // anything is written, and says which entry and why.
-        std::string entryName, methodName;
-        if (count > 0 && unzipper.FindUndecodableEntry(entryName, methodName)) {
-            m_failure = archiveName + " - " + entryName + ": Unsupported Compression (" + methodName + ")";
+        std::string entryName, problem;
+        if (count > 0 && unzipper.FindUndecodableEntry(entryName, problem)) {
+            m_failure = archiveName + " - " + entryName + ": " + problem;
             SetText(m_pStatusText, m_failure);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
             failures = count;

@@ -308,8 +308,7 @@ TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
 
     CVORNdownloadDlg dlg;
     dlg.m_downloadFolder = home.Folder();
-    // The message line may show the final text early (a late status notice reads
-    // the newest text); the end of the job is the installer's start on kind 3.
+    // The end of the job is the installer's start on kind 3.
     bool installerStarted = false;
     dlg.m_launcher = [&, real = dlg.m_launcher](const std::string& path) {
         installerStarted = true;
@@ -347,9 +346,40 @@ TEST(MainDialog, ABuildWithoutAPublisherHostEndsFailedAndTellsHowToNameOne)
     ASSERT_TRUE(WaitFor([&] { return (box = dlg.findChild<QMessageBox*>()) != nullptr; }, 30s));
     EXPECT_TRUE(box->text().contains("No application was downloaded")) << box->text().toStdString();
     EXPECT_TRUE(box->text().contains(kNoPublisherHost)) << box->text().toStdString();
-    EXPECT_EQ(dlg.m_Message->text(), "Internet Failed");
+    EXPECT_EQ(dlg.m_Message->text(), QString("Internet Failed\n") + kNoPublisherHost);
     box->close();
     dlg.done(0);
+}
+
+// A failed run says why, in the words the terminal program prints, on the
+// screen and to screen readers; a run that ends complete says nothing more.
+TEST(MainDialog, AFailedRunShowsItsReasonWithTheVerdict)
+{
+    TempHome home;
+    TempDir root;
+    FtpTestServer server(root.path(), {"--refuse-login"});
+    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
+    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+    CVORNdownloadDlg dlg;
+    dlg.m_downloadFolder = home.Folder();
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_model.Result().has_value(); }, 60s));
+    unsetenv("VORN_FTP_HOST");
+    unsetenv("VORN_FTP_PORT");
+    EXPECT_EQ(dlg.m_Message->text(), "Internet Failed\nthe server refused the login");
+    EXPECT_TRUE(dlg.m_Message->toolTip().isEmpty());   // whole on the screen, not only in a tooltip
+    EXPECT_TRUE(dlg.m_Message->isVisible());
+    EXPECT_EQ(dlg.m_Message->accessibleDescription(), "the server refused the login");
+    if (auto* box = dlg.findChild<QMessageBox*>())
+        box->close();
+    dlg.done(0);
+
+    Dialog d;
+    d.dlg.m_channel->failureReason.Set("");
+    d.Status("Download Complete", kJobOver);
+    EXPECT_EQ(d.dlg.m_Message->text(), "Download Complete");
+    EXPECT_EQ(d.dlg.m_Message->accessibleDescription(), "What the download is doing now");
 }
 
 // Closing hides the window at once; the dialog ends only after the worker

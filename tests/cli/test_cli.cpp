@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -26,12 +27,17 @@ struct Result {
 // Runs the terminal program with its output on a pipe (not a terminal).
 // `interruptWhen`, if given, sends `signal` once the output contains it.
 // `shell`, if given, is a sh script that starts the program itself, named as "$1".
+// `readAfter`, if given, leaves the output unread that long in a pipe of one
+// page, so the program's printing stalls while its worker runs on.
 Result RunCli(const TempHome& home, long port, const std::vector<std::string>& args = {},
-              const std::string& interruptWhen = {}, int signal = SIGINT, const std::string& shell = {})
+              const std::string& interruptWhen = {}, int signal = SIGINT, const std::string& shell = {},
+              std::chrono::milliseconds readAfter = 0ms)
 {
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe");
+    if (readAfter > 0ms)
+        fcntl(out[0], F_SETPIPE_SZ, 4096);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -51,6 +57,7 @@ Result RunCli(const TempHome& home, long port, const std::vector<std::string>& a
         _exit(127);
     }
     close(out[1]);
+    std::this_thread::sleep_for(readAfter);
     Result r;
     bool interrupted = false;
     const auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -102,10 +109,41 @@ TEST(TerminalProgram, SuccessPrintsPlainLinesAndExitsZero)
     EXPECT_EQ(r.output.find('\033'), std::string::npos);
     EXPECT_NE(r.output.find("Checking Internet\n"), std::string::npos);
     EXPECT_NE(r.output.find("Application: KEL_V7\n"), std::string::npos);
-    // Intermediate statuses may be skipped: each notice shows the newest text.
-    EXPECT_NE(r.output.find("Download Complete\n"), std::string::npos);
-    EXPECT_NE(r.output.find("Download folder: " + home.DownloadFolder().string() + "/\n"), std::string::npos);
+    // The final status ends the log, just before the folder.
+    EXPECT_TRUE(r.output.ends_with("\nDownload Complete\nDownload folder: " + home.DownloadFolder().string() + "/\n"))
+        << r.output;
     EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V7/KEL_V7/Setup.exe"));
+}
+
+// A fast local server: statuses follow each other within microseconds, and
+// the log still has them in the order posted, the update's name before the
+// end and the final status last, in every run; also when the printing
+// stalls on a full pipe while the worker goes on to the end of the job.
+TEST(TerminalProgram, ALogKeepsTheOrderOfTheRunInEveryRun)
+{
+    TempHome home;
+    TempDir root;
+    fs::create_directories(root.path() / kApp);
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    for i in range(300):\n        z.writestr('KEL_V7/f%03d.txt' % i, 'f')\n",
+              root.path() / kApp / "KEL_V7.zip");
+    const fs::path update = root.path() / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+    fs::create_directories(update);
+    RunPython(
+        "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('u.txt', 'u' * 3000)\n",
+        update / "KELUPD03_05.zip");
+    FtpTestServer server(root.path());
+    for (int run = 0; run < 8; ++run) {
+        const Result r = RunCli(home, server.port(), {}, {}, SIGINT, {}, run < 2 ? 1500ms : 0ms);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        const std::string end = "Download Complete\nDownload folder: " + home.DownloadFolder().string() + "/\n";
+        EXPECT_TRUE(r.output.ends_with("\n" + end)) << r.output;
+        EXPECT_EQ(r.output.find("Download Complete"), r.output.size() - end.size()) << r.output;
+        const auto found = r.output.find("Found Update File\nUpdate: KELUPD03_05\n");
+        EXPECT_NE(found, std::string::npos) << r.output;
+        EXPECT_LT(r.output.find("KEL_V7.zip - 300 of 300\n"), found) << r.output;
+        EXPECT_LT(found, r.output.find("KELUPD03_05.zip - 1 of 1\n")) << r.output;
+    }
 }
 
 TEST(TerminalProgram, FailureExitsOneAndArgumentsAreChecked)

@@ -30,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         unzipper.SetStopCheck([&] { return size % 7 == 0 && ++reads > 3; });   // now and then a stop mid-entry
         unzipper.OpenArchive(archive.c_str());
         unzipper.GetTotalUncompressedSize();
+        std::string entryName, problem;   // reads the first header of every LZMA, XZ and Zstandard entry
+        unzipper.FindUndecodableEntry(entryName, problem);
         unzipper.SetTargetFolder(target.c_str());
         const int count = unzipper.GetEntryCount();
         for (int i = 0; i < count && i < 64; ++i) {

@@ -708,29 +708,199 @@ TEST_F(UnzipTest, UndecodableMethodsAreNamedAndWriteNothing)
     const fs::path src = dir.path() / "src";
     RunPython("import os, sys\nos.makedirs(sys.argv[1])\nopen(sys.argv[1] + '/x.txt', 'wb').write(b'xz' * 5000)\n",
               src);
-    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=XZ ../xz.zip x.txt"));
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=PPMd ../ppmd.zip x.txt"));
     const auto zip = MakeZip(dir.path(), "m.zip", R"(
     add("dir/", folder=True)
     add("ok.txt", b"fine")
     add("odd.bin", b"data", method=zipfile.ZIP_STORED)
 )");
-    PatchEntry(zip, "dir/", "14", "None");   // a folder is never decoded
+    PatchEntry(zip, "dir/", "98", "None");   // a folder is never decoded
     PatchEntry(zip, "odd.bin", "77", "None");
-    std::string entry, method;
+    std::string entry, problem;
     CUnzipper u(zip.c_str());
-    ASSERT_TRUE(u.FindUndecodableEntry(entry, method));
-    EXPECT_EQ(entry + " " + method, "odd.bin 77");
+    ASSERT_TRUE(u.FindUndecodableEntry(entry, problem));
+    EXPECT_EQ(entry + ": " + problem, "odd.bin: Unsupported Compression (77)");
     EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true, false}));
     EXPECT_FALSE(fs::exists(out() / "odd.bin"));
-    CUnzipper x((dir.path() / "xz.zip").c_str());
-    ASSERT_TRUE(x.FindUndecodableEntry(entry, method));
-    EXPECT_EQ(entry + " " + method, "x.txt XZ");
+    CUnzipper x((dir.path() / "ppmd.zip").c_str());
+    ASSERT_TRUE(x.FindUndecodableEntry(entry, problem));
+    EXPECT_EQ(entry + ": " + problem, "x.txt: Unsupported Compression (PPMd)");
 
     const auto fine =
         MakeZip(dir.path(), "fine.zip", "    add('a.txt', b'a')\n    add('b.txt', b'b', method=zipfile.ZIP_BZIP2)\n");
     CUnzipper f(fine.c_str());
-    EXPECT_FALSE(f.FindUndecodableEntry(entry, method));
-    EXPECT_FALSE(CUnzipper().FindUndecodableEntry(entry, method));
+    EXPECT_FALSE(f.FindUndecodableEntry(entry, problem));
+    EXPECT_FALSE(CUnzipper().FindUndecodableEntry(entry, problem));
+}
+
+// LZMA, XZ and Zstandard archives as releases come: made by 7-Zip, by
+// Python's zipfile and, for Zstandard, which 7-Zip here cannot put into a
+// zip, entries compressed by the zstd program and recorded as method 93.
+struct NewMethodsTest : UnzipTest {
+    fs::path src = dir.path() / "src";
+    void SetUp() override
+    {
+        // Text repeating further back than 64 KiB, random data, an empty file.
+        RunPython("import os, random, sys\nos.makedirs(sys.argv[1])\nr = random.Random(3)\n"
+                  "words = [bytes(r.choice(b'abcdefgh') for _ in range(r.randint(2, 9))) for _ in range(3000)]\n"
+                  "open(sys.argv[1] + '/text.txt', 'wb').write(b' '.join(r.choice(words) for _ in range(150000)))\n"
+                  "open(sys.argv[1] + '/random.bin', 'wb').write(r.randbytes(300000))\n"
+                  "open(sys.argv[1] + '/empty.txt', 'wb').close()\n",
+                  src);
+    }
+    // A zip of the source files, each compressed by `zstd` with `options`.
+    fs::path ZstdZip(const std::string& name, const std::string& options)
+    {
+        const fs::path zip = dir.path() / name;
+        RunPython("import os, struct, subprocess, sys, zlib\nsrc = '" + src.string() + "'\nbody, central = b'', b''\n" +
+                      "names = ['text.txt', 'random.bin', 'empty.txt']\n"
+                      "for n in names:\n"
+                      "    data = open(os.path.join(src, n), 'rb').read()\n"
+                      "    comp = subprocess.run(['zstd', '-q', '-c'] + '" +
+                      options + R"('.split(), input=data, capture_output=True, check=True).stdout
+    crc, e = zlib.crc32(data), n.encode()
+    head = struct.pack('<HHHHHIIIHH', 63, 0, 93, 0, 0x21, crc, len(comp), len(data), len(e), 0)
+    central += b'PK\x01\x02' + struct.pack('<H', 63) + head + struct.pack('<HHHII', 0, 0, 0, 0, len(body)) + e
+    body += b'PK\x03\x04' + head + e + comp
+end = b'PK\x05\x06' + struct.pack('<HHHHIIH', 0, 0, len(names), len(names), len(central), len(body), 0)
+open(sys.argv[1], 'wb').write(body + central + end)
+)",
+                  zip);
+        return zip;
+    }
+    // Every entry written and equal to its source, and text.txt compressed with `method`.
+    void ExpectWhole(const fs::path& zip, std::uint32_t method)
+    {
+        SCOPED_TRACE(zip.filename().string());
+        CUnzipper u(zip.c_str());
+        std::string entry, problem;
+        EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << entry << ": " << problem;
+        const fs::path into = out() / zip.stem();
+        ASSERT_TRUE(u.SetTargetFolder(into.c_str()));
+        for (int i = 0; i < u.GetEntryCount(); ++i, u.GoToNextEntry()) {
+            ZipEntryInfo info;
+            ASSERT_TRUE(u.GetEntryInfo(info));
+            if (std::string(info.name) == "text.txt") {
+                EXPECT_EQ(info.compressionMethod, method);
+            }
+            EXPECT_TRUE(u.ExtractEntry()) << info.name;
+        }
+        for (const char* name : {"text.txt", "random.bin", "empty.txt"})
+            EXPECT_EQ(ReadFile(into / name), ReadFile(src / name)) << name;
+    }
+};
+
+TEST_F(NewMethodsTest, LzmaXzAndZstandardEntriesMatchTheirSources)
+{
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=LZMA ../7z-lzma.zip text.txt random.bin empty.txt"));
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=LZMA -mx=9 ../7z-lzma-eos.zip text.txt random.bin empty.txt -mf=off -meos"));
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=XZ ../7z-xz.zip text.txt random.bin empty.txt"));
+    RunPython("import os, sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_LZMA) as z:\n"
+              "    for n in ('text.txt', 'random.bin', 'empty.txt'):\n"
+              "        z.write(os.path.join('" +
+                  src.string() + "', n), n)\n",
+              dir.path() / "py-lzma.zip");
+    ExpectWhole(dir.path() / "7z-lzma.zip", 14);
+    ExpectWhole(dir.path() / "7z-lzma-eos.zip", 14);
+    ExpectWhole(dir.path() / "py-lzma.zip", 14);
+    ExpectWhole(dir.path() / "7z-xz.zip", 95);
+    ExpectWhole(ZstdZip("zstd.zip", "-19"), 93);
+    ExpectWhole(ZstdZip("zstd-frames.zip", "-1 -B65536 --no-content-size"), 93);
+}
+
+// As for every method: a wrong checksum, a recorded size shorter or longer
+// than the data, or data zeroed from its middle on fail the entry, and
+// nothing of it stays.
+TEST_F(NewMethodsTest, ChecksumsSizesAndDamageFailTheEntryAndLeaveNothing)
+{
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=LZMA ../lzma.zip text.txt"));
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=XZ ../xz.zip text.txt"));
+    const std::vector<fs::path> zips{dir.path() / "lzma.zip", dir.path() / "xz.zip", ZstdZip("zstd.zip", "-3")};
+    const auto size = std::to_string(fs::file_size(src / "text.txt"));
+    const std::vector<std::pair<std::string, std::string>> lies{
+        {"None", "12345"}, {"1000", "None"}, {std::to_string(std::stoul(size) + 10), "None"}};
+    for (const auto& zip : zips) {
+        for (const auto& [recordedSize, crc] : lies) {
+            SCOPED_TRACE(zip.filename().string() + " size " + recordedSize + " crc " + crc);
+            const fs::path copy = dir.path() / "copy.zip";
+            fs::copy_file(zip, copy, fs::copy_options::overwrite_existing);
+            PatchEntry(copy, "text.txt", "None", recordedSize, crc);
+            CUnzipper u(copy.c_str());
+            EXPECT_FALSE(ExtractAll(u, out().c_str()).front());
+            EXPECT_FALSE(fs::exists(out() / "text.txt"));
+            fs::remove_all(out());
+        }
+        // The data cut short in the middle.
+        RunPython("import sys, zipfile\nsrc = '" + zip.string() + R"('
+info = zipfile.ZipFile(src).getinfo('text.txt')
+b = bytearray(open(src, 'rb').read())
+at = info.header_offset + 30 + len(info.filename) + int.from_bytes(b[info.header_offset + 28:info.header_offset + 30], 'little')
+b[at + info.compress_size // 2:at + info.compress_size] = bytes(info.compress_size - info.compress_size // 2)
+open(sys.argv[1], 'wb').write(b)
+)",
+                  dir.path() / "cut.zip");
+        CUnzipper u((dir.path() / "cut.zip").c_str());
+        EXPECT_FALSE(ExtractAll(u, out().c_str()).front()) << zip;
+        EXPECT_FALSE(fs::exists(out() / "text.txt"));
+        fs::remove_all(out());
+    }
+}
+
+// A dictionary or window above 256 MiB, however little data follows, is
+// named before anything is written, and decoding refuses it too.
+TEST_F(NewMethodsTest, DictionariesAndWindowsAboveTheBoundAreRefusedBeforeWriting)
+{
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=LZMA ../lzma.zip text.txt"));
+    ASSERT_TRUE(SevenZip(src, "a -tzip -mm=XZ ../xz.zip text.txt"));
+    // LZMA: the dictionary size in the properties (after the 4-byte header
+    // and the lc/lp/pb byte). XZ: the LZMA2 dictionary byte in the first
+    // block header, its CRC made anew. 256 MiB itself passes for both.
+    const auto patch = [&](const fs::path& zip, const std::string& change) {
+        RunPython("import struct, sys, zipfile, zlib\nsrc = '" + zip.string() + R"('
+info = zipfile.ZipFile(src).getinfo('text.txt')
+b = bytearray(open(src, 'rb').read())
+at = info.header_offset + 30 + len(info.filename) + int.from_bytes(b[info.header_offset + 28:info.header_offset + 30], 'little')
+)" + change + "open(sys.argv[1], 'wb').write(b)\n",
+                  dir.path() / "big.zip");
+        return dir.path() / "big.zip";
+    };
+    const std::string xzBlock = "h = at + 12\nn = (b[h] + 1) * 4\nf = b.find(b'\\x21\\x01', h + 2, h + n)\n";
+    const std::string xzCrc = "b[h + n - 4:h + n] = struct.pack('<I', zlib.crc32(bytes(b[h:h + n - 4])))\n";
+    const struct {
+        fs::path zip;
+        std::string change;
+        std::string problem;
+    } cases[] = {
+        {dir.path() / "lzma.zip", "b[at + 5:at + 9] = struct.pack('<I', 1 << 30)\n",
+         "Dictionary Too Large (LZMA, 1024 MiB)"},
+        {dir.path() / "lzma.zip", "b[at + 5:at + 9] = struct.pack('<I', 0xFFFFFFFF)\n",
+         "Dictionary Too Large (LZMA, 4096 MiB)"},
+        {dir.path() / "lzma.zip", "b[at + 5:at + 9] = struct.pack('<I', (256 << 20) + 1)\n",
+         "Dictionary Too Large (LZMA, 257 MiB)"},
+        {dir.path() / "xz.zip", xzBlock + "b[f + 2] = 36\n" + xzCrc, "Dictionary Too Large (XZ, 1024 MiB)"},
+        {ZstdZip("zstd-long.zip", "--long=30 --no-content-size"), "", "Window Too Large (Zstandard, 1024 MiB)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem);
+        const fs::path zip = patch(c.zip, c.change);
+        CUnzipper u(zip.c_str());
+        std::string entry, problem;
+        ASSERT_TRUE(u.FindUndecodableEntry(entry, problem));
+        EXPECT_EQ(entry + ": " + problem, "text.txt: " + c.problem);
+        EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+        EXPECT_TRUE(fs::is_empty(out()));
+    }
+    // At the bound: 256 MiB dictionaries are taken (the data then decodes as before).
+    for (const auto& [zip, change] :
+         {std::pair{dir.path() / "lzma.zip", std::string("b[at + 5:at + 9] = struct.pack('<I', 256 << 20)\n")},
+          std::pair{dir.path() / "xz.zip", xzBlock + "b[f + 2] = 32\n" + xzCrc}}) {
+        CUnzipper u(patch(zip, change).c_str());
+        std::string entry, problem;
+        EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << problem;
+        EXPECT_TRUE(u.ExtractEntry(out().c_str())) << zip;
+        EXPECT_EQ(ReadFile(out() / "text.txt"), ReadFile(src / "text.txt"));
+        fs::remove_all(out());
+    }
 }
 
 // UTC times from the Unix extra field (whole seconds, odd ones included) and

@@ -236,17 +236,17 @@ TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
 
 TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
 {
-    // The second entry is marked LZMA after writing (local header at 0, central record after the data).
+    // The second entry is marked PPMd after writing (local header at 0, central record after the data).
     Archive("KEL_V12.zip", "    z.writestr('a.txt', 'a' * 100)\n"
                            "    z.writestr(zipfile.ZipInfo('KEL/b.dat'), 'b')\n"
                            "import struct\nb = bytearray(open(sys.argv[1], 'rb').read())\n"
-                           "at = b.rfind(b'PK\\x01\\x02')\nb[at + 10:at + 12] = struct.pack('<H', 14)\n"
-                           "at = b.rfind(b'PK\\x03\\x04', 0, at)\nb[at + 8:at + 10] = struct.pack('<H', 14)\n"
+                           "at = b.rfind(b'PK\\x01\\x02')\nb[at + 10:at + 12] = struct.pack('<H', 98)\n"
+                           "at = b.rfind(b'PK\\x03\\x04', 0, at)\nb[at + 8:at + 10] = struct.pack('<H', 98)\n"
                            "open(sys.argv[1], 'wb').write(b)\n");
     int failed = 0;
     EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
     EXPECT_EQ(failed, 2);
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (LZMA)"),
+    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (PPMd)"),
                                               P(101, 101)}));
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));   // a newer build can unpack it without a new download
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
