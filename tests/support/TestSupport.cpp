@@ -237,10 +237,12 @@ void SignedRelease(const fs::path& root, const fs::path& keyDir, Forgery forgery
     case Forgery::Unsigned:
         fs::remove(app / "KEL_V12.zip.minisig");
         break;
-    case Forgery::OtherKey:
-        MakeSigningKey(keyDir / "other");
-        SignFile(keyDir / "other", archive);
+    case Forgery::OtherKey: {
+        const TempDir other;
+        MakeSigningKey(other.path());
+        SignFile(other.path(), archive);
         break;
+    }
     case Forgery::Renamed:
         ReleaseZip(app / "KEL_V10.zip", 10);
         SignFile(keyDir, app / "KEL_V10.zip");
