@@ -50,9 +50,8 @@ CKELDownloadThread::ArchiveFetch CKELDownloadThread::RefuseArchive(const std::st
     return ArchiveFetch::Refused;
 }
 
-CKELDownloadThread::ArchiveFetch CKELDownloadThread::FetchArchive(CFtpConnection& connection,
-                                                                  const std::string& remoteName,
-                                                                  std::uint64_t expectedSize)
+CKELDownloadThread::ArchiveFetch
+CKELDownloadThread::FetchArchive(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize)
 {
     const auto downloaded = [&] {
         const bool ok = DownloadFile(connection, remoteName, expectedSize);

@@ -27,8 +27,8 @@ struct Signed {
     std::string Signature() const { return ReadFile(file.string() + ".minisig"); }
     std::string Resigned(const std::string& options) const
     {
-        const std::string cmd = "minisign -S " + options + " -s '" + (dir.path() / "key/key.sec").string() +
-                                "' -m '" + file.string() + "' -x '" + file.string() + ".other' >/dev/null 2>&1";
+        const std::string cmd = "minisign -S " + options + " -s '" + (dir.path() / "key/key.sec").string() + "' -m '" +
+                                file.string() + "' -x '" + file.string() + ".other' >/dev/null 2>&1";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
         return ReadFile(file.string() + ".other");
     }
@@ -86,8 +86,8 @@ TEST(ReleaseSignature, OtherKeysAndMalformedFilesAreRefused)
     EXPECT_FALSE(Check(otherKey, f.Signature(), "KEL_V12.zip", f.data));
     EXPECT_TRUE(CReleaseSignature(otherKey).HasKey());
 
-    for (const std::string& key : {std::string(), std::string("RWQ"), f.key.substr(0, 55), f.key + "AAAA",
-                                   "untrusted comment: x\n" + f.key}) {
+    for (const std::string& key :
+         {std::string(), std::string("RWQ"), f.key.substr(0, 55), f.key + "AAAA", "untrusted comment: x\n" + f.key}) {
         CReleaseSignature s(key);
         EXPECT_FALSE(s.HasKey()) << key;
         EXPECT_FALSE(s.Accept(f.Signature(), "KEL_V12.zip")) << key;
@@ -99,8 +99,8 @@ TEST(ReleaseSignature, OtherKeysAndMalformedFilesAreRefused)
     std::vector<std::string> bad = {
         "",
         good.substr(0, good.size() / 2),
-        good.substr(line),                                   // no untrusted comment line
-        good + "trailing line\n",                            // more than minisign writes
+        good.substr(line),          // no untrusted comment line
+        good + "trailing line\n",   // more than minisign writes
         std::string(CReleaseSignature::kMaxFileSize + 1, 'x'),
     };
     std::string flipped = good;
