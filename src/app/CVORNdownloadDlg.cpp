@@ -138,6 +138,7 @@ bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
     if (startWorker) {
         auto* worker = new CKELDownloadThread;
         worker->m_downloadFolder = m_downloadFolder;
+        worker->m_settings.releaseKey = m_releaseKey;
         m_pThread = CWorkerHandle::BeginSuspended(worker);
         if (m_pThread) {   // without a thread the dialog carries on with none
             worker->Wire(m_channel);

@@ -3,6 +3,7 @@
 #include "platform/CNotifyChannel.h"
 #include "platform/CWorkerThread.h"
 #include "worker/CProgressModel.h"
+#include "worker/ReleaseKey.h"
 
 #include <QFont>
 #include <QIcon>
@@ -68,6 +69,8 @@ public:
     Launcher m_launcher;
     // Found once, when the window is made; the worker is handed it.
     std::string m_downloadFolder;
+    // The publisher's key the worker checks archives with (the build's).
+    std::string m_releaseKey = BuiltInReleaseKey();
 
 protected:
     void customEvent(QEvent* event) override;

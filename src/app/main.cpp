@@ -1,6 +1,7 @@
 // vorndownload: the window program. It takes nothing from its command line.
 #include "app/CVORNdownloadApp.h"
 #include "worker/FtpSettings.h"
+#include "worker/ReleaseKey.h"
 
 #include <QMessageBox>
 
@@ -77,6 +78,8 @@ int main(int, char** argv)
         QMessageBox::critical(nullptr, QStringLiteral("VORNdownload"), QString::fromStdString(problem));
         return 1;
     }
+    if (*BuiltInReleaseKey() == '\0')
+        std::fprintf(stderr, "vorndownload: %s\n", kReleasesNotVerified);
     app.InitInstance();
     return 0;
 }

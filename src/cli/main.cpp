@@ -11,6 +11,7 @@
 #include "worker/CProgressModel.h"
 #include "worker/FtpSettings.h"
 #include "worker/Messages.h"
+#include "worker/ReleaseKey.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -80,6 +81,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vorndownload-cli: %s\n", problem.c_str());
         return 2;
     }
+
+    if (!quiet && *BuiltInReleaseKey() == '\0')
+        std::fprintf(stderr, "vorndownload-cli: %s\n", kReleasesNotVerified);
 
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;

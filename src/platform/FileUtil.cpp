@@ -142,3 +142,12 @@ FreeRoom FreeSpace(int folder)
         room.inodes = fs.f_favail;
     return room;
 }
+
+long long ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset)
+{
+    for (;;) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}

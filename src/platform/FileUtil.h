@@ -60,3 +60,6 @@ FreeRoom FreeSpace(int folder);
 bool WriteAll(int fd, const void* data, std::size_t size);
 // The same at `offset` in the file (pwrite); errno tells why it failed.
 bool WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
+// Reads up to `size` bytes at `offset` (pread), retrying interruptions: the
+// count, 0 at the end of the file, -1 on error.
+long long ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset);

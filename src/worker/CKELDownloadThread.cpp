@@ -37,6 +37,12 @@ std::int16_t UpdateNumber(const std::string& name)
     return static_cast<std::int16_t>(field(6) + 100 * field(9));
 }
 
+bool IsSignatureName(const std::string& name)
+{
+    constexpr std::size_t n = 8;   // ".minisig"
+    return name.size() >= n && strncasecmp(name.c_str() + name.size() - n, ".minisig", n) == 0;
+}
+
 struct Choice {
     std::string name;
     std::uint64_t size = 0;
@@ -65,7 +71,8 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
         if (!more)
             break;
         const std::string& name = finder.GetFileName();
-        if (finder.IsDirectory() || finder.IsLink() || !IsPlainFileName(name))
+        // A signature is never an archive, though "KEL_V12.zip.minisig" carries a number.
+        if (finder.IsDirectory() || finder.IsLink() || !IsPlainFileName(name) || IsSignatureName(name))
             continue;
         if (const std::int16_t number = numberOf(name); number > best.number)
             best = {name, finder.GetLength(), number};
@@ -195,11 +202,12 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
     SetText(m_pAppName, BaseName(application.name));
     PostNotify(UM_FILENAME_UPDATE, kApplicationChosen, 0);
-    bool ok = DownloadFile(connection, application.name, application.size);
-    if (m_archiveInUse || m_writeFailed)
-        return false;   // another running copy has it, or the disk took no more
+    const ArchiveFetch fetched = FetchArchive(connection, application.name, application.size);
+    if (fetched == ArchiveFetch::Held || fetched == ArchiveFetch::Refused)
+        return false;   // another running copy has it, the disk took no more, or it is not the publisher's
     // An archive that did not arrive whole is not unpacked.
-    ok = ok && UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
+    bool ok = fetched == ArchiveFetch::Ready && UnpackArchive(application.name, nullptr, &failedEntries) &&
+              failedEntries == 0;
     m_applicationComplete = ok;
 
     // A missing update folder or no qualifying update: the application alone is the release.
@@ -211,11 +219,15 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         SetText(m_pUpdateName, BaseName(update.name));
         PostNotify(UM_FILENAME_UPDATE, kUpdateChosen, 0);
-        const bool fetched = DownloadFile(connection, update.name, update.size);
-        if (m_archiveInUse || m_writeFailed)
+        const ArchiveFetch fetchedUpdate = FetchArchive(connection, update.name, update.size);
+        // A release offered with an update that is not the publisher's is not installed.
+        if (fetchedUpdate == ArchiveFetch::Refused)
+            m_applicationComplete = false;
+        if (fetchedUpdate == ArchiveFetch::Held || fetchedUpdate == ArchiveFetch::Refused)
             return false;
         const std::string subFolder = BaseName(application.name) + "_UPDATE";
-        ok &= fetched && UnpackArchive(update.name, subFolder.c_str(), &failedEntries) && failedEntries == 0;
+        ok &= fetchedUpdate == ArchiveFetch::Ready && UnpackArchive(update.name, subFolder.c_str(), &failedEntries) &&
+              failedEntries == 0;
     }
     return ok;
 }

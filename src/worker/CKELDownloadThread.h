@@ -5,6 +5,8 @@
 #include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
 
+class CReleaseSignature;
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -32,6 +34,17 @@ public:
     void PostBarStart(CNotifyChannel::BarCount counts, std::int64_t range);
 
     bool DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
+
+    // What fetching one archive came to.
+    enum class ArchiveFetch {
+        Ready,     // in the Download folder, signed by the publisher where a key is built in
+        Failed,    // not whole (or stopped): not to be unpacked; the run goes on
+        Held,      // another running copy holds it, or the disk took no more: the run ends
+        Refused,   // not signed, or not by the publisher's key for this name and these bytes: deleted
+    };
+    // DownloadFile, and with a release key first "<name>.minisig" from the
+    // same folder, checked before the download and against the bytes after it.
+    ArchiveFetch FetchArchive(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
     // Takes the regular file `name` of the Download folder (never a link) as
     // the archive to unpack, and locks it. False when it is not there, not a
     // regular file, or another running copy holds it (m_archiveInUse).
@@ -73,6 +86,10 @@ public:
     int m_connections;
     std::uint64_t m_segmentMinimum = std::uint64_t{64} << 20;
 
+    // While FetchArchive downloads a signed archive: its signature, whose hash
+    // DownloadFile keeps up with what is on disk. Null otherwise.
+    CReleaseSignature* m_signature = nullptr;
+
 private:
     // Lets go of the archive taken or downloaded before, if any.
     void ForgetArchive();
@@ -83,6 +100,12 @@ private:
     // archive could not be fetched or unpacked.
     bool FetchRelease(CFtpConnection& connection);
     void SetText(CTextSlot* slot, const std::string& text);
+    // The signature file `name` of the current server folder; empty when the
+    // server has none. Read whole up to one byte past the largest taken.
+    std::string FetchSignature(CFtpConnection& connection, const std::string& name, bool& found);
+    // Deletes the archive `name`, its part and the part's record, each unless
+    // another running copy holds it, and says `verdict` as the status.
+    ArchiveFetch RefuseArchive(const std::string& name, const char* verdict);
 
     // Holds the lock on the archive between its download and its deletion;
     // it is also what tells the file to unpack from any other at its name.

@@ -1,6 +1,7 @@
 #include "platform/CInternetException.h"
 #include "platform/FileUtil.h"
 #include "worker/BaseName.h"
+#include "worker/CArchiveHasher.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CSegmentPlan.h"
 #include "worker/Messages.h"
@@ -453,6 +454,21 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             return false;
     }
 
+    // An archive whose signature is checked is hashed as it reaches the disk.
+    std::optional<CArchiveHasher> hashing;
+    auto hashFromStart = [&] {
+        hashing.reset();
+        if (!m_signature)
+            return;
+        m_signature->Restart();
+        hashing.emplace(*m_signature, part.Get(), [&s] {
+            std::lock_guard<std::mutex> hold(s.lock);
+            const std::vector<ByteRange>& done = s.plan.Finished();
+            return !done.empty() && done.front().begin == 0 ? done.front().end : 0;
+        });
+    };
+    hashFromStart();
+
     // A failure or a stop keeps the part and its record: the next run fetches
     // only what is missing. Written once the extra connections have ended.
     std::int64_t fileTime = -1;   // the server's, told with the first transfer
@@ -467,6 +483,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     // so a full disk is not left full, and the run ends saying why.
     auto writeFailed = [&](int error) {
         extra.End();
+        hashing.reset();
         keepRecord = false;
         part.Close();
         RemoveRegularFileAt(folder.Get(), partName);
@@ -575,8 +592,10 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             m_archiveResumed = false;
             expectTime = kAnyTime;
             checkTime = true;
+            hashing.reset();
             if (!startAfresh())
                 return writeFailed(errno);
+            hashFromStart();
             nextPost = 1;
             PostBarStart(CNotifyChannel::BarCount::Downloaded, Range(expectedSize));
             continue;

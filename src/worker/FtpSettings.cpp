@@ -1,5 +1,7 @@
 #include "worker/FtpSettings.h"
 
+#include "worker/ReleaseKey.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -41,6 +43,7 @@ FtpSettings GetFtpSettings()
                  : std::strcmp(VORN_FTP_TLS_DEFAULT, "require") == 0 ? FtpTls::Mode::Require
                                                                      : FtpTls::Mode::Try;
     s.tls.caFile = VORN_FTP_CA_DEFAULT;
+    s.releaseKey = BuiltInReleaseKey();
     if (const char* host = Env("VORN_FTP_HOST"); host && *host)
         s.host = host;
     // A malformed port is refused by the front ends (FtpSettingsProblem) before

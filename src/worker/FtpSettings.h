@@ -12,10 +12,12 @@ struct FtpSettings {
     std::string user;
     std::string password;
     FtpTls tls;
+    // The publisher's minisign public key; empty: archives are not verified.
+    std::string releaseKey;
 };
 
 // The publisher's server: build-time host, password, TLS mode and extra
-// trusted certificate, the public user, port 21; VORN_FTP_HOST and
+// trusted certificate and release key, the public user, port 21; VORN_FTP_HOST and
 // VORN_FTP_PORT override host and port for mirrors, tests and the demo.
 // A build with the placeholder host and no VORN_FTP_HOST gets an empty host.
 // Read on the starting thread, before any worker runs.

@@ -384,6 +384,48 @@ TEST(MainDialog, AFailedRunShowsItsReasonWithTheVerdict)
     EXPECT_EQ(d.dlg.m_Message->accessibleDescription(), "What the download is doing now");
 }
 
+// With a publisher key, only a signed release reaches the installer; each
+// refusal ends the window's run as a failure with no installer started.
+TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
+{
+    TempDir keys;
+    const std::string key = MakeSigningKey(keys.path());
+    for (const Forgery forgery :
+         {Forgery::None, Forgery::ByteChanged, Forgery::Unsigned, Forgery::OtherKey, Forgery::Renamed}) {
+        SCOPED_TRACE(static_cast<int>(forgery));
+        TempHome home;
+        TempDir root;
+        SignedRelease(root.path(), keys.path(), forgery);
+        FtpTestServer server(root.path());
+        setenv("VORN_FTP_HOST", "127.0.0.1", 1);
+        setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+        CVORNdownloadDlg dlg;
+        dlg.m_downloadFolder = home.Folder();
+        dlg.m_releaseKey = key;
+        std::vector<std::string> launched;
+        dlg.m_launcher = [&](const std::string& path) {
+            launched.push_back(path);
+            return true;
+        };
+        dlg.OnInitDialog();   // the worker reads the server from the environment here
+        unsetenv("VORN_FTP_HOST");
+        unsetenv("VORN_FTP_PORT");
+        ASSERT_TRUE(WaitFor([&] { return dlg.m_model.Result().has_value(); }, 60s));
+        if (forgery == Forgery::None) {
+            EXPECT_EQ(dlg.m_Message->text(), "Download Complete");
+            EXPECT_EQ(launched.size(), 1u);
+            continue;
+        }
+        EXPECT_TRUE(dlg.m_Message->text().startsWith("Download Failed - Try Again\n")) << dlg.m_Message->text().toStdString();
+        EXPECT_TRUE(launched.empty());
+        auto* box = dlg.findChild<QMessageBox*>();
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->text().contains("not downloaded and unpacked completely"));
+        EXPECT_EQ(dlg.m_channel->failureReason.Get(),
+                  forgery == Forgery::Unsigned ? "KEL_V12.zip - Not Signed" : "KEL_V12.zip - Signature Not Valid");
+    }
+}
+
 // Closing hides the window at once; the dialog ends only after the worker
 // has cleaned up, so what it leaves is checked the moment the dialog is gone.
 TEST(MainDialog, ClosingDuringADownloadHidesAtOnceAndEndsAfterTheWorker)

@@ -113,6 +113,45 @@ TEST(TerminalProgram, SuccessPrintsPlainLinesAndExitsZero)
     EXPECT_TRUE(r.output.ends_with("\nDownload Complete\nDownload folder: " + home.DownloadFolder().string() + "/\n"))
         << r.output;
     EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V7/KEL_V7/Setup.exe"));
+    // A build without a publisher key says so, once.
+    const std::string note = "vorndownload-cli: this build has no publisher key";
+    EXPECT_NE(r.output.find(note), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find(note), r.output.rfind(note));
+}
+
+TEST(TerminalProgram, WithAPublisherKeyASignedReleaseCompletesAndEachRefusalSaysWhy)
+{
+    const std::string signedProgram = std::string("exec '") + VORN_CLI_SIGNED + "'";
+    const struct {
+        Forgery forgery;
+        const char* reason;
+    } cases[] = {
+        {Forgery::None, nullptr},
+        {Forgery::ByteChanged, "KEL_V12.zip - Signature Not Valid"},
+        {Forgery::Unsigned, "KEL_V12.zip - Not Signed"},
+        {Forgery::OtherKey, "KEL_V12.zip - Signature Not Valid"},
+        {Forgery::Renamed, "KEL_V12.zip - Signature Not Valid"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason ? c.reason : "signed");
+        TempHome home;
+        TempDir root;
+        SignedRelease(root.path(), VORN_TEST_KEY_DIR, c.forgery);
+        FtpTestServer server(root.path());
+        const Result r = RunCli(home, server.port(), {}, {}, SIGINT, signedProgram);
+        EXPECT_EQ(r.output.find("releases are not verified"), std::string::npos) << r.output;
+        if (!c.reason) {
+            EXPECT_EQ(r.exitCode, 0) << r.output;
+            EXPECT_NE(r.output.find("Download Complete\n"), std::string::npos) << r.output;
+            EXPECT_TRUE(fs::exists(home.DownloadFolder() / "KEL_V12/KEL_V12/Setup.exe"));
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        EXPECT_NE(r.output.find("Download Failed - Try Again\n"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("vorndownload-cli: " + std::string(c.reason) + "\n"), std::string::npos) << r.output;
+        EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12"));
+        EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+    }
 }
 
 // A fast local server: statuses follow each other within microseconds, and

@@ -166,3 +166,88 @@ void MakeCertificate(const fs::path& dir, const std::string& names)
     if (std::system(cmd.c_str()) != 0)
         throw std::runtime_error("openssl failed: " + cmd);
 }
+
+namespace {
+
+void Run(const std::string& cmd)
+{
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("failed: " + cmd);
+}
+
+std::string Quoted(const fs::path& p)
+{
+    return "'" + p.string() + "'";
+}
+
+void ReleaseZip(const fs::path& path, int number)
+{
+    // The comment closes the file, so its last byte can change with the zip still valid.
+    RunPython("import sys, zipfile\n"
+              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    z.comment = b'release " +
+                  std::to_string(number) +
+                  "'\n"
+                  "    i = zipfile.ZipInfo('KEL_V12/KEL_V12/Setup.exe'); i.create_system = 3\n"
+                  "    i.external_attr = 0o100755 << 16\n"
+                  "    z.writestr(i, '#!/bin/sh\\necho release " +
+                  std::to_string(number) + "\\n')\n",
+              path);
+}
+
+}   // namespace
+
+std::string MakeSigningKey(const fs::path& dir)
+{
+    fs::create_directories(dir);
+    Run("minisign -G -W -f -p " + Quoted(dir / "key.pub") + " -s " + Quoted(dir / "key.sec") + " >/dev/null 2>&1");
+    std::ifstream in(dir / "key.pub");
+    std::string comment, key;
+    std::getline(in, comment);
+    std::getline(in, key);
+    return key;
+}
+
+void SignFile(const fs::path& keyDir, const fs::path& file)
+{
+    Run("minisign -S -s " + Quoted(keyDir / "key.sec") + " -m " + Quoted(file) + " >/dev/null 2>&1");
+}
+
+void SignedRelease(const fs::path& root, const fs::path& keyDir, Forgery forgery)
+{
+    const fs::path app = root / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+    const fs::path upd = root / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+    fs::create_directories(app);
+    fs::create_directories(upd);
+    const fs::path archive = app / "KEL_V12.zip";
+    ReleaseZip(archive, 12);
+    SignFile(keyDir, archive);
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('patch.txt', 'p')\n",
+              upd / "KELUPD01_02.zip");
+    SignFile(keyDir, upd / "KELUPD01_02.zip");
+    switch (forgery) {
+    case Forgery::None:
+        break;
+    case Forgery::ByteChanged: {
+        std::string bytes = ReadFile(archive);
+        bytes.back() ^= 0x01;
+        WriteFile(archive, bytes);
+        break;
+    }
+    case Forgery::Unsigned:
+        fs::remove(app / "KEL_V12.zip.minisig");
+        break;
+    case Forgery::OtherKey: {
+        const TempDir other;
+        MakeSigningKey(other.path());
+        SignFile(other.path(), archive);
+        break;
+    }
+    case Forgery::Renamed:
+        ReleaseZip(app / "KEL_V10.zip", 10);
+        SignFile(keyDir, app / "KEL_V10.zip");
+        fs::rename(app / "KEL_V10.zip", archive);
+        fs::rename(app / "KEL_V10.zip.minisig", app / "KEL_V12.zip.minisig");
+        break;
+    }
+}

@@ -96,3 +96,22 @@ std::string PatternBytes(std::size_t size, unsigned seed = 1);
 void MakeCertificate(const fs::path& dir, const std::string& names);
 // Runs Python code with Debian's python3; the code sees `out` as the first argument.
 void RunPython(const std::string& code, const fs::path& out);
+
+// Signatures made by minisign, the program publishers sign with.
+// A key pair without a password in `dir` (key.pub, key.sec); returns the
+// public key line the build takes.
+std::string MakeSigningKey(const fs::path& dir);
+// Writes "<file>.minisig" with the secret key in `keyDir`.
+void SignFile(const fs::path& keyDir, const fs::path& file);
+
+// A publisher tree whose KEL_V12.zip (holding KEL_V12/KEL_V12/Setup.exe) and
+// KELUPD01_02.zip are signed with the key in `keyDir`, then the application
+// archive as a forger would serve it.
+enum class Forgery {
+    None,
+    ByteChanged,   // one byte of the zip's comment: still a valid zip
+    Unsigned,      // no KEL_V12.zip.minisig
+    OtherKey,      // signed by another key
+    Renamed,       // a genuine KEL_V10.zip and its signature, served as KEL_V12.zip
+};
+void SignedRelease(const fs::path& root, const fs::path& keyDir, Forgery forgery);
