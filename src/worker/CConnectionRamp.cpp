@@ -1,0 +1,175 @@
+#include "worker/CConnectionRamp.h"
+
+#include <algorithm>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// The path's time: the delay to the first byte (a few round trips), within
+// bounds that keep a loopback judgement above timer noise and a dead-slow
+// path from waiting for ever.
+constexpr milliseconds kShortestUnit{25};
+constexpr milliseconds kLongestUnit{3000};
+// A connection that begins fetching is in slow start for a while: its first
+// units are not measured.
+constexpr int kWarmUnits = 2;
+constexpr milliseconds kShortestWarm{100};
+// A rise is judged over this many units; "no rise" over twice as many.
+constexpr int kWindowUnits = 4;
+constexpr milliseconds kShortestWindow{200};
+// Fewer bytes than this in a window say too little on a slow path (pieces
+// reach the disk 64 KiB at a time).
+constexpr std::uint64_t kWindowBytes = 512u << 10;
+// A new connection pays when it adds at least this share of what an average
+// connection brought before it: the second must add half the first's rate.
+constexpr double kGain = 0.5;
+// At a steady count, a rate this much lower than the window before means the
+// path changed.
+constexpr double kDrop = 0.3;
+// One more login pays only when the rest of the file takes this long.
+constexpr int kRestUnits = 12;
+constexpr milliseconds kShortestRest{500};
+
+}   // namespace
+
+CConnectionRamp::CConnectionRamp(int most, std::uint64_t bytesLeft) : m_most(std::max(most, 1)), m_bytesLeft(bytesLeft)
+{}
+
+double CConnectionRamp::RateSince(const Point& from, const Point& now) const
+{
+    const auto span = now.at - from.at;
+    if (span.count() <= 0 || now.bytes < from.bytes)
+        return 0;
+    return static_cast<double>(now.bytes - from.bytes) * 1000.0 / static_cast<double>(span.count());
+}
+
+bool CConnectionRamp::LongEnough(const Point& from, const Point& now, int units) const
+{
+    const milliseconds shortest = units * kShortestWindow / kWindowUnits;
+    return now.at - from.at >= std::max(shortest, units * m_unit) &&
+           now.bytes - from.bytes >= kWindowBytes * static_cast<std::uint64_t>(units) / kWindowUnits;
+}
+
+bool CConnectionRamp::WorthAsking(const Point& now, double rate) const
+{
+    if (m_asked >= m_most || rate <= 0 || now.bytes >= m_bytesLeft)
+        return false;
+    const double restMs = static_cast<double>(m_bytesLeft - now.bytes) * 1000.0 / rate;
+    return restMs >= static_cast<double>(std::max(kShortestRest, kRestUnits * m_unit).count());
+}
+
+CConnectionRamp::Step CConnectionRamp::Sample(milliseconds at, std::uint64_t bytes, int fetching)
+{
+    const Point now{at, bytes};
+    switch (m_phase) {
+    case Phase::FirstByte:
+        if (bytes == 0)
+            return Step::Hold;
+        m_unit = std::clamp(at, kShortestUnit, kLongestUnit);
+        m_target = 1;
+        m_stageStart = m_windowStart = now;
+        m_phase = Phase::Measuring;
+        return Step::Hold;
+    case Phase::Joining:
+        // Measured once the one asked for holds a range.
+        if (fetching >= m_target) {
+            m_stageStart = m_windowStart = now;
+            m_phase = Phase::Measuring;
+        }
+        return Step::Hold;
+    case Phase::Measuring:
+        return Judge(now, fetching);
+    case Phase::Holding:
+        return WatchHold(now, fetching);
+    case Phase::Done:
+        break;
+    }
+    return Step::Hold;
+}
+
+CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
+{
+    if (fetching < m_target) {
+        // One of them ended or went between ranges: measured again once all fetch.
+        m_phase = Phase::Joining;
+        return Step::Hold;
+    }
+    // While warming up, the window starts at the latest sample.
+    if (now.at - m_stageStart.at < std::max(kShortestWarm, kWarmUnits * m_unit)) {
+        m_windowStart = now;
+        return Step::Hold;
+    }
+    const double rate = RateSince(m_windowStart, now);
+    if (m_target == 1) {
+        if (!LongEnough(m_windowStart, now, kWindowUnits))
+            return Step::Hold;
+        m_baseline = rate;
+        return AskOneMore(now, rate, fetching);
+    }
+    const double wanted = m_baseline * (1.0 + kGain / static_cast<double>(m_target - 1));
+    if (rate >= wanted && LongEnough(m_windowStart, now, kWindowUnits)) {
+        m_worth = m_target;
+        m_baseline = rate;
+        return AskOneMore(now, rate, fetching);
+    }
+    if (LongEnough(m_windowStart, now, 2 * kWindowUnits)) {
+        m_worth = m_target - 1;
+        HoldAt(now, rate, fetching);
+    }
+    return Step::Hold;
+}
+
+CConnectionRamp::Step CConnectionRamp::AskOneMore(const Point& now, double rate, int fetching)
+{
+    if (!WorthAsking(now, rate)) {
+        HoldAt(now, rate, fetching);
+        return Step::Hold;
+    }
+    ++m_asked;
+    m_target = fetching + 1;
+    m_phase = Phase::Joining;
+    return Step::Add;
+}
+
+void CConnectionRamp::HoldAt(const Point& now, double rate, int fetching)
+{
+    m_phase = m_asked < m_most ? Phase::Holding : Phase::Done;
+    m_held = rate;
+    m_heldFetching = fetching;
+    m_windowStart = now;
+}
+
+CConnectionRamp::Step CConnectionRamp::WatchHold(const Point& now, int fetching)
+{
+    if (fetching != m_heldFetching) {
+        // Fewer fetch as their ranges end: the rate at the new count is learnt first.
+        m_heldFetching = fetching;
+        m_held = 0;
+        m_windowStart = now;
+        return Step::Hold;
+    }
+    if (!LongEnough(m_windowStart, now, 2 * kWindowUnits))
+        return Step::Hold;
+    const double rate = RateSince(m_windowStart, now);
+    const bool changed = m_held > 0 && rate < m_held * (1.0 - kDrop);
+    m_held = rate;
+    m_windowStart = now;
+    if (!changed || fetching == 0)
+        return Step::Hold;
+    m_baseline = rate;
+    return AskOneMore(now, rate, fetching);
+}
+
+void CConnectionRamp::Lost()
+{
+    if (m_phase == Phase::Joining || m_phase == Phase::Measuring)
+        m_worth = std::max(1, m_target - 1);
+    m_phase = Phase::Done;
+}
+
+int CConnectionRamp::Worth() const
+{
+    // During a trial the newest counts, so that ranges are shared among all of them.
+    return m_phase == Phase::Joining || m_phase == Phase::Measuring ? std::max(m_worth, m_target) : m_worth;
+}
