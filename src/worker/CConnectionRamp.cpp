@@ -15,12 +15,14 @@ constexpr milliseconds kLongestUnit{3000};
 // units are not measured.
 constexpr int kWarmUnits = 2;
 constexpr milliseconds kShortestWarm{100};
-// A rise is judged over this many units; "no rise" over twice as many.
-constexpr int kWindowUnits = 4;
+// A rise is judged over this many units and bytes; "no rise", which ends the
+// trials, over more: a wrong rise costs a login, a wrong hold the speed of a
+// long path. Pieces reach the disk 64 KiB at a time, so a few are needed.
+constexpr int kRiseUnits = 3;
+constexpr int kHoldUnits = 8;
 constexpr milliseconds kShortestWindow{200};
-// Fewer bytes than this in a window say too little on a slow path (pieces
-// reach the disk 64 KiB at a time).
-constexpr std::uint64_t kWindowBytes = 512u << 10;
+constexpr std::uint64_t kRiseBytes = 256u << 10;
+constexpr std::uint64_t kHoldBytes = 512u << 10;
 // A new connection pays when it adds at least this share of what an average
 // connection brought before it: the second must add half the first's rate.
 constexpr double kGain = 0.5;
@@ -44,11 +46,9 @@ double CConnectionRamp::RateSince(const Point& from, const Point& now) const
     return static_cast<double>(now.bytes - from.bytes) * 1000.0 / static_cast<double>(span.count());
 }
 
-bool CConnectionRamp::LongEnough(const Point& from, const Point& now, int units) const
+bool CConnectionRamp::LongEnough(const Point& from, const Point& now, int units, std::uint64_t bytes) const
 {
-    const milliseconds shortest = units * kShortestWindow / kWindowUnits;
-    return now.at - from.at >= std::max(shortest, units * m_unit) &&
-           now.bytes - from.bytes >= kWindowBytes * static_cast<std::uint64_t>(units) / kWindowUnits;
+    return now.at - from.at >= std::max(kShortestWindow, units * m_unit) && now.bytes - from.bytes >= bytes;
 }
 
 bool CConnectionRamp::WorthAsking(const Point& now, double rate) const
@@ -102,18 +102,18 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
     }
     const double rate = RateSince(m_windowStart, now);
     if (m_target == 1) {
-        if (!LongEnough(m_windowStart, now, kWindowUnits))
+        if (!LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes))
             return Step::Hold;
         m_baseline = rate;
         return AskOneMore(now, rate, fetching);
     }
     const double wanted = m_baseline * (1.0 + kGain / static_cast<double>(m_target - 1));
-    if (rate >= wanted && LongEnough(m_windowStart, now, kWindowUnits)) {
+    if (rate >= wanted && LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes)) {
         m_worth = m_target;
         m_baseline = rate;
         return AskOneMore(now, rate, fetching);
     }
-    if (LongEnough(m_windowStart, now, 2 * kWindowUnits)) {
+    if (LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes)) {
         m_worth = m_target - 1;
         HoldAt(now, rate, fetching);
     }
@@ -149,7 +149,7 @@ CConnectionRamp::Step CConnectionRamp::WatchHold(const Point& now, int fetching)
         m_windowStart = now;
         return Step::Hold;
     }
-    if (!LongEnough(m_windowStart, now, 2 * kWindowUnits))
+    if (!LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes))
         return Step::Hold;
     const double rate = RateSince(m_windowStart, now);
     const bool changed = m_held > 0 && rate < m_held * (1.0 - kDrop);

@@ -41,7 +41,7 @@ private:
 
     std::chrono::milliseconds Unit() const { return m_unit; }
     double RateSince(const Point& from, const Point& now) const;
-    bool LongEnough(const Point& from, const Point& now, int units) const;
+    bool LongEnough(const Point& from, const Point& now, int units, std::uint64_t bytes) const;
     // Whether the rest of the file takes long enough for one more login to pay.
     bool WorthAsking(const Point& now, double rate) const;
     Step Judge(const Point& now, int fetching);
@@ -49,8 +49,8 @@ private:
     void HoldAt(const Point& now, double rate, int fetching);
     Step WatchHold(const Point& now, int fetching);
 
-    const int m_most;
-    const std::uint64_t m_bytesLeft;
+    int m_most;
+    std::uint64_t m_bytesLeft;
     Phase m_phase = Phase::FirstByte;
     std::chrono::milliseconds m_unit{0};
     int m_asked = 1;

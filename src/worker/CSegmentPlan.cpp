@@ -69,7 +69,7 @@ std::vector<ByteRange> CSegmentPlan::Missing() const
     return gaps;
 }
 
-std::optional<ByteRange> CSegmentPlan::Take(int slot)
+std::optional<ByteRange> CSegmentPlan::Take(int slot, int mostRunning)
 {
     Release(slot);
     // Work nobody has comes first, the lowest range of it, so one connection
@@ -78,6 +78,8 @@ std::optional<ByteRange> CSegmentPlan::Take(int slot)
         m_running.push_back({slot, gaps.front()});
         return gaps.front();
     }
+    if (RunningCount() >= mostRunning)
+        return std::nullopt;
     auto largest = std::max_element(m_running.begin(), m_running.end(), [](const Running& a, const Running& b) {
         return a.left.end - a.left.begin < b.left.end - b.left.begin;
     });

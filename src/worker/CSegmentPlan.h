@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +32,11 @@ public:
     void Reset();
 
     // The next range for `slot`: a missing range nobody works on, or else the
-    // upper half of the largest range still running. Empty when there is none.
-    std::optional<ByteRange> Take(int slot);
+    // upper half of the largest range still running, taken only while fewer
+    // than `mostRunning` other slots hold a range. Empty when there is none.
+    std::optional<ByteRange> Take(int slot, int mostRunning = std::numeric_limits<int>::max());
+    // Slots that hold a range.
+    int RunningCount() const { return static_cast<int>(m_running.size()); }
     // Where the range of `slot` ends now; 0 when it has none.
     std::uint64_t EndOf(int slot) const;
     // `size` bytes from `offset` are on disk.
