@@ -19,7 +19,7 @@ constexpr milliseconds kShortestWarm{100};
 // trials, over more: a wrong rise costs a login, a wrong hold the speed of a
 // long path. Pieces reach the disk 64 KiB at a time, so a few are needed.
 constexpr int kRiseUnits = 3;
-constexpr int kHoldUnits = 8;
+constexpr int kHoldUnits = 6;
 constexpr milliseconds kShortestWindow{200};
 constexpr std::uint64_t kRiseBytes = 256u << 10;
 constexpr std::uint64_t kHoldBytes = 512u << 10;
@@ -101,9 +101,10 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
         return Step::Hold;
     }
     const double rate = RateSince(m_windowStart, now);
-    if (m_target == 1) {
+    if (m_learning) {
         if (!LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes))
             return Step::Hold;
+        m_learning = false;
         m_baseline = rate;
         return AskOneMore(now, rate, fetching);
     }
@@ -113,11 +114,14 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
         m_baseline = rate;
         return AskOneMore(now, rate, fetching);
     }
-    if (LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes)) {
-        m_worth = m_target - 1;
-        HoldAt(now, rate, fetching);
-    }
-    return Step::Hold;
+    if (!LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes))
+        return Step::Hold;
+    // Two flows that share a full path lose more than one alone: the last
+    // goes, and the rate of the others is learnt afresh.
+    m_worth = m_target - 1;
+    --m_asked;
+    HoldAt(now, 0, fetching - 1);
+    return Step::Drop;
 }
 
 CConnectionRamp::Step CConnectionRamp::AskOneMore(const Point& now, double rate, int fetching)
@@ -155,10 +159,15 @@ CConnectionRamp::Step CConnectionRamp::WatchHold(const Point& now, int fetching)
     const bool changed = m_held > 0 && rate < m_held * (1.0 - kDrop);
     m_held = rate;
     m_windowStart = now;
-    if (!changed || fetching == 0)
+    if (!changed || fetching == 0 || m_asked >= m_most)
         return Step::Hold;
-    m_baseline = rate;
-    return AskOneMore(now, rate, fetching);
+    // The window held the change: the rate at this count is learnt anew
+    // before another is asked for.
+    m_learning = true;
+    m_target = fetching;
+    m_stageStart = m_windowStart = now;
+    m_phase = Phase::Measuring;
+    return Step::Hold;
 }
 
 void CConnectionRamp::Lost()

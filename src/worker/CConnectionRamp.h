@@ -5,27 +5,30 @@
 // When one more connection pays for its login on this path. A download starts
 // with one connection; once its rate is known, one more is asked for, and the
 // next only when the last one raised the total rate by a clear share. A path
-// that one connection fills thus gets one trial and no more. While the count
+// that one connection fills thus gets one trial, which is ended once judged. While the count
 // holds, a rate that drops clearly at the same count (the path changed) opens
 // the trial again. Lengths are in units of the path's own time, the delay to
 // the first byte, so a fast path is judged in a fraction of a second and a
 // long one over seconds. No I/O: the caller feeds samples.
 class CConnectionRamp {
 public:
-    enum class Step { Hold, Add };
+    enum class Step {
+        Hold,
+        Add,    // start one more (it counts as asked for from here)
+        Drop,   // the one asked for last did not pay: end it, its range going to the one below it
+    };
 
     // `most`: connections at most; `bytesLeft`: what the download fetches.
     CConnectionRamp(int most, std::uint64_t bytesLeft);
 
     // `at`: time since the download began; `bytes`: fetched since then;
-    // `fetching`: connections holding a range now. Add: start one more
-    // (it counts as asked for from here).
+    // `fetching`: connections holding a range now.
     Step Sample(std::chrono::milliseconds at, std::uint64_t bytes, int fetching);
     // The connection asked for last will not come (refused, broken before
     // its first range): the server allows no more; none is asked for again.
     void Lost();
 
-    // Connections asked for.
+    // Connections asked for and not dropped.
     int Asked() const { return m_asked; }
     // Connections that raised the rate clearly, the first included: a
     // connection whose range is done takes half of another's only while
@@ -55,6 +58,7 @@ private:
     std::chrono::milliseconds m_unit{0};
     int m_asked = 1;
     int m_worth = 1;
+    bool m_learning = true;   // the rate at the present count is the baseline to learn
     int m_target = 1;        // connections fetching once the last one asked for has come
     Point m_stageStart;      // when they all began fetching
     Point m_windowStart;     // where the rate of the present count is measured from

@@ -75,7 +75,7 @@ std::optional<ByteRange> CSegmentPlan::Take(int slot, int mostRunning)
     // Work nobody has comes first, the lowest range of it, so one connection
     // fetches a file from its start to its end.
     if (const std::vector<ByteRange> gaps = Missing(); !gaps.empty()) {
-        m_running.push_back({slot, gaps.front()});
+        m_running.push_back({slot, gaps.front(), gaps.front().begin});
         return gaps.front();
     }
     if (RunningCount() >= mostRunning)
@@ -88,7 +88,7 @@ std::optional<ByteRange> CSegmentPlan::Take(int slot, int mostRunning)
     const std::uint64_t middle = largest->left.begin + (largest->left.end - largest->left.begin) / 2;
     const ByteRange upper{middle, largest->left.end};
     largest->left.end = middle;
-    m_running.push_back({slot, upper});
+    m_running.push_back({slot, upper, upper.begin});
     return upper;
 }
 
@@ -127,6 +127,22 @@ void CSegmentPlan::Release(int slot)
             r.left.end = left.end;
             return;
         }
+}
+
+void CSegmentPlan::Retire(int slot)
+{
+    const auto it = std::find_if(m_running.begin(), m_running.end(), [&](const Running& r) { return r.slot == slot; });
+    if (it == m_running.end())
+        return;
+    const std::uint64_t start = it->start;
+    const std::uint64_t end = it->left.end;
+    for (Running& r : m_running)
+        if (r.slot != slot && r.left.end == start && r.left.begin < start) {
+            r.left.end = end;
+            m_running.erase(it);
+            return;
+        }
+    Release(slot);
 }
 
 std::string CSegmentPlan::Record(std::int64_t fileTime) const

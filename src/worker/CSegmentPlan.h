@@ -45,6 +45,11 @@ public:
     // range ends right where it begins (that transfer simply runs on), or
     // back to the missing ranges.
     void Release(int slot);
+    // `slot` ends before its range is done: all of the range from where it
+    // began goes to the slot whose range ends there, whose transfer runs on
+    // over what `slot` fetched (the same bytes again) to its end, cutting no
+    // transfer; otherwise as Release.
+    void Retire(int slot);
 
     // A state record: the file's size and time, then its finished ranges.
     std::string Record(std::int64_t fileTime) const;
@@ -56,6 +61,7 @@ private:
     struct Running {
         int slot;
         ByteRange left;   // begin advances as bytes are finished
+        std::uint64_t start;   // where it began
     };
     std::vector<ByteRange> Missing() const;
 

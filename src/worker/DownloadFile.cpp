@@ -49,13 +49,15 @@ struct HelperState {
     bool fetched = false;   // it was handed a range
     bool ended = false;
     bool reported = false;   // told to the ramp as lost
+    bool retired = false;    // it did not pay: it takes no more ranges
 };
 
 // What the connections of one download share: the worker's thread and the
 // threads of the extra connections.
 struct SharedFetch {
     SharedFetch(std::uint64_t size, int file, std::string name, std::function<bool()> stopped, int connections)
-        : plan(size, kMinimumSplit), helpers(static_cast<std::size_t>(std::max(connections, 1))), fd(file),
+        // A slot is not used again: dropped ones leave theirs for good.
+        : plan(size, kMinimumSplit), helpers(2 * static_cast<std::size_t>(std::max(connections, 1))), fd(file),
           remoteName(std::move(name)), stop(std::move(stopped))
     {}
     std::mutex lock;
@@ -205,6 +207,8 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
         std::optional<ByteRange> range;
         {
             std::lock_guard<std::mutex> hold(s.lock);
+            if (slot > 0 && s.helpers[static_cast<std::size_t>(slot)].retired)
+                return Fetched::NothingLeft;
             range = s.plan.Take(slot, s.worth);
             if (range && slot > 0)
                 s.helpers[static_cast<std::size_t>(slot)].fetched = true;
@@ -556,13 +560,18 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             ramp.Lost();
         const auto at =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - fetchBegan);
-        const bool add = ramp.Sample(at, total - rampFrom, fetching) == CConnectionRamp::Step::Add;
+        const CConnectionRamp::Step step = ramp.Sample(at, total - rampFrom, fetching);
         int slot = 0;
         bool started = true;
         {
             std::lock_guard<std::mutex> hold(s.lock);
             s.worth = ramp.Worth();
-            if (add && s.active < most) {
+            if (step == CConnectionRamp::Step::Drop && s.active > 1) {
+                // The newest ends; the one below it runs on to where it would have.
+                s.helpers[static_cast<std::size_t>(s.active - 1)].retired = true;
+                s.plan.Retire(s.active - 1);
+            }
+            if (step == CConnectionRamp::Step::Add && static_cast<std::size_t>(s.active) < s.helpers.size()) {
                 slot = s.active++;
                 HelperState& h = s.helpers[static_cast<std::size_t>(slot)];
                 started = h.started;

@@ -16,6 +16,7 @@ namespace {
 // disk 64 KiB at a time, sampled every 50 ms, as the worker does.
 struct Ramped {
     std::vector<double> adds;   // when each Add came, seconds
+    int drops = 0;
     int asked = 0;
     int worth = 0;
     double seconds = 0;
@@ -38,12 +39,16 @@ Ramped Simulate(std::uint64_t size, std::chrono::milliseconds firstByte, std::ch
         if (fetching > 0)
             fetched += rate(t, fetching) * dt;
         const auto onDisk = static_cast<std::uint64_t>(fetched) / 65536 * 65536;
-        if (ramp.Sample(at, std::min<std::uint64_t>(onDisk, size), fetching) == CConnectionRamp::Step::Add) {
+        const auto step = ramp.Sample(at, std::min<std::uint64_t>(onDisk, size), fetching);
+        if (step == CConnectionRamp::Step::Add) {
             run.adds.push_back(t);
             if (refused)
                 ramp.Lost();
             else
                 joinsAt.push_back(t + static_cast<double>(join.count()) / 1000.0);
+        } else if (step == CConnectionRamp::Step::Drop) {
+            ++run.drops;
+            joinsAt.pop_back();
         }
     }
     run.asked = ramp.Asked();
@@ -71,9 +76,10 @@ TEST(ConnectionRamp, APathThatOneConnectionFillsGetsOneTrialAndNoMore)
     // 40 ms round trip, 100 Mbit/s: the first byte after about 4 round trips.
     const auto full = Noisy([](double, int) { return 11.9 * kMiB; }, 0.05);
     const Ramped run = Simulate(300 << 20, 160ms, 120ms, full);
-    EXPECT_EQ(run.asked, 2);
+    EXPECT_EQ(run.asked, 1);
     EXPECT_EQ(run.worth, 1);
     ASSERT_EQ(run.adds.size(), 1u);
+    EXPECT_EQ(run.drops, 1);
     EXPECT_LT(run.adds[0], 2.0);   // judged within a second or two, not at the end
 }
 
@@ -85,6 +91,7 @@ TEST(ConnectionRamp, ALossyLongPathGetsEveryConnectionSoon)
     EXPECT_EQ(run.asked, 4);
     EXPECT_EQ(run.worth, 4);
     ASSERT_EQ(run.adds.size(), 3u);
+    EXPECT_EQ(run.drops, 0);
     EXPECT_LT(run.adds.back(), 25.0);   // of about 100 s in all
     // More than the connections allowed is never asked for.
     EXPECT_EQ(Simulate(64 << 20, 600ms, 1650ms, lossy, false, 2).asked, 2);
@@ -95,7 +102,8 @@ TEST(ConnectionRamp, APathThatChangesMidwayIsJudgedAgain)
     // Full at first; after 10 s each connection is held to 1 MiB/s.
     const auto changing = Noisy([](double t, int n) { return t < 10 ? 11.9 * kMiB : n * 1.0 * kMiB; }, 0.05);
     const Ramped run = Simulate(300 << 20, 160ms, 500ms, changing);
-    ASSERT_EQ(run.adds.size(), 3u);
+    ASSERT_EQ(run.adds.size(), 4u);
+    EXPECT_EQ(run.drops, 1);
     EXPECT_LT(run.adds[0], 10.0);
     EXPECT_GT(run.adds[1], 10.0);
     EXPECT_EQ(run.asked, 4);
@@ -103,7 +111,7 @@ TEST(ConnectionRamp, APathThatChangesMidwayIsJudgedAgain)
 
     // A rate that only swings at a steady count is no change.
     const auto swinging = Noisy([](double, int) { return 11.9 * kMiB; }, 0.25);
-    EXPECT_EQ(Simulate(300 << 20, 160ms, 120ms, swinging).asked, 2);
+    EXPECT_EQ(Simulate(300 << 20, 160ms, 120ms, swinging).adds.size(), 1u);
 }
 
 TEST(ConnectionRamp, AServerThatRefusesExtraConnectionsIsNotAskedAgain)
