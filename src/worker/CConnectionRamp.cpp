@@ -12,20 +12,25 @@ using std::chrono::milliseconds;
 constexpr milliseconds kShortestUnit{25};
 constexpr milliseconds kLongestUnit{3000};
 // A connection that begins fetching is in slow start for a while: its first
-// units are not measured.
+// units are not measured. The first connection's rate, the one all others are
+// judged by, is learnt later: on a lossy path slow start overshoots and its
+// rate falls for some seconds before it settles.
 constexpr int kWarmUnits = 2;
+constexpr int kFirstWarmUnits = 4;
 constexpr milliseconds kShortestWarm{100};
 // A rise is judged over this many units and bytes; "no rise", which ends the
 // trials, over more: a wrong rise costs a login, a wrong hold the speed of a
 // long path. Pieces reach the disk 64 KiB at a time, so a few are needed.
 constexpr int kRiseUnits = 3;
-constexpr int kHoldUnits = 6;
+constexpr int kHoldUnits = 4;
 constexpr milliseconds kShortestWindow{200};
 constexpr std::uint64_t kRiseBytes = 256u << 10;
 constexpr std::uint64_t kHoldBytes = 512u << 10;
 // A new connection pays when it adds at least this share of what an average
-// connection brought before it: the second must add half the first's rate.
+// connection brought before it: the second must add half the first's rate
+// to be taken early, a quarter once judged over the longer window.
 constexpr double kGain = 0.5;
+constexpr double kLateGain = 0.25;
 // At a steady count, a rate this much lower than the window before means the
 // path changed.
 constexpr double kDrop = 0.3;
@@ -96,7 +101,8 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
         return Step::Hold;
     }
     // While warming up, the window starts at the latest sample.
-    if (now.at - m_stageStart.at < std::max(kShortestWarm, kWarmUnits * m_unit)) {
+    const int warm = m_learning && m_asked == 1 ? kFirstWarmUnits : kWarmUnits;
+    if (now.at - m_stageStart.at < std::max(kShortestWarm, warm * m_unit)) {
         m_windowStart = now;
         return Step::Hold;
     }
@@ -108,13 +114,15 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
         m_baseline = rate;
         return AskOneMore(now, rate, fetching);
     }
-    const double wanted = m_baseline * (1.0 + kGain / static_cast<double>(m_target - 1));
-    if (rate >= wanted && LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes)) {
+    const double others = static_cast<double>(m_target - 1);
+    const bool judged = LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes);
+    if ((rate >= m_baseline * (1.0 + kGain / others) && LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes)) ||
+        (judged && rate >= m_baseline * (1.0 + kLateGain / others))) {
         m_worth = m_target;
         m_baseline = rate;
         return AskOneMore(now, rate, fetching);
     }
-    if (!LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes))
+    if (!judged)
         return Step::Hold;
     // Two flows that share a full path lose more than one alone: the last
     // goes, and the rate of the others is learnt afresh.
@@ -175,6 +183,16 @@ void CConnectionRamp::Lost()
     if (m_phase == Phase::Joining || m_phase == Phase::Measuring)
         m_worth = std::max(1, m_target - 1);
     m_phase = Phase::Done;
+}
+
+std::uint64_t CConnectionRamp::TrialBytes() const
+{
+    if (m_worth > 1 || m_target < 2)
+        return 0;
+    // Half the rate (it shares the path; a newcomer gets less at first) over
+    // its warm-up and the longest judgement.
+    const auto span = std::max(kShortestWarm, kWarmUnits * m_unit) + std::max(kShortestWindow, kHoldUnits * m_unit);
+    return static_cast<std::uint64_t>(m_baseline * 0.5 * static_cast<double>(span.count()) / 1000.0);
 }
 
 int CConnectionRamp::Worth() const

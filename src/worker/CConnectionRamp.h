@@ -34,6 +34,11 @@ public:
     // connection whose range is done takes half of another's only while
     // fewer than this fetch.
     int Worth() const;
+    // What the one asked for last should fetch first on a path that one
+    // connection may fill: about what it gets there until it is judged, so
+    // that when it does not pay it ends without anything fetched twice. 0
+    // once more than one paid: it then takes half of a range.
+    std::uint64_t TrialBytes() const;
 
 private:
     enum class Phase { FirstByte, Joining, Measuring, Holding, Done };
@@ -59,10 +64,10 @@ private:
     int m_asked = 1;
     int m_worth = 1;
     bool m_learning = true;   // the rate at the present count is the baseline to learn
-    int m_target = 1;        // connections fetching once the last one asked for has come
-    Point m_stageStart;      // when they all began fetching
-    Point m_windowStart;     // where the rate of the present count is measured from
-    double m_baseline = 0;   // the rate before the last connection was asked for
-    double m_held = 0;       // the rate the count holds at
+    int m_target = 1;         // connections fetching once the last one asked for has come
+    Point m_stageStart;       // when they all began fetching
+    Point m_windowStart;      // where the rate of the present count is measured from
+    double m_baseline = 0;    // the rate before the last connection was asked for
+    double m_held = 0;        // the rate the count holds at
     int m_heldFetching = 0;
 };

@@ -92,6 +92,20 @@ std::optional<ByteRange> CSegmentPlan::Take(int slot, int mostRunning)
     return upper;
 }
 
+std::optional<ByteRange> CSegmentPlan::TakeTail(int slot, std::uint64_t bytes)
+{
+    Release(slot);
+    const auto last = std::find_if(m_running.begin(), m_running.end(), [&](const Running& r) {
+        return r.left.end == m_size && r.left.end - r.left.begin >= bytes + m_minimumSplit;
+    });
+    if (bytes == 0 || !Missing().empty() || last == m_running.end())
+        return Take(slot);
+    const ByteRange tail{m_size - bytes, m_size};
+    last->left.end = tail.begin;
+    m_running.push_back({slot, tail, tail.begin});
+    return tail;
+}
+
 std::uint64_t CSegmentPlan::EndOf(int slot) const
 {
     for (const Running& r : m_running)

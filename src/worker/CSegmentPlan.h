@@ -35,6 +35,10 @@ public:
     // upper half of the largest range still running, taken only while fewer
     // than `mostRunning` other slots hold a range. Empty when there is none.
     std::optional<ByteRange> Take(int slot, int mostRunning = std::numeric_limits<int>::max());
+    // The last `bytes` of the file for `slot`, from the range that runs to the
+    // file's end, so that no transfer more is cut than that one at its new
+    // end; else as Take.
+    std::optional<ByteRange> TakeTail(int slot, std::uint64_t bytes);
     // Slots that hold a range.
     int RunningCount() const { return static_cast<int>(m_running.size()); }
     // Where the range of `slot` ends now; 0 when it has none.
@@ -60,7 +64,7 @@ public:
 private:
     struct Running {
         int slot;
-        ByteRange left;   // begin advances as bytes are finished
+        ByteRange left;        // begin advances as bytes are finished
         std::uint64_t start;   // where it began
     };
     std::vector<ByteRange> Missing() const;

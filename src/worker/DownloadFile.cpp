@@ -25,6 +25,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,8 +49,9 @@ struct HelperState {
     bool started = false;   // its thread runs or ran
     bool fetched = false;   // it was handed a range
     bool ended = false;
-    bool reported = false;   // told to the ramp as lost
-    bool retired = false;    // it did not pay: it takes no more ranges
+    bool reported = false;     // told to the ramp as lost
+    bool retired = false;      // it did not pay: it takes no more ranges
+    std::uint64_t trial = 0;   // its first range: this many bytes at the file's end
 };
 
 // What the connections of one download share: the worker's thread and the
@@ -57,20 +59,23 @@ struct HelperState {
 struct SharedFetch {
     SharedFetch(std::uint64_t size, int file, std::string name, std::function<bool()> stopped, int connections)
         // A slot is not used again: dropped ones leave theirs for good.
-        : plan(size, kMinimumSplit), helpers(2 * static_cast<std::size_t>(std::max(connections, 1))), fd(file),
-          remoteName(std::move(name)), stop(std::move(stopped))
+        : plan(size, kMinimumSplit),
+          helpers(2 * static_cast<std::size_t>(std::max(connections, 1))),
+          fd(file),
+          remoteName(std::move(name)),
+          stop(std::move(stopped))
     {}
     std::mutex lock;
     std::condition_variable helperEnded;
-    std::condition_variable wake;    // an extra connection is to begin fetching
-    CSegmentPlan plan;               // under `lock`
-    int writeError = 0;              // under `lock`: errno of the first failed write
-    int helpersRunning = 0;          // under `lock`: extra connections told to fetch that have not ended
-    int active = 1;                  // under `lock`: slots below this fetch; the others, logged in, wait
+    std::condition_variable wake;   // an extra connection is to begin fetching
+    CSegmentPlan plan;              // under `lock`
+    int writeError = 0;             // under `lock`: errno of the first failed write
+    int helpersRunning = 0;         // under `lock`: extra connections told to fetch that have not ended
+    int active = 1;                 // under `lock`: slots below this fetch; the others, logged in, wait
     // under `lock`: a slot whose range is done halves another's only while fewer than this fetch
     int worth = std::numeric_limits<int>::max();
     std::vector<HelperState> helpers;   // under `lock`, by slot
-    std::atomic<bool> over{false};   // the download is given up: extra connections end
+    std::atomic<bool> over{false};      // the download is given up: extra connections end
     const int fd;
     const std::string remoteName;
     const std::function<bool()> stop;   // the run is being stopped
@@ -209,9 +214,10 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
             std::lock_guard<std::mutex> hold(s.lock);
             if (slot > 0 && s.helpers[static_cast<std::size_t>(slot)].retired)
                 return Fetched::NothingLeft;
-            range = s.plan.Take(slot, s.worth);
-            if (range && slot > 0)
-                s.helpers[static_cast<std::size_t>(slot)].fetched = true;
+            HelperState* h = slot > 0 ? &s.helpers[static_cast<std::size_t>(slot)] : nullptr;
+            range = h && h->trial ? s.plan.TakeTail(slot, std::exchange(h->trial, 0)) : s.plan.Take(slot, s.worth);
+            if (range && h)
+                h->fetched = true;
         }
         if (!range)
             return Fetched::NothingLeft;
@@ -472,7 +478,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     // server's with the first transfer. Otherwise it is emptied, and only when
     // it is not empty already: truncating a file makes some file systems
     // (ext4) flush all it is given later when it is closed.
-    SharedFetch s(expectedSize, part.Get(), remoteName, [this] { return StopRequested(); }, m_connections);
+    SharedFetch s(
+        expectedSize, part.Get(), remoteName, [this] { return StopRequested(); }, m_connections);
     std::uint64_t recordSize = 0;
     std::int64_t expectTime = kAnyTime;
     std::vector<ByteRange> finished;
@@ -567,14 +574,17 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             std::lock_guard<std::mutex> hold(s.lock);
             s.worth = ramp.Worth();
             if (step == CConnectionRamp::Step::Drop && s.active > 1) {
-                // The newest ends; the one below it runs on to where it would have.
+                // The newest takes no more; a range at the file's end it
+                // finishes, any other goes to the one below it, which runs on.
                 s.helpers[static_cast<std::size_t>(s.active - 1)].retired = true;
-                s.plan.Retire(s.active - 1);
+                if (s.plan.EndOf(s.active - 1) != expectedSize)
+                    s.plan.Retire(s.active - 1);
             }
             if (step == CConnectionRamp::Step::Add && static_cast<std::size_t>(s.active) < s.helpers.size()) {
                 slot = s.active++;
                 HelperState& h = s.helpers[static_cast<std::size_t>(slot)];
                 started = h.started;
+                h.trial = ramp.TrialBytes();
                 if (!h.ended)
                     ++s.helpersRunning;
             }

@@ -23,7 +23,7 @@ struct Ramped {
 };
 
 Ramped Simulate(std::uint64_t size, std::chrono::milliseconds firstByte, std::chrono::milliseconds join,
-             const std::function<double(double, int)>& rate, bool refused = false, int most = 4)
+                const std::function<double(double, int)>& rate, bool refused = false, int most = 4)
 {
     CConnectionRamp ramp(most, size);
     std::vector<double> joinsAt;
