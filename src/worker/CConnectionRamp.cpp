@@ -119,7 +119,10 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
     if ((rate >= m_baseline * (1.0 + kGain / others) && LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes)) ||
         (judged && rate >= m_baseline * (1.0 + kLateGain / others))) {
         m_worth = m_target;
-        m_baseline = rate;
+        // A rise is taken the moment it shows, when the rate is likely high:
+        // the next is judged by no more than each connection bringing as much
+        // as the first ones did.
+        m_baseline = std::min(rate, m_baseline * static_cast<double>(m_target) / others);
         return AskOneMore(now, rate, fetching);
     }
     if (!judged)
