@@ -116,8 +116,13 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
     }
     const double others = static_cast<double>(m_target - 1);
     const bool judged = LongEnough(m_windowStart, now, kHoldUnits, kHoldBytes);
+    // Once two paid, the path limits each connection (loss, a long round
+    // trip) more than all together; rates there swing and sink for tens of
+    // seconds after the start, so a further one fails only when the total
+    // falls clearly.
+    const double lateBar = m_worth >= 2 ? 1.0 - kDrop : 1.0 + kLateGain / others;
     if ((rate >= m_baseline * (1.0 + kGain / others) && LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes)) ||
-        (judged && rate >= m_baseline * (1.0 + kLateGain / others))) {
+        (judged && rate >= m_baseline * lateBar)) {
         m_worth = m_target;
         // A rise is taken the moment it shows, when the rate is likely high:
         // the next is judged by no more than each connection bringing as much
