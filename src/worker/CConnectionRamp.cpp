@@ -121,7 +121,9 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
     // seconds after the start, so a further one fails only when the total
     // falls clearly.
     const double lateBar = m_worth >= 2 ? 1.0 - kDrop : 1.0 + kLateGain / others;
-    if ((rate >= m_baseline * (1.0 + kGain / others) && LongEnough(m_windowStart, now, kRiseUnits, kRiseBytes)) ||
+    // There a clear rise is also taken sooner.
+    const int riseUnits = m_worth >= 2 ? kRiseUnits - 1 : kRiseUnits;
+    if ((rate >= m_baseline * (1.0 + kGain / others) && LongEnough(m_windowStart, now, riseUnits, kRiseBytes)) ||
         (judged && rate >= m_baseline * lateBar)) {
         m_worth = m_target;
         // A rise is taken the moment it shows, when the rate is likely high:

@@ -34,6 +34,8 @@ public:
     // connection whose range is done takes half of another's only while
     // fewer than this fetch.
     int Worth() const;
+    // Connections judged to have raised the rate, the first included.
+    int Paid() const { return m_worth; }
     // What the one asked for last should fetch first on a path that one
     // connection may fill: about what it gets there until it is judged, so
     // that when it does not pay it ends without anything fetched twice. 0

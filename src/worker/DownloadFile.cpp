@@ -594,6 +594,11 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
         s.wake.notify_all();
         if (!started)
             startHelper(slot);
+        // Once more than one paid, the next is likely to be asked for: it logs
+        // in ahead, so that it fetches as soon as it is.
+        const auto next = static_cast<std::size_t>(slot) + 1;
+        if (ramp.Paid() >= 2 && ramp.Asked() < most && next < s.helpers.size() && !s.helpers[next].started)
+            startHelper(slot + 1);
     };
 
     // Progress of all connections together, posted from this thread only:
