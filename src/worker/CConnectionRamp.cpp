@@ -17,6 +17,8 @@ constexpr milliseconds kLongestUnit{3000};
 // rate falls for some seconds before it settles.
 constexpr int kWarmUnits = 2;
 constexpr int kFirstWarmUnits = 4;
+// On a fast path the receiver's window still grows after slow start.
+constexpr milliseconds kShortestFirstWarm{500};
 constexpr milliseconds kShortestWarm{100};
 // A rise is judged over this many units and bytes; "no rise", which ends the
 // trials, over more: a wrong rise costs a login, a wrong hold the speed of a
@@ -101,8 +103,10 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
         return Step::Hold;
     }
     // While warming up, the window starts at the latest sample.
-    const int warm = m_learning && m_asked == 1 ? kFirstWarmUnits : kWarmUnits;
-    if (now.at - m_stageStart.at < std::max(kShortestWarm, warm * m_unit)) {
+    const bool first = m_learning && m_asked == 1;
+    const milliseconds warm = first ? std::max(kShortestFirstWarm, kFirstWarmUnits * m_unit)
+                                    : std::max(kShortestWarm, kWarmUnits * m_unit);
+    if (now.at - m_stageStart.at < warm) {
         m_windowStart = now;
         return Step::Hold;
     }
