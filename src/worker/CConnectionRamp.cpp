@@ -104,8 +104,8 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
     }
     // While warming up, the window starts at the latest sample.
     const bool first = m_learning && m_asked == 1;
-    const milliseconds warm = first ? std::max(kShortestFirstWarm, kFirstWarmUnits * m_unit)
-                                    : std::max(kShortestWarm, kWarmUnits * m_unit);
+    const milliseconds warm =
+        first ? std::max(kShortestFirstWarm, kFirstWarmUnits * m_unit) : std::max(kShortestWarm, kWarmUnits * m_unit);
     if (now.at - m_stageStart.at < warm) {
         m_windowStart = now;
         return Step::Hold;
