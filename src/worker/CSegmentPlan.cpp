@@ -69,15 +69,17 @@ std::vector<ByteRange> CSegmentPlan::Missing() const
     return gaps;
 }
 
-std::optional<ByteRange> CSegmentPlan::Take(int slot)
+std::optional<ByteRange> CSegmentPlan::Take(int slot, int mostRunning)
 {
     Release(slot);
     // Work nobody has comes first, the lowest range of it, so one connection
     // fetches a file from its start to its end.
     if (const std::vector<ByteRange> gaps = Missing(); !gaps.empty()) {
-        m_running.push_back({slot, gaps.front()});
+        m_running.push_back({slot, gaps.front(), gaps.front().begin});
         return gaps.front();
     }
+    if (RunningCount() >= mostRunning)
+        return std::nullopt;
     auto largest = std::max_element(m_running.begin(), m_running.end(), [](const Running& a, const Running& b) {
         return a.left.end - a.left.begin < b.left.end - b.left.begin;
     });
@@ -86,8 +88,22 @@ std::optional<ByteRange> CSegmentPlan::Take(int slot)
     const std::uint64_t middle = largest->left.begin + (largest->left.end - largest->left.begin) / 2;
     const ByteRange upper{middle, largest->left.end};
     largest->left.end = middle;
-    m_running.push_back({slot, upper});
+    m_running.push_back({slot, upper, upper.begin});
     return upper;
+}
+
+std::optional<ByteRange> CSegmentPlan::TakeTail(int slot, std::uint64_t bytes)
+{
+    Release(slot);
+    const auto last = std::find_if(m_running.begin(), m_running.end(), [&](const Running& r) {
+        return r.left.end == m_size && r.left.end - r.left.begin >= bytes + m_minimumSplit;
+    });
+    if (bytes == 0 || !Missing().empty() || last == m_running.end())
+        return Take(slot);
+    const ByteRange tail{m_size - bytes, m_size};
+    last->left.end = tail.begin;
+    m_running.push_back({slot, tail, tail.begin});
+    return tail;
 }
 
 std::uint64_t CSegmentPlan::EndOf(int slot) const
@@ -125,6 +141,22 @@ void CSegmentPlan::Release(int slot)
             r.left.end = left.end;
             return;
         }
+}
+
+void CSegmentPlan::Retire(int slot)
+{
+    const auto it = std::find_if(m_running.begin(), m_running.end(), [&](const Running& r) { return r.slot == slot; });
+    if (it == m_running.end())
+        return;
+    const std::uint64_t start = it->start;
+    const std::uint64_t end = it->left.end;
+    for (Running& r : m_running)
+        if (r.slot != slot && r.left.end == start && r.left.begin < start) {
+            r.left.end = end;
+            m_running.erase(it);
+            return;
+        }
+    Release(slot);
 }
 
 std::string CSegmentPlan::Record(std::int64_t fileTime) const

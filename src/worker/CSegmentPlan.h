@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +32,15 @@ public:
     void Reset();
 
     // The next range for `slot`: a missing range nobody works on, or else the
-    // upper half of the largest range still running. Empty when there is none.
-    std::optional<ByteRange> Take(int slot);
+    // upper half of the largest range still running, taken only while fewer
+    // than `mostRunning` other slots hold a range. Empty when there is none.
+    std::optional<ByteRange> Take(int slot, int mostRunning = std::numeric_limits<int>::max());
+    // The last `bytes` of the file for `slot`, from the range that runs to the
+    // file's end, so that no transfer more is cut than that one at its new
+    // end; else as Take.
+    std::optional<ByteRange> TakeTail(int slot, std::uint64_t bytes);
+    // Slots that hold a range.
+    int RunningCount() const { return static_cast<int>(m_running.size()); }
     // Where the range of `slot` ends now; 0 when it has none.
     std::uint64_t EndOf(int slot) const;
     // `size` bytes from `offset` are on disk.
@@ -41,6 +49,11 @@ public:
     // range ends right where it begins (that transfer simply runs on), or
     // back to the missing ranges.
     void Release(int slot);
+    // `slot` ends before its range is done: all of the range from where it
+    // began goes to the slot whose range ends there, whose transfer runs on
+    // over what `slot` fetched (the same bytes again) to its end, cutting no
+    // transfer; otherwise as Release.
+    void Retire(int slot);
 
     // A state record: the file's size and time, then its finished ranges.
     std::string Record(std::int64_t fileTime) const;
@@ -51,7 +64,8 @@ public:
 private:
     struct Running {
         int slot;
-        ByteRange left;   // begin advances as bytes are finished
+        ByteRange left;        // begin advances as bytes are finished
+        std::uint64_t start;   // where it began
     };
     std::vector<ByteRange> Missing() const;
 

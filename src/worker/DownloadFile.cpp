@@ -2,6 +2,7 @@
 #include "platform/FileUtil.h"
 #include "worker/BaseName.h"
 #include "worker/CArchiveHasher.h"
+#include "worker/CConnectionRamp.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CSegmentPlan.h"
 #include "worker/Messages.h"
@@ -19,11 +20,13 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -42,18 +45,38 @@ std::int64_t Range(std::uint64_t v)
     return static_cast<std::int64_t>(v);
 }
 
+// How far an extra connection got, under the lock of its download.
+struct HelperState {
+    bool started = false;   // its thread runs or ran
+    bool fetched = false;   // it was handed a range
+    bool ended = false;
+    bool reported = false;     // told to the ramp as lost
+    bool retired = false;      // it did not pay: it takes no more ranges
+    std::uint64_t trial = 0;   // its first range: this many bytes at the file's end
+};
+
 // What the connections of one download share: the worker's thread and the
 // threads of the extra connections.
 struct SharedFetch {
-    SharedFetch(std::uint64_t size, int file, std::string name, std::function<bool()> stopped)
-        : plan(size, kMinimumSplit), fd(file), remoteName(std::move(name)), stop(std::move(stopped))
+    SharedFetch(std::uint64_t size, int file, std::string name, std::function<bool()> stopped, int connections)
+        // A slot is not used again: dropped ones leave theirs for good.
+        : plan(size, kMinimumSplit),
+          helpers(2 * static_cast<std::size_t>(std::max(connections, 1))),
+          fd(file),
+          remoteName(std::move(name)),
+          stop(std::move(stopped))
     {}
     std::mutex lock;
     std::condition_variable helperEnded;
-    CSegmentPlan plan;               // under `lock`
-    int writeError = 0;              // under `lock`: errno of the first failed write
-    int helpersRunning = 0;          // under `lock`
-    std::atomic<bool> over{false};   // the download is given up: extra connections end
+    std::condition_variable wake;   // an extra connection is to begin fetching
+    CSegmentPlan plan;              // under `lock`
+    int writeError = 0;             // under `lock`: errno of the first failed write
+    int helpersRunning = 0;         // under `lock`: extra connections told to fetch that have not ended
+    int active = 1;                 // under `lock`: slots below this fetch; the others, logged in, wait
+    // under `lock`: a slot whose range is done halves another's only while fewer than this fetch
+    int worth = std::numeric_limits<int>::max();
+    std::vector<HelperState> helpers;   // under `lock`, by slot
+    std::atomic<bool> over{false};      // the download is given up: extra connections end
     const int fd;
     const std::string remoteName;
     const std::function<bool()> stop;   // the run is being stopped
@@ -190,7 +213,12 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
         std::optional<ByteRange> range;
         {
             std::lock_guard<std::mutex> hold(s.lock);
-            range = s.plan.Take(slot);
+            if (slot > 0 && s.helpers[static_cast<std::size_t>(slot)].retired)
+                return Fetched::NothingLeft;
+            HelperState* h = slot > 0 ? &s.helpers[static_cast<std::size_t>(slot)] : nullptr;
+            range = h && h->trial ? s.plan.TakeTail(slot, std::exchange(h->trial, 0)) : s.plan.Take(slot, s.worth);
+            if (range && h)
+                h->fetched = true;
         }
         if (!range)
             return Fetched::NothingLeft;
@@ -275,10 +303,23 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
     }
 }
 
-// An extra connection: logs in with the same account, enters the same folder
-// and fetches what the plan hands it. Any failure of its own (421, a refused
-// login, a timeout, a broken transfer) just ends it; what it had not fetched
-// goes back to the others.
+// Whether `slot` is to fetch; waits, logged in, until it is or the download
+// no longer needs it.
+bool AwaitTurn(SharedFetch& s, int slot, const std::function<bool()>& giveUp)
+{
+    std::unique_lock<std::mutex> hold(s.lock);
+    while (slot >= s.active) {
+        if (giveUp())
+            return false;
+        s.wake.wait_for(hold, std::chrono::milliseconds(100));
+    }
+    return !giveUp();
+}
+
+// An extra connection: logs in with the same account, enters the same folder,
+// waits for its turn and fetches what the plan hands it. Any failure of its
+// own (421, a refused login, a timeout, a broken transfer) just ends it; what
+// it had not fetched goes back to the others.
 void RunExtraConnection(SharedFetch& s, int slot, const FtpSettings& settings, const FtpTimeouts& timeouts,
                         const std::string& folder, const std::function<bool()>& stop)
 {
@@ -286,7 +327,7 @@ void RunExtraConnection(SharedFetch& s, int slot, const FtpSettings& settings, c
         const auto giveUp = [&] { return s.over.load() || stop(); };
         CFtpConnection connection(settings.host, settings.port, settings.user, settings.password, /*passive=*/true,
                                   timeouts, giveUp, settings.tls);
-        if (folder.empty() || connection.SetCurrentDirectory(folder)) {
+        if ((folder.empty() || connection.SetCurrentDirectory(folder)) && AwaitTurn(s, slot, giveUp)) {
             PieceWriter writer(s, slot);
             bool checkTime = false;
             FetchRanges(connection, s, slot, writer, checkTime, {}, [&] { return !giveUp(); });
@@ -296,7 +337,9 @@ void RunExtraConnection(SharedFetch& s, int slot, const FtpSettings& settings, c
     }
     std::lock_guard<std::mutex> hold(s.lock);
     s.plan.Release(slot);
-    --s.helpersRunning;
+    s.helpers[static_cast<std::size_t>(slot)].ended = true;
+    if (slot < s.active)
+        --s.helpersRunning;
     s.helperEnded.notify_all();
 }
 
@@ -307,6 +350,7 @@ struct ExtraConnections {
     void End()
     {
         s.over = true;
+        s.wake.notify_all();
         for (std::thread& t : threads)
             t.join();
         threads.clear();
@@ -435,7 +479,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     // server's with the first transfer. Otherwise it is emptied, and only when
     // it is not empty already: truncating a file makes some file systems
     // (ext4) flush all it is given later when it is closed.
-    SharedFetch s(expectedSize, part.Get(), remoteName, [this] { return StopRequested(); });
+    SharedFetch s(
+        expectedSize, part.Get(), remoteName, [this] { return StopRequested(); }, m_connections);
     std::uint64_t recordSize = 0;
     std::int64_t expectTime = kAnyTime;
     std::vector<ByteRange> finished;
@@ -498,6 +543,81 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
         return false;
     };
 
+    // Extra connections, each logged in with the same account, taking ranges
+    // of their own as the ramp asks for them. The first logs in as soon as
+    // the file's transfer runs, so it is ready when it is asked for; the
+    // others log in when asked for.
+    const std::string serverFolder = [&] {
+        std::string f = connection.GetCurrentDirectory();
+        f.erase(0, f.find_first_not_of('/'));
+        while (!f.empty() && f.back() == '/')
+            f.pop_back();
+        return f;
+    }();
+    const int most = expectedSize >= m_segmentMinimum ? std::max(m_connections, 1) : 1;
+    auto startHelper = [&](int slot) {
+        {
+            std::lock_guard<std::mutex> hold(s.lock);
+            s.helpers[static_cast<std::size_t>(slot)].started = true;
+        }
+        extra.threads.emplace_back(RunExtraConnection, std::ref(s), slot, std::cref(m_settings), std::cref(m_timeouts),
+                                   serverFolder, [this] { return StopRequested(); });
+    };
+    CConnectionRamp ramp(most, expectedSize - s.plan.FinishedBytes());
+    auto fetchBegan = std::chrono::steady_clock::now();
+    std::uint64_t rampFrom = s.plan.FinishedBytes();
+    // The ramp is asked with each progress; an extra connection asked for
+    // that ended without a range (refused, broken) is lost to it.
+    auto rampUp = [&](std::uint64_t total) {
+        int fetching = 0;
+        bool lost = false;
+        {
+            std::lock_guard<std::mutex> hold(s.lock);
+            fetching = s.plan.RunningCount();
+            for (int slot = 1; slot < s.active; ++slot) {
+                HelperState& h = s.helpers[static_cast<std::size_t>(slot)];
+                if (h.ended && !h.fetched && !h.reported)
+                    lost = h.reported = true;
+            }
+        }
+        if (lost)
+            ramp.Lost();
+        const auto at =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - fetchBegan);
+        const CConnectionRamp::Step step = ramp.Sample(at, total - rampFrom, fetching);
+        int slot = 0;
+        bool started = true;
+        {
+            std::lock_guard<std::mutex> hold(s.lock);
+            s.worth = ramp.Worth();
+            if (step == CConnectionRamp::Step::Drop && s.active > 1) {
+                // The newest takes no more; a range at the file's end it
+                // finishes, any other goes to the one below it, which runs on.
+                s.helpers[static_cast<std::size_t>(s.active - 1)].retired = true;
+                if (s.plan.EndOf(s.active - 1) != expectedSize)
+                    s.plan.Retire(s.active - 1);
+            }
+            if (step == CConnectionRamp::Step::Add && static_cast<std::size_t>(s.active) < s.helpers.size()) {
+                slot = s.active++;
+                HelperState& h = s.helpers[static_cast<std::size_t>(slot)];
+                started = h.started;
+                h.trial = ramp.TrialBytes();
+                if (!h.ended)
+                    ++s.helpersRunning;
+            }
+        }
+        if (slot == 0)
+            return;
+        s.wake.notify_all();
+        if (!started)
+            startHelper(slot);
+        // Once more than one paid, the next is likely to be asked for: it logs
+        // in ahead, so that it fetches as soon as it is.
+        const auto next = static_cast<std::size_t>(slot) + 1;
+        if (ramp.Paid() >= 2 && ramp.Asked() < most && next < s.helpers.size() && !s.helpers[next].started)
+            startHelper(slot + 1);
+    };
+
     // Progress of all connections together, posted from this thread only:
     // a position and a percentage text at most once per 64 KiB of the total.
     // The record is brought up to date now and then. False once the run is
@@ -536,6 +656,8 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
             nextRecord = total + kRecordEvery;
             lastRecord = std::chrono::steady_clock::now();
         }
+        if (fileTime >= 0 && total <= expectedSize)
+            rampUp(total);
         return error == 0 && !StopRequested();
     };
 
@@ -552,29 +674,13 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     }
 
     // Once the file's transfer runs (and is the file the part was begun
-    // from), large files get extra connections, each logged in with the same
-    // account, taking ranges of their own.
-    const std::string serverFolder = [&] {
-        std::string f = connection.GetCurrentDirectory();
-        f.erase(0, f.find_first_not_of('/'));
-        while (!f.empty() && f.back() == '/')
-            f.pop_back();
-        return f;
-    }();
+    // from), the first extra connection logs in.
     auto begun = [&](std::int64_t time) {
         fileTime = time;
         if (expectTime != kAnyTime && time != expectTime)
             return false;
-        if (expectedSize >= m_segmentMinimum) {
-            for (int slot = 1; slot < m_connections; ++slot) {
-                {
-                    std::lock_guard<std::mutex> hold(s.lock);
-                    ++s.helpersRunning;
-                }
-                extra.threads.emplace_back(RunExtraConnection, std::ref(s), slot, std::cref(m_settings),
-                                           std::cref(m_timeouts), serverFolder, [this] { return StopRequested(); });
-            }
-        }
+        if (most > 1)
+            startHelper(1);
         return true;
     };
 
@@ -582,6 +688,7 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
     // for the extra ones, whose failures only hand their ranges back.
     PieceWriter writer(s, 0, [&] { progress(); });
     bool checkTime = true;
+    fetchBegan = std::chrono::steady_clock::now();
     Fetched outcome = Fetched::NothingLeft;
     for (;;) {
         outcome = FetchRanges(connection, s, 0, writer, checkTime, begun, progress);
@@ -597,6 +704,9 @@ bool CKELDownloadThread::DownloadFile(CFtpConnection& connection, const std::str
                 return writeFailed(errno);
             hashFromStart();
             nextPost = 1;
+            ramp = CConnectionRamp(most, expectedSize);
+            rampFrom = 0;
+            fetchBegan = std::chrono::steady_clock::now();
             PostBarStart(CNotifyChannel::BarCount::Downloaded, Range(expectedSize));
             continue;
         }

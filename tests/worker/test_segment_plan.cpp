@@ -50,3 +50,36 @@ TEST(SegmentPlan, RecordsRoundTripAndAnythingElseIsNoRecord)
                             "VORN part-state 1\nsize 10 11\ntime 1\n", "VORN part-state 1\nsize 10\ntime 1\nrm -rf\n"})
         EXPECT_FALSE(CSegmentPlan::ParseRecord(bad, size, time, finished)) << bad;
 }
+
+TEST(SegmentPlan, ARetiredSlotLeavesItsRangeToTheTransferBelowAndFewRangesAreSplit)
+{
+    CSegmentPlan plan(100, 10);
+    EXPECT_EQ(plan.Take(0), (ByteRange{0, 100}));
+    plan.Finish(0, 20);
+    EXPECT_EQ(plan.Take(1), (ByteRange{60, 100}));   // to the end of the file: only slot 0 is cut
+    plan.Finish(60, 10);
+    // Slot 1 ends: slot 0 runs on to the end, over what slot 1 fetched.
+    plan.Retire(1);
+    EXPECT_EQ(plan.EndOf(0), 100u);
+    EXPECT_EQ(plan.EndOf(1), 0u);
+    EXPECT_EQ(plan.RunningCount(), 1);
+    plan.Finish(20, 80);
+    EXPECT_TRUE(plan.Complete());
+
+    // Without a transfer that ends where it began, what is left is missing work.
+    CSegmentPlan other(100, 10);
+    other.Take(0);
+    other.Take(1);   // 50..100
+    other.Finish(0, 50);
+    other.Finish(50, 5);
+    other.Retire(1);
+    EXPECT_EQ(other.Take(2), (ByteRange{55, 100}));
+
+    // A slot whose range is done halves another's only while fewer than asked hold one.
+    CSegmentPlan few(100, 10);
+    few.Take(0);
+    few.Take(1);
+    few.Finish(0, 50);
+    EXPECT_EQ(few.Take(0, 1), std::nullopt);
+    EXPECT_EQ(few.Take(0, 2), (ByteRange{75, 100}));
+}

@@ -82,7 +82,8 @@ TEST_F(SignedRun, ASignedReleaseCompletesOverOneConnectionOrSeveral)
                                                 "KEL_V12_UPDATE", "KEL_V12_UPDATE/patch.txt"}));
 
     // A large signed archive over four connections; the hash follows the
-    // ranges as they reach the disk, whichever connection brought them.
+    // ranges as they reach the disk, whichever connection brought them; the
+    // server is slow enough for a second connection to be tried.
     fs::remove_all(Folder());
     const fs::path big = root.path() / kApp / "KEL_V13.zip";
     RunPython("import sys, zipfile, random\n"
@@ -91,7 +92,7 @@ TEST_F(SignedRun, ASignedReleaseCompletesOverOneConnectionOrSeveral)
               big);
     SignFile(keys.path(), big);
     connections = 4;
-    FtpTestServer server(root.path(), {"--chunk", "16384", "--pause", "0.0005"});
+    FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.002"});
     EXPECT_EQ(Run(server).back(), End(RunResult::Complete));
     EXPECT_GT(Retrieved(server.Commands(), "KEL_V13.zip"), 1);
     EXPECT_EQ(fs::file_size(Folder() / "KEL_V13/data.bin"), 6u << 20);
