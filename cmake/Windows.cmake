@@ -1,0 +1,58 @@
+# The Windows build (cross-built with cmake/mingw-w64-x86_64.cmake, preset
+# "windows"). For now it holds the pieces of the engine that call nothing of the
+# operating system, with their tests, and a check that the cross-built libraries
+# link and libcurl reaches an FTP server; the rest of the engine and the window follow
+# once the platform layer has its Win32 side. The libraries come static from
+# scripts/windows-deps, and the preset links with -static, so every program
+# imports only Windows' own DLLs.
+find_package(Threads REQUIRED)
+find_package(CURL 7.88 CONFIG REQUIRED)
+# libzip's package expects ZLIB::ZLIB to exist already; the static one.
+set(ZLIB_USE_STATIC_LIBS ON)
+find_package(ZLIB REQUIRED)
+find_package(libzip CONFIG REQUIRED)
+find_package(zstd CONFIG REQUIRED)
+find_package(LibLZMA REQUIRED)
+find_library(VORN_SODIUM_LIBRARY NAMES libsodium.a REQUIRED)
+# Static: their headers would otherwise declare every function as imported from a DLL.
+add_library(vorn_static_codecs INTERFACE)
+target_compile_definitions(vorn_static_codecs INTERFACE SODIUM_STATIC LZMA_API_STATIC)
+target_link_libraries(vorn_static_codecs INTERFACE ${VORN_SODIUM_LIBRARY} LibLZMA::LibLZMA zstd::libzstd_static)
+
+add_library(vorn_portable STATIC
+  src/platform/CMessageRegistry.cpp
+  src/platform/CNotifyChannel.cpp
+  src/platform/CWorkerThread.cpp
+  src/platform/PrintableText.cpp
+  src/unzip/CDeflate64Decoder.cpp
+  src/worker/BaseName.cpp
+  src/worker/Messages.cpp
+  src/worker/CProgressModel.cpp
+  src/worker/CSegmentPlan.cpp)
+target_include_directories(vorn_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(vorn_portable PUBLIC Threads::Threads)
+
+if(VORN_BUILD_TESTS)
+  enable_testing()
+  find_package(GTest CONFIG REQUIRED)
+  include(GoogleTest)
+  set(tests ${PROJECT_SOURCE_DIR}/tests)
+
+  # Run by ctest through CMAKE_CROSSCOMPILING_EMULATOR (Wine), one test a case.
+  add_executable(test_portable ${tests}/worker/test_basename.cpp ${tests}/worker/test_segment_plan.cpp)
+  target_link_libraries(test_portable PRIVATE vorn_portable GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(test_portable DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+
+  add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
+  target_link_libraries(cross_smoke PRIVATE CURL::libcurl libzip::zip vorn_static_codecs)
+  add_test(NAME windows.cross_smoke
+    COMMAND bash ${tests}/platform/windows-cross-smoke ${CMAKE_CROSSCOMPILING_EMULATOR}
+            $<TARGET_FILE:cross_smoke> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
+  set_tests_properties(windows.cross_smoke PROPERTIES TIMEOUT 300)
+
+  # Nothing beside the .exe is needed: no libstdc++, libgcc or winpthread DLL.
+  find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+  add_test(NAME windows.imports
+    COMMAND bash ${tests}/platform/windows-imports ${VORN_MINGW_OBJDUMP}
+            $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable>)
+endif()

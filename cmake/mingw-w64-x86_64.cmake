@@ -1,0 +1,37 @@
+# Cross-building for 64-bit Windows with Debian's MinGW-w64 (the posix-thread
+# compilers, which std::thread needs). What is built here runs under Wine, and
+# ctest runs the tests that way.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+
+# The libraries scripts/windows-deps builds, in the folder it names after its own
+# hash (the pinned versions and how they are built), so a changed pin is never
+# mistaken for the old build.
+if(NOT VORN_WINDOWS_DEPS)
+  if(NOT "$ENV{VORN_WINDOWS_DEPS}" STREQUAL "")
+    set(VORN_WINDOWS_DEPS "$ENV{VORN_WINDOWS_DEPS}")
+  else()
+    file(SHA256 "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-deps" _vorn_deps_hash)
+    string(SUBSTRING "${_vorn_deps_hash}" 0 12 _vorn_deps_hash)
+    set(_vorn_cache "$ENV{XDG_CACHE_HOME}")
+    if(_vorn_cache STREQUAL "")
+      set(_vorn_cache "$ENV{HOME}/.cache")
+    endif()
+    set(VORN_WINDOWS_DEPS "${_vorn_cache}/vorndownload/mingw-${_vorn_deps_hash}")
+  endif()
+endif()
+set(VORN_WINDOWS_DEPS "${VORN_WINDOWS_DEPS}" CACHE PATH "Cross-built libraries (scripts/windows-deps)")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VORN_WINDOWS_DEPS)
+
+# Headers, libraries and packages only from the MinGW tree and that folder, never
+# from the build machine's own /usr.
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 "${VORN_WINDOWS_DEPS}")
+list(APPEND CMAKE_PREFIX_PATH "${VORN_WINDOWS_DEPS}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
