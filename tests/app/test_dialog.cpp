@@ -416,7 +416,8 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
             EXPECT_EQ(launched.size(), 1u);
             continue;
         }
-        EXPECT_TRUE(dlg.m_Message->text().startsWith("Download Failed - Try Again\n")) << dlg.m_Message->text().toStdString();
+        EXPECT_TRUE(dlg.m_Message->text().startsWith("Download Failed - Try Again\n"))
+            << dlg.m_Message->text().toStdString();
         EXPECT_TRUE(launched.empty());
         auto* box = dlg.findChild<QMessageBox*>();
         ASSERT_NE(box, nullptr);
