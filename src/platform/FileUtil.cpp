@@ -1,6 +1,7 @@
 #include "platform/FileUtil.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -91,6 +92,15 @@ void RemoveRegularFileAt(int folder, const std::string& name)
     // Failures are passed over: the caller has nothing better to do.
     fchmodat(folder, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
     unlinkat(folder, name.c_str(), 0);
+}
+
+bool RemoveUnlessLockedAt(int folder, const std::string& name)
+{
+    CFileDescriptor f(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (f.IsOpen() && flock(f.Get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    RemoveRegularFileAt(folder, name);
+    return true;
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size)

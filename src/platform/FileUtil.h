@@ -46,6 +46,9 @@ CFileDescriptor OpenFolderPath(const std::string& path, bool create);
 void RemoveRegularFile(const std::string& path);
 // The same for `name` in the open folder `folder`.
 void RemoveRegularFileAt(int folder, const std::string& name);
+// The same, unless another process holds the file's lock: then it stays and
+// the answer is false.
+bool RemoveUnlessLockedAt(int folder, const std::string& name);
 
 // What an unprivileged user may still write on a file system.
 struct FreeRoom {

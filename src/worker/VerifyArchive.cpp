@@ -4,10 +4,6 @@
 #include "worker/CKELDownloadThread.h"
 #include "worker/CReleaseSignature.h"
 #include "worker/Messages.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-
 std::string CKELDownloadThread::FetchSignature(CFtpConnection& connection, const std::string& name, bool& found)
 {
     // A refused file is a missing one; a broken connection throws as for any transfer.
@@ -34,12 +30,8 @@ CKELDownloadThread::ArchiveFetch CKELDownloadThread::RefuseArchive(const std::st
     if (const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false); folder.IsOpen()) {
         bool held = false;
         for (const std::string& file : {name, name + ".part"}) {
-            CFileDescriptor f(openat(folder.Get(), file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-            if (f.IsOpen() && flock(f.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (!RemoveUnlessLockedAt(folder.Get(), file))
                 held = true;   // another running copy's download: its own check refuses it
-                continue;
-            }
-            RemoveRegularFileAt(folder.Get(), file);
         }
         if (!held)
             RemoveRegularFileAt(folder.Get(), name + ".part-state");
