@@ -16,7 +16,7 @@ void GlobalInit()
     static CURLcode result = CURLE_OK;
     std::call_once(once, [] { result = CurlGlobalInit(); });
     if (result != CURLE_OK)
-        throw CInternetException(result, "cannot start libcurl");
+        throw CInternetException(FtpError::Other, "cannot start libcurl");
 }
 
 struct ListState {
@@ -60,6 +60,54 @@ std::vector<std::string> SplitPath(const std::string& path)
     return parts;
 }
 
+// The kind of failure a libcurl result is.
+FtpError KindOf(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FtpError::NameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+        return FtpError::CannotConnect;
+    case CURLE_LOGIN_DENIED:
+        return FtpError::LoginRefused;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        return FtpError::CertificateNotTrusted;
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+        return FtpError::TlsFailed;
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+        return FtpError::NoSuchFileOrFolder;
+    case CURLE_FTP_BAD_FILE_LIST:
+        return FtpError::ListingNotReadable;
+    case CURLE_FTP_COULDNT_USE_REST:
+    case CURLE_BAD_DOWNLOAD_RESUME:
+        return FtpError::ResumeRefused;
+    case CURLE_WRITE_ERROR:
+        return FtpError::SinkRefused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FtpError::TimedOut;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return FtpError::Stopped;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_PORT_FAILED:
+        return FtpError::TransferBroken;
+    default:
+        return FtpError::Other;
+    }
+}
+
 // What the user is told when a session fails, in words.
 std::string ReasonFor(CURLcode code, const std::string& detail)
 {
@@ -99,7 +147,7 @@ template <typename T>
 void CFtpConnection::Set(CURLoption option, T value)
 {
     if (CURLcode rc = curl_easy_setopt(m_easy.get(), option, value); rc != CURLE_OK)
-        throw CInternetException(rc, std::string("cannot set up the FTP session: ") + curl_easy_strerror(rc));
+        throw CInternetException(KindOf(rc), std::string("cannot set up the FTP session: ") + curl_easy_strerror(rc));
 }
 
 CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user, const std::string& password,
@@ -110,9 +158,9 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     m_easy.reset(curl_easy_init());
     m_multi.reset(curl_multi_init());
     if (!m_easy || !m_multi)
-        throw CInternetException(CURLE_OUT_OF_MEMORY, "cannot create an FTP session");
+        throw CInternetException(FtpError::Other, "cannot create an FTP session");
     if (host.empty())
-        throw CInternetException(CURLE_URL_MALFORMAT, "no server named", "no server named");
+        throw CInternetException(FtpError::Other, "no server named", "no server named");
     m_base = "ftp://" + UrlHost(host) + ":" + std::to_string(port) + "/";
 
     Set(CURLOPT_ERRORBUFFER, m_error);
@@ -201,7 +249,7 @@ std::string CFtpConnection::UrlFor(const std::vector<std::string>& folder, const
     auto append = [&](const std::string& part) {
         char* escaped = curl_easy_escape(m_easy.get(), part.c_str(), static_cast<int>(part.size()));
         if (!escaped)
-            throw CInternetException(CURLE_OUT_OF_MEMORY, "cannot build a URL");
+            throw CInternetException(FtpError::Other, "cannot build a URL");
         url += escaped;
         curl_free(escaped);
     };
@@ -248,13 +296,13 @@ void CFtpConnection::Prepare(const std::string& url)
 void CFtpConnection::ThrowIfCancelled() const
 {
     if (m_cancelled && m_cancelled())
-        throw CInternetException(CURLE_ABORTED_BY_CALLBACK, "cancelled", ReasonFor(CURLE_ABORTED_BY_CALLBACK, {}));
+        throw CInternetException(FtpError::Stopped, "cancelled", ReasonFor(CURLE_ABORTED_BY_CALLBACK, {}));
 }
 
 void CFtpConnection::ThrowIfBusy() const
 {
     if (m_transfer == Transfer::Running || m_transfer == Transfer::Paused)
-        throw CInternetException(CURLE_FAILED_INIT, "a transfer is still running on this connection");
+        throw CInternetException(FtpError::Other, "a transfer is still running on this connection");
 }
 
 void CFtpConnection::Throw(CURLcode code) const
@@ -262,13 +310,13 @@ void CFtpConnection::Throw(CURLcode code) const
     std::string what = curl_easy_strerror(code);
     if (m_error[0])
         what += std::string(": ") + m_error;
-    throw CInternetException(code, what, ReasonFor(code, m_error));
+    throw CInternetException(KindOf(code), what, ReasonFor(code, m_error));
 }
 
 void CFtpConnection::Attach()
 {
     if (CURLMcode mc = curl_multi_add_handle(m_multi.get(), m_easy.get()); mc != CURLM_OK)
-        throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
+        throw CInternetException(FtpError::Other, curl_multi_strerror(mc));
     m_attached = true;
 }
 
@@ -298,7 +346,7 @@ void CFtpConnection::Wait()
         highest = -1;   // then the short bound; the poll below reports a broken handle
     const int bound = highest < 0 ? 5 : 100;
     if (CURLMcode mc = curl_multi_poll(m_multi.get(), nullptr, 0, bound, nullptr); mc != CURLM_OK)
-        throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
+        throw CInternetException(FtpError::Other, curl_multi_strerror(mc));
     ThrowIfCancelled();
 }
 
@@ -306,7 +354,7 @@ bool CFtpConnection::Drive(CURLcode& result)
 {
     int running = 0;
     if (CURLMcode mc = curl_multi_perform(m_multi.get(), &running); mc != CURLM_OK)
-        throw CInternetException(CURLE_FAILED_INIT, curl_multi_strerror(mc));
+        throw CInternetException(FtpError::Other, curl_multi_strerror(mc));
     int queued = 0;
     while (CURLMsg* msg = curl_multi_info_read(m_multi.get(), &queued)) {
         if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_easy.get()) {

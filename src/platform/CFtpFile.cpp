@@ -115,7 +115,7 @@ void CFtpFile::Close()
         } catch (const CInternetException& e) {
             // A file longer than was read, or a run being stopped, cuts the
             // transfer: neither is a failure of what was read.
-            const bool failed = m_state != State::Overrun && e.Code() != CURLE_ABORTED_BY_CALLBACK;
+            const bool failed = m_state != State::Overrun && e.Kind() != FtpError::Stopped;
             m_state = State::Closed;
             if (failed)
                 throw;

@@ -33,16 +33,6 @@ bool CFileDescriptor::Close()
     return rc == 0;
 }
 
-bool IsPlainFileName(std::string_view name)
-{
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
-        return false;
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            return false;
-    return true;
-}
-
 CFileDescriptor OpenSubFolder(int parent, const std::string& name, bool create, unsigned mode)
 {
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/CFolder.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,11 +26,6 @@ private:
     int m_fd = -1;
 };
 
-// A single file name that stays inside its folder: not empty, not "." or "..",
-// no "/" and no control character (0x00-0x1F, 0x7F), which no terminal or
-// file manager shows as it is.
-bool IsPlainFileName(std::string_view name);
-
 // The folder `name` right below the open folder `parent`, made with `mode`
 // (less umask) when `create` is set and it is missing. A link is never
 // followed, so nothing on disk can lead a write out of `parent`.
@@ -50,11 +47,6 @@ void RemoveRegularFileAt(int folder, const std::string& name);
 // the answer is false.
 bool RemoveUnlessLockedAt(int folder, const std::string& name);
 
-// What an unprivileged user may still write on a file system.
-struct FreeRoom {
-    std::uint64_t bytes = UINT64_MAX;
-    std::uint64_t inodes = UINT64_MAX;   // files and folders that can still be made
-};
 // Room on the file system of the open folder `folder`; a figure that cannot
 // be told (or a file system without an inode limit, such as btrfs) is the largest value.
 FreeRoom FreeSpace(int folder);

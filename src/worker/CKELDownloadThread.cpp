@@ -63,7 +63,7 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
     } catch (const CInternetException& e) {
         // A listing that arrived but makes no sense holds no archive; a
         // broken connection still ends the run as an internet failure.
-        if (e.Code() != CURLE_FTP_BAD_FILE_LIST)
+        if (e.Kind() != FtpError::ListingNotReadable)
             throw;
     }
     while (more) {

@@ -233,7 +233,7 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
                 range->begin, checkTime);
         } catch (const CInternetException& e) {
             // A range that ends within the first piece was cut here.
-            if (writer.AtEnd() && e.Code() == CURLE_WRITE_ERROR)
+            if (writer.AtEnd() && e.Kind() == FtpError::SinkRefused)
                 continue;
             writer.Flush();
             release();
@@ -241,7 +241,7 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
                 return Fetched::WriteFailed;
             if (writer.Stopped())
                 return Fetched::Stopped;
-            if (range->begin > 0 && (e.Code() == CURLE_FTP_COULDNT_USE_REST || e.Code() == CURLE_BAD_DOWNLOAD_RESUME))
+            if (range->begin > 0 && e.Kind() == FtpError::ResumeRefused)
                 return Fetched::NoRestart;
             throw;
         }
@@ -289,7 +289,7 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, PieceW
                 release();
                 return Fetched::Stopped;
             }
-            if (!(writer.AtEnd() && e.Code() == CURLE_WRITE_ERROR)) {
+            if (!(writer.AtEnd() && e.Kind() == FtpError::SinkRefused)) {
                 writer.Flush();   // what came before the break is kept
                 release();
                 throw;
