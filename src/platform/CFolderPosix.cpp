@@ -26,7 +26,7 @@ const mode_t kUmask = [] {
 std::optional<FolderEntry> EntryOf(const struct stat& st)
 {
     FolderEntry e;
-    e.kind = S_ISREG(st.st_mode) ? FolderEntry::Kind::File
+    e.kind = S_ISREG(st.st_mode)   ? FolderEntry::Kind::File
              : S_ISDIR(st.st_mode) ? FolderEntry::Kind::Folder
                                    : FolderEntry::Kind::Other;
     e.size = static_cast<std::uint64_t>(st.st_size);
@@ -62,7 +62,8 @@ CFolder::~CFolder()
         (void)::close(m_handle);   // nothing was written through it
 }
 
-CFolder::CFolder(CFolder&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)) {}
+CFolder::CFolder(CFolder&& o) noexcept : m_handle(std::exchange(o.m_handle, -1))
+{}
 
 CFolder& CFolder::operator=(CFolder&& o) noexcept
 {
@@ -161,8 +162,7 @@ std::optional<FolderEntry> CFolder::Stat(const std::string& name) const
 
 FileResult CFolder::Rename(const std::string& from, const std::string& to) const
 {
-    return ::renameat(m_handle, from.c_str(), m_handle, to.c_str()) == 0 ? FileResult()
-                                                                          : FileResult::FromSystem(errno);
+    return ::renameat(m_handle, from.c_str(), m_handle, to.c_str()) == 0 ? FileResult() : FileResult::FromSystem(errno);
 }
 
 bool CFolder::RemoveFile(const std::string& name) const

@@ -89,6 +89,10 @@ struct CDeflate64Decoder::State {
     Huffman fixedDistances;
 
     const Source* source = nullptr;
+    const Sink* sink = nullptr;
+    std::uint64_t limit = 0;
+    unsigned position = 0;     // next byte of the window to fill
+    std::uint64_t total = 0;   // bytes decoded so far
     const unsigned char* in = nullptr;
     const unsigned char* end = nullptr;
     std::uint64_t bits = 0;
@@ -97,9 +101,13 @@ struct CDeflate64Decoder::State {
     bool sourceDone = false;
     bool failed = false;
 
-    void Reset(const Source& s)
+    void Reset(const Source& from, const Sink& to, std::uint64_t most)
     {
-        source = &s;
+        source = &from;
+        sink = &to;
+        limit = most;
+        position = 0;
+        total = 0;
         in = end = nullptr;
         bits = 0;
         bitCount = 0;
@@ -184,6 +192,128 @@ struct CDeflate64Decoder::State {
         failed = true;
         return -1;
     }
+
+    // Hands the full window on; it keeps its bytes as the history for distances.
+    bool Flush()
+    {
+        const bool ok = (*sink)(window, position);
+        position = 0;
+        return ok;
+    }
+
+    // Stored: from the next byte boundary, a length, its complement and the bytes.
+    bool StoredBlock()
+    {
+        Drop(bitCount % 8);
+        const std::uint32_t length = Bits(16);
+        if (Bits(16) != (~length & 0xFFFFu) || failed || length > limit - total)
+            return false;
+        std::uint32_t left = length;
+        while (left > 0 && bitCount >= 8) {
+            window[position++] = static_cast<unsigned char>(bits);
+            Drop(8);
+            --left;
+            if (position == kWindowSize && !Flush())
+                return false;
+        }
+        if (failed)
+            return false;
+        while (left > 0) {
+            if (in == end && !Refill())
+                return false;
+            const auto n = static_cast<unsigned>(
+                std::min<std::size_t>({left, static_cast<std::size_t>(end - in), kWindowSize - position}));
+            std::memcpy(window + position, in, n);
+            in += n;
+            position += n;
+            left -= n;
+            if (position == kWindowSize && !Flush())
+                return false;
+        }
+        total += length;
+        return true;
+    }
+
+    // Dynamic: the two codes of the block, sent as lengths coded with a code of their own.
+    bool ReadCodes()
+    {
+        const unsigned literalCount = Bits(5) + 257;
+        const unsigned distanceCount = Bits(5) + 1;
+        const unsigned codeLengthCount = Bits(4) + 4;
+        std::uint8_t lengths[kMaxLiteralCodes + kMaxDistanceCodes] = {};
+        for (unsigned i = 0; i < codeLengthCount; ++i)
+            lengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(Bits(3));
+        if (failed || !codeLengths.Build(lengths, 19))
+            return false;
+        std::memset(lengths, 0, 19);
+        const unsigned wanted = literalCount + distanceCount;
+        for (unsigned i = 0; i < wanted;) {
+            const int symbol = Decode(codeLengths);
+            if (symbol < 0 || failed)
+                return false;
+            if (symbol < 16) {
+                lengths[i++] = static_cast<std::uint8_t>(symbol);
+                continue;
+            }
+            std::uint8_t value = 0;
+            unsigned repeat = 0;
+            if (symbol == 16) {
+                if (i == 0)
+                    return false;
+                value = lengths[i - 1];
+                repeat = 3 + Bits(2);
+            } else if (symbol == 17) {
+                repeat = 3 + Bits(3);
+            } else {
+                repeat = 11 + Bits(7);
+            }
+            if (repeat > wanted - i)
+                return false;
+            std::fill(lengths + i, lengths + i + repeat, value);
+            i += repeat;
+        }
+        // A block without an end code could never end.
+        return !failed && lengths[256] != 0 && literals.Build(lengths, literalCount) &&
+               distances.Build(lengths + literalCount, distanceCount);
+    }
+
+    // The block's symbols: literal bytes, copies from the window, and its end.
+    bool CodedBlock(const Huffman& literalCode, const Huffman& distanceCode)
+    {
+        for (;;) {
+            const int symbol = Decode(literalCode);
+            if (symbol < 0 || failed)
+                return false;
+            if (symbol < 256) {
+                if (total == limit)
+                    return false;
+                window[position++] = static_cast<unsigned char>(symbol);
+                ++total;
+                if (position == kWindowSize && !Flush())
+                    return false;
+                continue;
+            }
+            if (symbol == 256)
+                return true;
+            if (symbol > 285)
+                return false;
+            const std::uint32_t length = kLengthBase[symbol - 257] + Bits(kLengthExtra[symbol - 257]);
+            const int code = Decode(distanceCode);
+            if (code < 0 || code >= static_cast<int>(kMaxDistanceCodes))
+                return false;
+            const std::uint32_t distance = kDistanceBase[code] + Bits(kDistanceExtra[code]);
+            if (failed || distance > total || length > limit - total)
+                return false;
+            unsigned from = (position - distance) & kWindowMask;
+            for (std::uint32_t i = 0; i < length; ++i) {
+                window[position++] = window[from];
+                from = (from + 1) & kWindowMask;
+                if (position == kWindowSize && !Flush())
+                    return false;
+            }
+            total += length;
+        }
+    }
 };
 
 CDeflate64Decoder::CDeflate64Decoder() : m_state(std::make_unique<State>())
@@ -203,139 +333,22 @@ CDeflate64Decoder::~CDeflate64Decoder() = default;
 bool CDeflate64Decoder::Decode(const Source& source, const Sink& sink, std::uint64_t limit)
 {
     State& s = *m_state;
-    s.Reset(source);
-    unsigned char* const window = s.window;
-    unsigned position = 0;     // next byte of the window to fill
-    std::uint64_t total = 0;   // bytes decoded so far
-    // Hands the full window on; it keeps its bytes as the history for distances.
-    const auto flush = [&] {
-        const bool ok = sink(window, position);
-        position = 0;
-        return ok;
-    };
-
+    s.Reset(source, sink, limit);
     bool last = false;
     while (!last) {
         last = s.Bits(1) != 0;
         const unsigned type = s.Bits(2);
         if (s.failed)
             return false;
-
-        if (type == 0) {
-            // Stored: from the next byte boundary, a length, its complement and the bytes.
-            s.Drop(s.bitCount % 8);
-            const std::uint32_t length = s.Bits(16);
-            if (s.Bits(16) != (~length & 0xFFFFu) || s.failed || length > limit - total)
-                return false;
-            std::uint32_t left = length;
-            while (left > 0 && s.bitCount >= 8) {
-                window[position++] = static_cast<unsigned char>(s.bits);
-                s.Drop(8);
-                --left;
-                if (position == kWindowSize && !flush())
-                    return false;
-            }
-            if (s.failed)
-                return false;
-            while (left > 0) {
-                if (s.in == s.end && !s.Refill())
-                    return false;
-                const auto n = static_cast<unsigned>(
-                    std::min<std::size_t>({left, static_cast<std::size_t>(s.end - s.in), kWindowSize - position}));
-                std::memcpy(window + position, s.in, n);
-                s.in += n;
-                position += n;
-                left -= n;
-                if (position == kWindowSize && !flush())
-                    return false;
-            }
-            total += length;
-            continue;
-        }
-
-        const Huffman* literals = &s.fixedLiterals;
-        const Huffman* distances = &s.fixedDistances;
-        if (type == 2) {
-            // Dynamic: the two codes, sent as lengths coded with a code of their own.
-            const unsigned literalCount = s.Bits(5) + 257;
-            const unsigned distanceCount = s.Bits(5) + 1;
-            const unsigned codeLengthCount = s.Bits(4) + 4;
-            std::uint8_t lengths[kMaxLiteralCodes + kMaxDistanceCodes] = {};
-            for (unsigned i = 0; i < codeLengthCount; ++i)
-                lengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(s.Bits(3));
-            if (s.failed || !s.codeLengths.Build(lengths, 19))
-                return false;
-            std::memset(lengths, 0, 19);
-            const unsigned wanted = literalCount + distanceCount;
-            for (unsigned i = 0; i < wanted;) {
-                const int symbol = s.Decode(s.codeLengths);
-                if (symbol < 0 || s.failed)
-                    return false;
-                if (symbol < 16) {
-                    lengths[i++] = static_cast<std::uint8_t>(symbol);
-                    continue;
-                }
-                std::uint8_t value = 0;
-                unsigned repeat = 0;
-                if (symbol == 16) {
-                    if (i == 0)
-                        return false;
-                    value = lengths[i - 1];
-                    repeat = 3 + s.Bits(2);
-                } else if (symbol == 17) {
-                    repeat = 3 + s.Bits(3);
-                } else {
-                    repeat = 11 + s.Bits(7);
-                }
-                if (repeat > wanted - i)
-                    return false;
-                std::fill(lengths + i, lengths + i + repeat, value);
-                i += repeat;
-            }
-            // A block without an end code could never end.
-            if (s.failed || lengths[256] == 0 || !s.literals.Build(lengths, literalCount) ||
-                !s.distances.Build(lengths + literalCount, distanceCount))
-                return false;
-            literals = &s.literals;
-            distances = &s.distances;
-        } else if (type != 1) {
+        bool ok = false;
+        if (type == 0)
+            ok = s.StoredBlock();
+        else if (type == 1)
+            ok = s.CodedBlock(s.fixedLiterals, s.fixedDistances);
+        else if (type == 2)
+            ok = s.ReadCodes() && s.CodedBlock(s.literals, s.distances);
+        if (!ok)
             return false;
-        }
-
-        // The block's symbols: literal bytes, copies from the window, and its end.
-        for (;;) {
-            const int symbol = s.Decode(*literals);
-            if (symbol < 0 || s.failed)
-                return false;
-            if (symbol < 256) {
-                if (total == limit)
-                    return false;
-                window[position++] = static_cast<unsigned char>(symbol);
-                ++total;
-                if (position == kWindowSize && !flush())
-                    return false;
-                continue;
-            }
-            if (symbol == 256)
-                break;
-            if (symbol > 285)
-                return false;
-            const std::uint32_t length = kLengthBase[symbol - 257] + s.Bits(kLengthExtra[symbol - 257]);
-            const int code = s.Decode(*distances);
-            if (code < 0 || code >= static_cast<int>(kMaxDistanceCodes))
-                return false;
-            const std::uint32_t distance = kDistanceBase[code] + s.Bits(kDistanceExtra[code]);
-            if (s.failed || distance > total || length > limit - total)
-                return false;
-            unsigned from = (position - distance) & kWindowMask;
-            for (std::uint32_t i = 0; i < length; ++i) {
-                window[position++] = window[from];
-                from = (from + 1) & kWindowMask;
-                if (position == kWindowSize && !flush())
-                    return false;
-            }
-            total += length;
-        }
     }
-    return position == 0 || flush();
+    return s.position == 0 || s.Flush();
 }

@@ -21,5 +21,8 @@ struct StepResult {
     bool IsDone() const { return outcome == Outcome::Done; }
     explicit operator bool() const { return IsDone(); }
     // The run cannot go on to the next archive.
-    bool EndsRun() const { return outcome == Outcome::NoRoom || outcome == Outcome::Held || outcome == Outcome::Refused; }
+    bool EndsRun() const
+    {
+        return outcome == Outcome::NoRoom || outcome == Outcome::Held || outcome == Outcome::Refused;
+    }
 };

@@ -82,9 +82,9 @@ TEST(Folder, FilesAreWrittenLockedRenamedAndRemoved)
     EXPECT_EQ(folder.OpenFile("x", FileOpen::CreateNew).OpenResult().GetKind(), FileResult::Kind::Exists);
 
     EXPECT_TRUE(folder.SetModificationTime("x", 1000000000));
-    EXPECT_EQ(fs::last_write_time(dir.path() / "a/b/x").time_since_epoch(),
-              (fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(1000000000)))
-                  .time_since_epoch());
+    EXPECT_EQ(
+        fs::last_write_time(dir.path() / "a/b/x").time_since_epoch(),
+        (fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(1000000000))).time_since_epoch());
 
     EXPECT_TRUE(folder.Rename("x", "y").Ok());
     EXPECT_EQ(folder.Rename("x", "y").GetKind(), FileResult::Kind::Missing);
