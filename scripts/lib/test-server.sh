@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that serve a publisher tree with the project's test
 # FTP server (scripts/ftpserver.py) on an ephemeral port:
 #   start_test_server ROOT PORTFILE [ftpserver.py options...]
