@@ -380,8 +380,9 @@ void CVORNdownloadDlg::KeepOnScreen()
 
 void CVORNdownloadDlg::done(int result)
 {
-    // Gone from the screen at once; the worker stops through its flag and
-    // removes a partial archive on its way out, while nothing is shown.
+    // Gone from the screen at once; the worker stops through its flag and,
+    // while nothing is shown, leaves a partial archive as "<name>.part" with
+    // its "<name>.part-state" for the next run to resume from.
     hide();
     m_channel->Detach();
     m_pThread.RequestStop();

@@ -1,7 +1,8 @@
 // vorndownload-cli: the download job in a terminal. Prints what the window
 // would show, exits 0 after a complete run and 1 otherwise. Ctrl-C or SIGTERM
 // stops the worker; the program ends once the worker has cleaned up (a
-// partial archive deleted), and a second Ctrl-C ends it at once.
+// partial archive kept as "<name>.part" with its "<name>.part-state" for the
+// next run to resume from), and a second Ctrl-C ends it at once.
 #include "VornVersion.h"
 #include "cli/CTerminalDisplay.h"
 #include "cli/CTerminalReceiver.h"

@@ -17,7 +17,8 @@ int CaptionBandHeight(int textWidth, int lineHeight, int availableWidth)
 
 QRect CaptionBand(const QRect& area, int bandHeight)
 {
-    // Edges as the original keeps them: right and bottom are exclusive.
+    // The bottom edge taken as exclusive (top + height, not QRect::bottom(),
+    // the last row): a band as tall as the area then covers it exactly.
     const int top = area.top();
     const int bottom = area.top() + area.height();
     const int bandTop = (top + bottom) / 2 - bandHeight / 2;

@@ -47,7 +47,8 @@ CtlColorKind CtlColorKindOf(const QWidget* widget)
         return CTLCOLOR_BTN;
     if (qobject_cast<const QLabel*>(widget))
         return CTLCOLOR_STATIC;
-    // Progress bars never ask in the original; they get the base answer.
+    // Anything else (the progress bars) gets the base answer, no colours:
+    // a bar keeps the palette's fill and frame, which show its progress best.
     return CTLCOLOR_MSGBOX;
 }
 

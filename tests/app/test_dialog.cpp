@@ -303,8 +303,7 @@ TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
     RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('patch.txt', 'p')\n",
               upd / "KELUPD02_03.zip");
     FtpTestServer server(root.path());
-    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
-    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+    const ServerEnvironment served(server);
 
     CVORNdownloadDlg dlg;
     dlg.m_downloadFolder = home.Folder();
@@ -318,8 +317,6 @@ TEST(MainDialog, WholeJobOffscreenAgainstTheLocalServer)
     dlg.show();
     ASSERT_TRUE(WaitFor([&] { return installerStarted; }, 60s)) << dlg.m_Message->text().toStdString();
     EXPECT_EQ(dlg.m_Message->text(), "Download Complete");
-    unsetenv("VORN_FTP_HOST");
-    unsetenv("VORN_FTP_PORT");
     EXPECT_EQ(dlg.m_AppName->text(), "KEL_V12");
     std::string listing;
     for (const auto& e : fs::recursive_directory_iterator(home.DownloadFolder()))
@@ -360,15 +357,12 @@ TEST(MainDialog, AFailedRunShowsItsReasonWithTheVerdict)
     TempHome home;
     TempDir root;
     FtpTestServer server(root.path(), {"--refuse-login"});
-    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
-    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+    const ServerEnvironment served(server);
     CVORNdownloadDlg dlg;
     dlg.m_downloadFolder = home.Folder();
     dlg.OnInitDialog();
     dlg.show();
     ASSERT_TRUE(WaitFor([&] { return dlg.m_model.Result().has_value(); }, 60s));
-    unsetenv("VORN_FTP_HOST");
-    unsetenv("VORN_FTP_PORT");
     EXPECT_EQ(dlg.m_Message->text(), "Internet Failed\nthe server refused the login");
     EXPECT_TRUE(dlg.m_Message->toolTip().isEmpty());   // whole on the screen, not only in a tooltip
     EXPECT_TRUE(dlg.m_Message->isVisible());
@@ -397,8 +391,6 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
         TempDir root;
         SignedRelease(root.path(), keys.path(), forgery);
         FtpTestServer server(root.path());
-        setenv("VORN_FTP_HOST", "127.0.0.1", 1);
-        setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
         CVORNdownloadDlg dlg;
         dlg.m_downloadFolder = home.Folder();
         dlg.m_releaseKey = key;
@@ -407,9 +399,10 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
             launched.push_back(path);
             return true;
         };
-        dlg.OnInitDialog();   // the worker reads the server from the environment here
-        unsetenv("VORN_FTP_HOST");
-        unsetenv("VORN_FTP_PORT");
+        {
+            const ServerEnvironment served(server);
+            dlg.OnInitDialog();   // the worker reads the server from the environment here
+        }
         ASSERT_TRUE(WaitFor([&] { return dlg.m_model.Result().has_value(); }, 60s));
         if (forgery == Forgery::None) {
             EXPECT_EQ(dlg.m_Message->text(), "Download Complete");
@@ -436,9 +429,8 @@ TEST(MainDialog, ClosingDuringADownloadHidesAtOnceAndEndsAfterTheWorker)
     const fs::path app = root.path() / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
     WriteFile(app / "KEL_V12.zip", PatternBytes(4 << 20));
     FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.01"});
-    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
-    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
     {
+        const ServerEnvironment served(server);
         CVORNdownloadDlg dlg;
         dlg.m_downloadFolder = home.Folder();
         dlg.OnInitDialog();
@@ -447,8 +439,6 @@ TEST(MainDialog, ClosingDuringADownloadHidesAtOnceAndEndsAfterTheWorker)
         dlg.done(0);
         EXPECT_FALSE(dlg.isVisible());
     }
-    unsetenv("VORN_FTP_HOST");
-    unsetenv("VORN_FTP_PORT");
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
 }
 
@@ -457,14 +447,11 @@ TEST(MainDialog, ClosingDuringUnpackingEndsAfterTheWorkerWithEveryFileWholeAndTh
     TempHome home;
     TempDir root;
     const fs::path app = root.path() / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
-    fs::create_directories(app);
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-              "    z.writestr('KEL_V12/dvd.bin', bytes(128 << 20))\n    z.writestr('KEL_V12/after.txt', 'a')\n",
-              app / "KEL_V12.zip");
+    WriteZip(app / "KEL_V12.zip", "    z.writestr('KEL_V12/dvd.bin', bytes(128 << 20), zipfile.ZIP_DEFLATED)\n"
+                                  "    z.writestr('KEL_V12/after.txt', 'a', zipfile.ZIP_DEFLATED)\n");
     FtpTestServer server(root.path());
-    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
-    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
     {
+        const ServerEnvironment served(server);
         CVORNdownloadDlg dlg;
         dlg.m_downloadFolder = home.Folder();
         dlg.OnInitDialog();
@@ -473,8 +460,6 @@ TEST(MainDialog, ClosingDuringUnpackingEndsAfterTheWorkerWithEveryFileWholeAndTh
         dlg.done(0);
         EXPECT_FALSE(dlg.isVisible());
     }
-    unsetenv("VORN_FTP_HOST");
-    unsetenv("VORN_FTP_PORT");
     // The complete archive stays for the next run; an entry is there whole or not at all.
     const fs::path archive = home.DownloadFolder() / "KEL_V12.zip";
     EXPECT_EQ(fs::file_size(archive), fs::file_size(app / "KEL_V12.zip"));

@@ -89,10 +89,7 @@ Result RunCli(const TempHome& home, long port, const std::vector<std::string>& a
 // The application folder of `root` with KEL_V7.zip holding one entry.
 void ReleaseWith(const fs::path& root, const std::string& entry)
 {
-    fs::create_directories(root / kApp);
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('" + entry +
-                  "', 's')\n",
-              root / kApp / "KEL_V7.zip");
+    WriteZip(root / kApp / "KEL_V7.zip", "    z.writestr('" + entry + "', 's')\n");
 }
 
 }   // namespace
@@ -162,15 +159,10 @@ TEST(TerminalProgram, ALogKeepsTheOrderOfTheRunInEveryRun)
 {
     TempHome home;
     TempDir root;
-    fs::create_directories(root.path() / kApp);
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-              "    for i in range(300):\n        z.writestr('KEL_V7/f%03d.txt' % i, 'f')\n",
-              root.path() / kApp / "KEL_V7.zip");
-    const fs::path update = root.path() / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
-    fs::create_directories(update);
-    RunPython(
-        "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('u.txt', 'u' * 3000)\n",
-        update / "KELUPD03_05.zip");
+    WriteZip(root.path() / kApp / "KEL_V7.zip",
+             "    for i in range(300):\n        z.writestr('KEL_V7/f%03d.txt' % i, 'f')\n");
+    WriteZip(root.path() / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files/KELUPD03_05.zip",
+             "    z.writestr('u.txt', 'u' * 3000)\n");
     FtpTestServer server(root.path());
     for (int run = 0; run < 8; ++run) {
         const Result r = RunCli(home, server.port(), {}, {}, SIGINT, {}, run < 2 ? 1500ms : 0ms);
@@ -301,10 +293,9 @@ TEST(TerminalProgram, SigtermDuringUnpackingEndsAfterTheWorkerKeepsTheArchiveAnd
 {
     TempHome home;
     TempDir root;
-    fs::create_directories(root.path() / kApp);
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-              "    z.writestr('KEL_V12/dvd.bin', bytes(128 << 20))\n    z.writestr('KEL_V12/after.txt', 'a')\n",
-              root.path() / kApp / "KEL_V12.zip");
+    WriteZip(root.path() / kApp / "KEL_V12.zip",
+             "    z.writestr('KEL_V12/dvd.bin', bytes(128 << 20), zipfile.ZIP_DEFLATED)\n"
+             "    z.writestr('KEL_V12/after.txt', 'a', zipfile.ZIP_DEFLATED)\n");
     FtpTestServer server(root.path());
     const Result r = RunCli(home, server.port(), {}, "KEL_V12.zip - 1 of 2", SIGTERM);
     EXPECT_EQ(r.exitCode, 1) << r.output;

@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -96,6 +97,34 @@ std::vector<std::string> TestServer::Commands() const
     return lines;
 }
 
+ServerEnvironment::ServerEnvironment(const TestServer& server)
+{
+    setenv("VORN_FTP_HOST", "127.0.0.1", 1);
+    setenv("VORN_FTP_PORT", std::to_string(server.port()).c_str(), 1);
+}
+
+ServerEnvironment::~ServerEnvironment()
+{
+    unsetenv("VORN_FTP_HOST");
+    unsetenv("VORN_FTP_PORT");
+}
+
+bool RunWorkerToEnd(const std::string& host, long port, const TempHome& home,
+                    const std::shared_ptr<CNotifyChannel>& channel,
+                    const std::function<void(CKELDownloadThread&)>& setUp)
+{
+    auto* worker = new CKELDownloadThread;
+    worker->m_settings.host = host;
+    worker->m_settings.port = port;
+    worker->m_downloadFolder = home.Folder();
+    if (setUp)
+        setUp(*worker);
+    CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+    worker->Wire(channel);
+    handle.Resume();
+    return handle.WaitFinished(std::chrono::seconds(60));
+}
+
 void RecordingReceiver::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)
 {
     std::string status = m_channel ? m_channel->statusText.Get() : std::string();
@@ -143,6 +172,12 @@ void RunPython(const std::string& code, const fs::path& out)
     const std::string cmd = "/usr/bin/python3 '" + script.string() + "' '" + out.string() + "'";
     if (std::system(cmd.c_str()) != 0)
         throw std::runtime_error("python helper failed: " + cmd);
+}
+
+void WriteZip(const fs::path& path, const std::string& entries)
+{
+    fs::create_directories(path.parent_path());
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n" + entries, path);
 }
 
 void PrintTo(const Notice& n, std::ostream* os)

@@ -2,12 +2,16 @@
 #include "platform/CNotifyChannel.h"
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
+
+class CKELDownloadThread;
 
 // A fresh folder under the system's temp folder, removed at the end.
 class TempDir {
@@ -63,6 +67,24 @@ public:
     ProxyTestServer() : TestServer("connect-proxy.py", {}) {}
 };
 
+// Names `server` (on 127.0.0.1) in VORN_FTP_HOST and VORN_FTP_PORT while it
+// lives, as a mirror is named: a window set up meanwhile downloads from it.
+// Both are unset at the end, also when a failed assertion leaves the test early.
+class ServerEnvironment {
+public:
+    explicit ServerEnvironment(const TestServer& server);
+    ~ServerEnvironment();
+    ServerEnvironment(const ServerEnvironment&) = delete;
+    ServerEnvironment& operator=(const ServerEnvironment&) = delete;
+};
+
+// Runs a worker on its own thread, as the front ends do: it downloads from
+// `host`:`port` into `home`'s Download folder and posts to `channel`; `setUp`
+// sets anything else before it starts. True when it ended within 60 s.
+bool RunWorkerToEnd(const std::string& host, long port, const TempHome& home,
+                    const std::shared_ptr<CNotifyChannel>& channel,
+                    const std::function<void(CKELDownloadThread&)>& setUp = {});
+
 // Records every notification with the text slots as they stood when it was posted.
 struct Notice {
     unsigned message;
@@ -96,6 +118,9 @@ std::string PatternBytes(std::size_t size, unsigned seed = 1);
 void MakeCertificate(const fs::path& dir, const std::string& names);
 // Runs Python code with Debian's python3; the code sees `out` as the first argument.
 void RunPython(const std::string& code, const fs::path& out);
+// A zip at `path` (its folder made first) filled by `entries`: Python lines,
+// each indented by four spaces, that add to the open zipfile.ZipFile `z`.
+void WriteZip(const fs::path& path, const std::string& entries);
 
 // Signatures made by minisign, the program publishers sign with.
 // A key pair without a password in `dir` (key.pub, key.sec); returns the

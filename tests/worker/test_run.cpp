@@ -20,26 +20,20 @@ namespace {
 const fs::path kApp = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
 const fs::path kUpd = "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
 
-void Zip(const fs::path& path, const std::string& entries)
-{
-    fs::create_directories(path.parent_path());
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n" + entries, path);
-}
-
 // The publisher's tree: three application candidates that could win by a
 // wrong rule, and update archives whose numbers come from two fields.
 void PublisherTree(const fs::path& root)
 {
-    Zip(root / kApp / "KEL_V9.zip", "    z.writestr('old.txt', 'nine')\n");
-    Zip(root / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/KEL_V12/Setup.exe', '#!/bin/sh\\n')\n"
-                                     "    z.writestr('KEL_V12/readme.txt', 'twelve')\n");
-    Zip(root / kApp / "kel_v12b.zip", "    z.writestr('later.txt', 'tie')\n");
+    WriteZip(root / kApp / "KEL_V9.zip", "    z.writestr('old.txt', 'nine')\n");
+    WriteZip(root / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/KEL_V12/Setup.exe', '#!/bin/sh\\n')\n"
+                                          "    z.writestr('KEL_V12/readme.txt', 'twelve')\n");
+    WriteZip(root / kApp / "kel_v12b.zip", "    z.writestr('later.txt', 'tie')\n");
     WriteFile(root / kApp / "KEL_V40000.zip", "negative in 16 bits");
     WriteFile(root / kApp / "README.txt", "not an archive");
-    Zip(root / kUpd / "KELUPD14_23.zip", "    z.writestr('p1423.txt', 'u')\n");
-    Zip(root / kUpd / "KELUPD01_24.zip", "    z.writestr('patch.txt', 'newest')\n");
+    WriteZip(root / kUpd / "KELUPD14_23.zip", "    z.writestr('p1423.txt', 'u')\n");
+    WriteZip(root / kUpd / "KELUPD01_24.zip", "    z.writestr('patch.txt', 'newest')\n");
     WriteFile(root / kUpd / "KELUP", "short name, number 0");
-    Zip(root / kUpd / "KELUPD9", "    z.writestr('nine.txt', 'short name, number 9')\n");
+    WriteZip(root / kUpd / "KELUPD9", "    z.writestr('nine.txt', 'short name, number 9')\n");
 }
 
 struct RunTest : ::testing::Test {
@@ -55,19 +49,13 @@ struct RunTest : ::testing::Test {
     // Runs the worker on its own thread, as the front ends do.
     std::vector<Notice> RunWorker(const std::string& host, long port, FtpTimeouts t = {5s, 5s})
     {
-        auto* worker = new CKELDownloadThread;
-        worker->m_settings.host = host;
-        worker->m_settings.port = port;
-        worker->m_timeouts = t;
-        worker->m_downloadFolder = home.Folder();
-        worker->m_checkInternet = [this](const std::string& h, auto limit, const std::function<bool()>& stop) {
-            ++lookUps;
-            return CKELDownloadThread::CheckInternet(h, limit, stop);
-        };
-        CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
-        worker->Wire(channel);
-        handle.Resume();
-        EXPECT_TRUE(handle.WaitFinished(60s));
+        EXPECT_TRUE(RunWorkerToEnd(host, port, home, channel, [&](CKELDownloadThread& worker) {
+            worker.m_timeouts = t;
+            worker.m_checkInternet = [this](const std::string& h, auto limit, const std::function<bool()>& stop) {
+                ++lookUps;
+                return CKELDownloadThread::CheckInternet(h, limit, stop);
+            };
+        }));
         return WithStatusWhereItMatters(receiver.Take());
     }
     fs::path Folder() const { return home.DownloadFolder(); }
@@ -144,7 +132,7 @@ TEST_F(RunTest, NoQualifyingApplicationFailsTheRunAndNeverVisitsTheUpdateFolders
     WriteFile(root.path() / kApp / "KEL_V-3.zip", "negative");
     WriteFile(root.path() / kApp / "KEL_V65535.zip", "-1 in 16 bits");
     WriteFile(root.path() / kApp / "other.zip", "no prefix");
-    Zip(root.path() / kUpd / "KELUPD01_01.zip", "    z.writestr('x', 'x')\n");
+    WriteZip(root.path() / kUpd / "KELUPD01_01.zip", "    z.writestr('x', 'x')\n");
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
     EXPECT_EQ(notices, (std::vector<Notice>{K(kStatusChanged, "Checking Internet"),
@@ -160,7 +148,7 @@ TEST_F(RunTest, AMissingApplicationFolderFailsTheRunAMissingUpdateFolderDoesNot)
 {
     // Missing, or named in another case ("KEL SOFTWARE DVD") on a server that tells cases apart.
     fs::create_directories(root.path() / "Digital Product Updates/KEL/KEL SOFTWARE DVD/ZIP");
-    Zip(root.path() / "Digital Product Updates/KEL/KEL SOFTWARE DVD/ZIP/KEL_V3.zip", "    z.writestr('a', 'a')\n");
+    WriteZip(root.path() / "Digital Product Updates/KEL/KEL SOFTWARE DVD/ZIP/KEL_V3.zip", "    z.writestr('a', 'a')\n");
     {
         FtpTestServer server(root.path());
         const auto notices = RunWorker("127.0.0.1", server.port());
@@ -169,7 +157,7 @@ TEST_F(RunTest, AMissingApplicationFolderFailsTheRunAMissingUpdateFolderDoesNot)
         EXPECT_EQ(notices.back(), End(RunResult::Failed));
     }
     // Application present, update folder missing: the application is still delivered.
-    Zip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
+    WriteZip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
     FtpTestServer server(root.path());
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Complete));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V3/a.txt"), "a");
@@ -240,8 +228,8 @@ TEST_F(RunTest, DroppedApplicationDownloadFailsTheNextRunResumesAndAFailedResume
 
 TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADownload)
 {
-    Zip(root.path() / kApp / "KEL_V12.zip",
-        "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n");
+    WriteZip(root.path() / kApp / "KEL_V12.zip",
+             "    z.writestr('KEL_V12/a.txt', 'a')\n    z.writestr('KEL_V12/b.txt', 'b')\n");
     FtpTestServer server(root.path());
     struct StopAtUnpacking : INotifyReceiver {
         CNotifyChannel& channel;
@@ -254,16 +242,9 @@ TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADow
                 worker->RequestStop();
         }
     } stopper(*channel);
-    auto* worker = new CKELDownloadThread;
-    worker->m_settings.host = "127.0.0.1";
-    worker->m_settings.port = server.port();
-    worker->m_downloadFolder = home.Folder();
-    stopper.worker = worker;
-    CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
     channel->Attach(&stopper);
-    worker->Wire(channel);
-    handle.Resume();
-    ASSERT_TRUE(handle.WaitFinished(60s));
+    ASSERT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel,
+                               [&](CKELDownloadThread& worker) { stopper.worker = &worker; }));
     channel->Attach(&receiver);
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12/b.txt"));
@@ -277,8 +258,8 @@ TEST_F(RunTest, AnArchiveStoppedDuringUnpackingIsUnpackedByTheNextRunWithoutADow
 
 TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
 {
-    Zip(root.path() / kApp / "KEL_V5.zip",
-        "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
+    WriteZip(root.path() / kApp / "KEL_V5.zip",
+             "    z.writestr('KEL_V5/ok.txt', 'ok')\n    z.writestr('../escape.txt', 'x')\n");
     FtpTestServer server(root.path());
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Failed));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V5/ok.txt"), "ok");
@@ -304,8 +285,8 @@ TEST_F(RunTest, OneLoginServesTheWholeRunWhateverTheServerStyle)
 
 TEST_F(RunTest, ASecondRunningCopyLeavesTheArchiveInProgressAlone)
 {
-    Zip(root.path() / kApp / "KEL_V12.zip",
-        "    z.writestr(zipfile.ZipInfo('KEL_V12/data.bin'), bytes(range(256)) * 3000)\n");
+    WriteZip(root.path() / kApp / "KEL_V12.zip",
+             "    z.writestr(zipfile.ZipInfo('KEL_V12/data.bin'), bytes(range(256)) * 3000)\n");
     FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.01"});
 
     // The first copy, on its own channel, is slowly downloading...
@@ -368,14 +349,14 @@ TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)
 TEST_F(RunTest, FoldersLinksAndControlCharactersInListedNames)
 {
     fs::create_directories(root.path() / kApp / "KEL_V99");   // a folder is no archive
-    Zip(root.path() / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n");
+    WriteZip(root.path() / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n");
     fs::create_symlink("KEL_V12.zip", root.path() / kApp / "KEL_V98.zip");   // nor is a link
     WriteFile(root.path() / kApp / "KEL_V97\x1b]0;owned\x07\x1b[2J.zip", "no local name");
     // A C1 control (CSI) in UTF-8 is a legal name, shown with "?".
-    Zip(root.path() / kApp /
-            "KEL_V50\xc2\x9b"
-            "2J.zip",
-        "    z.writestr('KEL_V50/b.txt', 'b')\n");
+    WriteZip(root.path() / kApp /
+                 "KEL_V50\xc2\x9b"
+                 "2J.zip",
+             "    z.writestr('KEL_V50/b.txt', 'b')\n");
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
     EXPECT_EQ(notices.back(), End(RunResult::Complete));
@@ -431,15 +412,8 @@ TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
     auto run = [&](const TempDir& serverCerts, FtpTls tls) {
         FtpTestServer server(root.path(), {"--tls-cert", (serverCerts.path() / "server.pem").string(), "--tls-required",
                                            "--require-reuse"});
-        auto* worker = new CKELDownloadThread;
-        worker->m_settings.host = "127.0.0.1";
-        worker->m_settings.port = server.port();
-        worker->m_settings.tls = tls;
-        worker->m_downloadFolder = home.Folder();
-        CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
-        worker->Wire(channel);
-        handle.Resume();
-        EXPECT_TRUE(handle.WaitFinished(60s));
+        EXPECT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel,
+                                   [&](CKELDownloadThread& worker) { worker.m_settings.tls = tls; }));
         return std::make_pair(WithStatusWhereItMatters(receiver.Take()).back(), server.Commands());
     };
     const std::string ca = (certs.path() / "ca.pem").string();

@@ -26,18 +26,12 @@ struct SignedRun : ::testing::Test {
 
     std::vector<Notice> Run(const FtpTestServer& server)
     {
-        auto* worker = new CKELDownloadThread;
-        worker->m_settings.host = "127.0.0.1";
-        worker->m_settings.port = server.port();
-        worker->m_settings.releaseKey = key;
-        worker->m_timeouts = {5s, 5s};
-        worker->m_downloadFolder = home.Folder();
-        worker->m_connections = connections;
-        worker->m_segmentMinimum = 1 << 20;
-        CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
-        worker->Wire(channel);
-        handle.Resume();
-        EXPECT_TRUE(handle.WaitFinished(60s));
+        EXPECT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel, [&](CKELDownloadThread& worker) {
+            worker.m_settings.releaseKey = key;
+            worker.m_timeouts = {5s, 5s};
+            worker.m_connections = connections;
+            worker.m_segmentMinimum = 1 << 20;
+        }));
         return WithStatusWhereItMatters(receiver.Take());
     }
     fs::path Folder() const { return home.DownloadFolder(); }
