@@ -36,10 +36,13 @@ target_link_libraries(vorn_portable PUBLIC Threads::Threads)
 add_library(vorn_platform STATIC
   src/platform/CFileWin32.cpp
   src/platform/CFolderWin32.cpp
+  src/platform/DownloadFolderWin32.cpp
+  src/platform/ProcessLauncherWin32.cpp
   src/platform/FileResultWin32.cpp
   src/platform/TextCase.cpp
   src/platform/WideTextWin32.cpp)
 target_include_directories(vorn_platform PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(vorn_platform PUBLIC ws2_32 shell32)
 
 if(VORN_BUILD_TESTS)
   enable_testing()

@@ -47,7 +47,8 @@ constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 }   // namespace
 
-CFile::CFile(CFile&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_openResult(o.m_openResult) {}
+CFile::CFile(CFile&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_openResult(o.m_openResult)
+{}
 
 CFile& CFile::operator=(CFile&& o) noexcept
 {

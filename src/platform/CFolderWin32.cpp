@@ -148,7 +148,8 @@ bool IsPlainFileName(std::string_view name)
     if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' || IsDeviceName(name))
         return false;
     for (const char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F ||
+            std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
             return false;
     return true;
 }
@@ -169,7 +170,8 @@ CFolder::~CFolder()
         CloseHandle(H(m_handle));   // nothing was written through it
 }
 
-CFolder::CFolder(CFolder&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_path(std::move(o.m_path)) {}
+CFolder::CFolder(CFolder&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_path(std::move(o.m_path))
+{}
 
 CFolder& CFolder::operator=(CFolder&& o) noexcept
 {

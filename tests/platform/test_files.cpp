@@ -155,3 +155,19 @@ TEST(Folder, PlainNamesAndCaseFreeComparison)
     EXPECT_TRUE(EndsWithIgnoringCase("a.zip.MINISIG", ".minisig"));
     EXPECT_FALSE(EndsWithIgnoringCase("sig", ".minisig"));
 }
+
+#ifdef _WIN32
+#include "platform/DownloadFolder.h"
+#include "platform/ProcessLauncher.h"
+
+TEST(Windows, DownloadFolderAndInstallerStart)
+{
+    const std::string folder = GetDownloadFolder();
+    EXPECT_EQ(folder.substr(1), ":\\VORN Download\\");
+    EXPECT_TRUE(CFolder::OpenPath(folder + "probe", true));   // made where a user would look for it
+    EXPECT_TRUE(CFolder::OpenPath(folder, false).RemoveEmptyFolder("probe"));
+
+    TempDir dir;
+    EXPECT_FALSE(StartWithDefaultAction((dir.path() / "Setup.exe").string(), std::chrono::seconds(5)));
+}
+#endif
