@@ -32,6 +32,18 @@ add_library(vorn_portable STATIC
 target_include_directories(vorn_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(vorn_portable PUBLIC Threads::Threads)
 
+# The platform layer's Win32 side, as far as it is written.
+add_library(vorn_platform STATIC
+  src/platform/CFileWin32.cpp
+  src/platform/CFolderWin32.cpp
+  src/platform/DownloadFolderWin32.cpp
+  src/platform/ProcessLauncherWin32.cpp
+  src/platform/FileResultWin32.cpp
+  src/platform/TextCase.cpp
+  src/platform/WideTextWin32.cpp)
+target_include_directories(vorn_platform PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(vorn_platform PUBLIC ws2_32 shell32)
+
 if(VORN_BUILD_TESTS)
   enable_testing()
   find_package(GTest CONFIG REQUIRED)
@@ -42,6 +54,10 @@ if(VORN_BUILD_TESTS)
   add_executable(test_portable ${tests}/worker/test_basename.cpp ${tests}/worker/test_segment_plan.cpp)
   target_link_libraries(test_portable PRIVATE vorn_portable GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_portable DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+
+  add_executable(test_files ${tests}/platform/test_files.cpp)
+  target_link_libraries(test_files PRIVATE vorn_platform GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(test_files DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
   add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
   target_link_libraries(cross_smoke PRIVATE CURL::libcurl libzip::zip vorn_static_codecs)
@@ -54,5 +70,5 @@ if(VORN_BUILD_TESTS)
   find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
   add_test(NAME windows.imports
     COMMAND bash ${tests}/platform/windows-imports ${VORN_MINGW_OBJDUMP}
-            $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable>)
+            $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable> $<TARGET_FILE:test_files>)
 endif()

@@ -53,8 +53,9 @@ public:
 
 private:
     friend class CFolder;
-    explicit CFile(int handle, FileResult why = {}) : m_handle(handle), m_openResult(why) {}
+    explicit CFile(std::intptr_t handle, FileResult why = {}) : m_handle(handle), m_openResult(why) {}
 
-    int m_handle = -1;
+    // A POSIX descriptor or a Win32 HANDLE; -1 (INVALID_HANDLE_VALUE) when closed.
+    std::intptr_t m_handle = -1;
     FileResult m_openResult;
 };

@@ -11,6 +11,11 @@
 
 namespace {
 
+int Fd(std::intptr_t handle)
+{
+    return static_cast<int>(handle);
+}
+
 FileResult LastError()
 {
     return FileResult::FromSystem(errno);
@@ -34,7 +39,7 @@ CFile& CFile::operator=(CFile&& o) noexcept
 long long CFile::ReadAt(void* data, std::size_t size, std::uint64_t offset) const
 {
     for (;;) {
-        const ssize_t n = ::pread(m_handle, data, size, static_cast<off_t>(offset));
+        const ssize_t n = ::pread(Fd(m_handle), data, size, static_cast<off_t>(offset));
         if (n >= 0 || errno != EINTR)
             return n;
     }
@@ -44,7 +49,7 @@ FileResult CFile::WriteAt(const void* data, std::size_t size, std::uint64_t offs
 {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::pwrite(m_handle, p, size, static_cast<off_t>(offset));
+        const ssize_t n = ::pwrite(Fd(m_handle), p, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -60,7 +65,7 @@ FileResult CFile::Write(const void* data, std::size_t size) const
 {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::write(m_handle, p, size);
+        const ssize_t n = ::write(Fd(m_handle), p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -74,24 +79,24 @@ FileResult CFile::Write(const void* data, std::size_t size) const
 std::optional<std::uint64_t> CFile::RegularSize() const
 {
     struct stat st {};
-    if (::fstat(m_handle, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(Fd(m_handle), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 FileResult CFile::Truncate(std::uint64_t size) const
 {
-    return ::ftruncate(m_handle, static_cast<off_t>(size)) == 0 ? FileResult() : LastError();
+    return ::ftruncate(Fd(m_handle), static_cast<off_t>(size)) == 0 ? FileResult() : LastError();
 }
 
 FileResult CFile::SyncData() const
 {
-    return ::fdatasync(m_handle) == 0 ? FileResult() : LastError();
+    return ::fdatasync(Fd(m_handle)) == 0 ? FileResult() : LastError();
 }
 
 bool CFile::TryLock() const
 {
-    return ::flock(m_handle, LOCK_EX | LOCK_NB) == 0;
+    return ::flock(Fd(m_handle), LOCK_EX | LOCK_NB) == 0;
 }
 
 bool CFile::SetModificationTime(std::int64_t seconds) const
@@ -99,30 +104,30 @@ bool CFile::SetModificationTime(std::int64_t seconds) const
     timespec times[2] = {};
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(seconds);
-    return ::futimens(m_handle, times) == 0;
+    return ::futimens(Fd(m_handle), times) == 0;
 }
 
 bool CFile::IsSameFileAs(const CFile& other) const
 {
     struct stat a {};
     struct stat b {};
-    return ::fstat(m_handle, &a) == 0 && ::fstat(other.m_handle, &b) == 0 && a.st_dev == b.st_dev &&
+    return ::fstat(Fd(m_handle), &a) == 0 && ::fstat(Fd(other.m_handle), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
 
 bool CFile::IsWritable() const
 {
     struct stat st {};
-    return ::fstat(m_handle, &st) == 0 && (st.st_mode & S_IWUSR);
+    return ::fstat(Fd(m_handle), &st) == 0 && (st.st_mode & S_IWUSR);
 }
 
 std::FILE* CFile::ReleaseToStream()
 {
-    if (!IsOpen() || ::lseek(m_handle, 0, SEEK_SET) != 0) {
+    if (!IsOpen() || ::lseek(Fd(m_handle), 0, SEEK_SET) != 0) {
         (void)Close();
         return nullptr;
     }
-    std::FILE* stream = ::fdopen(m_handle, "rb");
+    std::FILE* stream = ::fdopen(Fd(m_handle), "rb");
     if (stream)
         m_handle = -1;
     else
@@ -134,6 +139,6 @@ bool CFile::Close()
 {
     if (m_handle < 0)
         return true;
-    const int rc = ::close(std::exchange(m_handle, -1));
+    const int rc = ::close(Fd(std::exchange(m_handle, std::intptr_t{-1})));
     return rc == 0;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // A single file name that stays inside its folder: not empty, not "." or "..",
 // no folder separator of this system and no control character (0x00-0x1F,
@@ -82,9 +83,14 @@ public:
     FreeRoom Free() const;
 
 private:
-    explicit CFolder(int handle) : m_handle(handle) {}
+    explicit CFolder(std::intptr_t handle, std::string path = {}) : m_handle(handle), m_path(std::move(path)) {}
 
-    int m_handle = -1;
+    // A POSIX descriptor or a Win32 HANDLE; -1 (INVALID_HANDLE_VALUE) when closed.
+    std::intptr_t m_handle = -1;
+    // The folder's full name, which Win32 calls beneath it start from (the
+    // handle keeps it from being renamed or deleted meanwhile); POSIX calls
+    // need only the descriptor.
+    std::string m_path;
 };
 
 // The permissions a file made with `permissions` gets (the umask taken off).

@@ -13,6 +13,11 @@
 
 namespace {
 
+int Fd(std::intptr_t handle)
+{
+    return static_cast<int>(handle);
+}
+
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Read once while the program is still single-threaded: the umask cannot be
@@ -59,7 +64,7 @@ unsigned long ProcessNumber()
 CFolder::~CFolder()
 {
     if (m_handle >= 0)
-        (void)::close(m_handle);   // nothing was written through it
+        (void)::close(Fd(m_handle));   // nothing was written through it
 }
 
 CFolder::CFolder(CFolder&& o) noexcept : m_handle(std::exchange(o.m_handle, -1))
@@ -69,7 +74,7 @@ CFolder& CFolder::operator=(CFolder&& o) noexcept
 {
     if (this != &o) {
         if (m_handle >= 0)
-            (void)::close(m_handle);
+            (void)::close(Fd(m_handle));
         m_handle = std::exchange(o.m_handle, -1);
     }
     return *this;
@@ -89,11 +94,11 @@ CFolder CFolder::OpenPath(const std::string& path, bool create)
         from = slash + 1;
         if (part.empty() || part == ".")
             continue;
-        CFolder next(::openat(folder.m_handle, part.c_str(), kFolderFlags));
+        CFolder next(::openat(Fd(folder.m_handle), part.c_str(), kFolderFlags));
         // EEXIST: made meanwhile by someone else, which the open checks.
         if (!next.IsOpen() && errno == ENOENT && create &&
-            (::mkdirat(folder.m_handle, part.c_str(), 0777) == 0 || errno == EEXIST))
-            next = CFolder(::openat(folder.m_handle, part.c_str(), kFolderFlags));
+            (::mkdirat(Fd(folder.m_handle), part.c_str(), 0777) == 0 || errno == EEXIST))
+            next = CFolder(::openat(Fd(folder.m_handle), part.c_str(), kFolderFlags));
         folder = std::move(next);
     }
     return folder;
@@ -109,17 +114,17 @@ std::optional<FolderEntry> CFolder::StatPath(const std::string& path)
 
 CFolder CFolder::Duplicate() const
 {
-    return CFolder(m_handle >= 0 ? ::fcntl(m_handle, F_DUPFD_CLOEXEC, 0) : -1);
+    return CFolder(m_handle >= 0 ? ::fcntl(Fd(m_handle), F_DUPFD_CLOEXEC, 0) : -1);
 }
 
 CFolder CFolder::OpenFolder(const std::string& name, bool create) const
 {
     const int flags = kFolderFlags | O_NOFOLLOW;
-    CFolder folder(::openat(m_handle, name.c_str(), flags));
+    CFolder folder(::openat(Fd(m_handle), name.c_str(), flags));
     if (!folder.IsOpen() && errno == ENOENT && create) {
         // EEXIST: made meanwhile by someone else, which the open below checks.
-        if (::mkdirat(m_handle, name.c_str(), 0755) == 0 || errno == EEXIST)
-            folder = CFolder(::openat(m_handle, name.c_str(), flags));
+        if (::mkdirat(Fd(m_handle), name.c_str(), 0755) == 0 || errno == EEXIST)
+            folder = CFolder(::openat(Fd(m_handle), name.c_str(), flags));
     }
     return folder;
 }
@@ -143,7 +148,7 @@ CFile CFolder::OpenFile(const std::string& name, FileOpen how, unsigned permissi
         flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK;
         break;
     }
-    const int fd = ::openat(m_handle, name.c_str(), flags, static_cast<mode_t>(permissions));
+    const int fd = ::openat(Fd(m_handle), name.c_str(), flags, static_cast<mode_t>(permissions));
     if (fd < 0)
         return CFile(-1, FileResult::FromSystem(errno));
     CFile file(fd);
@@ -155,24 +160,25 @@ CFile CFolder::OpenFile(const std::string& name, FileOpen how, unsigned permissi
 std::optional<FolderEntry> CFolder::Stat(const std::string& name) const
 {
     struct stat st {};
-    if (::fstatat(m_handle, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(Fd(m_handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return EntryOf(st);
 }
 
 FileResult CFolder::Rename(const std::string& from, const std::string& to) const
 {
-    return ::renameat(m_handle, from.c_str(), m_handle, to.c_str()) == 0 ? FileResult() : FileResult::FromSystem(errno);
+    return ::renameat(Fd(m_handle), from.c_str(), Fd(m_handle), to.c_str()) == 0 ? FileResult()
+                                                                                 : FileResult::FromSystem(errno);
 }
 
 bool CFolder::RemoveFile(const std::string& name) const
 {
     struct stat st {};
-    if (::fstatat(m_handle, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+    if (::fstatat(Fd(m_handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
         return false;
     // Only the unlink decides: a folder's owner may delete what is read-only.
-    (void)::fchmodat(m_handle, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
-    return ::unlinkat(m_handle, name.c_str(), 0) == 0;
+    (void)::fchmodat(Fd(m_handle), name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+    return ::unlinkat(Fd(m_handle), name.c_str(), 0) == 0;
 }
 
 bool CFolder::RemoveUnlessLocked(const std::string& name) const
@@ -186,7 +192,7 @@ bool CFolder::RemoveUnlessLocked(const std::string& name) const
 
 bool CFolder::RemoveEmptyFolder(const std::string& name) const
 {
-    return ::unlinkat(m_handle, name.c_str(), AT_REMOVEDIR) == 0;
+    return ::unlinkat(Fd(m_handle), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool CFolder::SetModificationTime(const std::string& name, std::int64_t seconds) const
@@ -194,14 +200,14 @@ bool CFolder::SetModificationTime(const std::string& name, std::int64_t seconds)
     timespec times[2] = {};
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(seconds);
-    return ::utimensat(m_handle, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::utimensat(Fd(m_handle), name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 FreeRoom CFolder::Free() const
 {
     FreeRoom room;
     struct statvfs fs {};
-    if (::fstatvfs(m_handle, &fs) != 0)
+    if (::fstatvfs(Fd(m_handle), &fs) != 0)
         return room;
     room.bytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
     // A file system that keeps no inode count reports none at all (f_files 0).

@@ -1,12 +1,47 @@
 #include "platform/CFolder.h"
 #include "platform/TextCase.h"
-#include "support/TestSupport.h"
-
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
 
 namespace {
+
+// A fresh folder, removed at the end (these tests also run on Windows, without the test support library).
+class TempDir {
+public:
+    TempDir()
+    {
+        std::random_device random;
+        m_path = fs::temp_directory_path() / ("vorn-files-" + std::to_string(random()));
+        fs::create_directories(m_path);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::permissions(m_path, fs::perms::owner_all, ec);
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// False where the system makes no links for this user (Windows without the privilege).
+bool MakeLinks(const fs::path& dir)
+{
+    std::error_code ec;
+    fs::create_directory_symlink(dir / "real", dir / "folderLink", ec);
+    if (!ec)
+        fs::create_symlink(dir / "real/file", dir / "fileLink", ec);
+    if (!ec)
+        fs::create_symlink(dir / "missing", dir / "dangling", ec);
+    return !ec;
+}
 
 void Put(const fs::path& path, const std::string& text)
 {
@@ -26,9 +61,8 @@ TEST(Folder, NothingBeneathItIsReachedThroughALink)
     TempDir dir;
     fs::create_directory(dir.path() / "real");
     Put(dir.path() / "real/file", "data");
-    fs::create_directory_symlink(dir.path() / "real", dir.path() / "folderLink");
-    fs::create_symlink(dir.path() / "real/file", dir.path() / "fileLink");
-    fs::create_symlink(dir.path() / "missing", dir.path() / "dangling");
+    if (!MakeLinks(dir.path()))
+        GTEST_SKIP() << "no links can be made here";
     const CFolder folder = CFolder::OpenPath(dir.path().string(), false);
     ASSERT_TRUE(folder);
 
@@ -56,7 +90,7 @@ TEST(Folder, NothingBeneathItIsReachedThroughALink)
 TEST(Folder, FilesAreWrittenLockedRenamedAndRemoved)
 {
     TempDir dir;
-    const CFolder folder = CFolder::OpenPath((dir.path() / "a/b").string(), true);
+    CFolder folder = CFolder::OpenPath((dir.path() / "a/b").string(), true);
     ASSERT_TRUE(folder);
     {
         const CFile file = folder.OpenFile("x", FileOpen::ReadWrite);
@@ -76,6 +110,9 @@ TEST(Folder, FilesAreWrittenLockedRenamedAndRemoved)
         const CFile again = folder.OpenFile("x", FileOpen::Read);
         EXPECT_TRUE(again.IsSameFileAs(file));
         EXPECT_FALSE(again.TryLock());
+        char head[5] = {};
+        EXPECT_EQ(again.ReadAt(head, sizeof head, 0), 5);   // the lock keeps no reader of this process out
+        EXPECT_EQ(std::string(head, 5), "hello");
         EXPECT_FALSE(folder.RemoveUnlessLocked("x"));
     }
     EXPECT_EQ(Get(dir.path() / "a/b/x"), "hello");
@@ -92,6 +129,7 @@ TEST(Folder, FilesAreWrittenLockedRenamedAndRemoved)
     EXPECT_FALSE(folder.Stat("y")->writable);
     EXPECT_TRUE(folder.RemoveUnlessLocked("y"));   // read-only is no reason to stay
     EXPECT_FALSE(fs::exists(dir.path() / "a/b/y"));
+    folder = CFolder();   // Windows removes no folder that is open
     EXPECT_TRUE(CFolder::OpenPath(dir.path().string(), false).OpenFolder("a", false).RemoveEmptyFolder("b"));
 }
 
@@ -99,14 +137,37 @@ TEST(Folder, PlainNamesAndCaseFreeComparison)
 {
     for (const char* bad : {"", ".", "..", "a/b", "/", "a\tb", "a\x7f"})
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
-    for (const char* good : {"KEL_V12.zip", "...", ".hidden", "a b", "\xc3\xa9.zip"})
+    for (const char* good : {"KEL_V12.zip", ".hidden", "a b", "\xc3\xa9.zip"})
         EXPECT_TRUE(IsPlainFileName(good)) << good;
 
     EXPECT_TRUE(EqualsIgnoringCase("KEL_v12.ZIP", "kel_V12.zip"));
     EXPECT_FALSE(EqualsIgnoringCase("KEL", "KEL_"));
     EXPECT_FALSE(EqualsIgnoringCase("\xc3\xa9", "\xc3\x89"));   // only ASCII letters fold
+#ifdef _WIN32
+    // Windows reads these as devices, streams, wildcards or trimmed names.
+    for (const char* bad : {"CON", "nul.txt", "Com1.zip", "LPT9", "a\\b", "C:x", "a:stream", "a*", "x.", "x "})
+        EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+    for (const char* good : {"CONSOLE", "COM10", "com.zip", "LPT"})
+        EXPECT_TRUE(IsPlainFileName(good)) << good;
+#endif
     EXPECT_TRUE(StartsWithIgnoringCase("kel_v7", "KEL_V"));
     EXPECT_FALSE(StartsWithIgnoringCase("KEL", "KEL_V"));
     EXPECT_TRUE(EndsWithIgnoringCase("a.zip.MINISIG", ".minisig"));
     EXPECT_FALSE(EndsWithIgnoringCase("sig", ".minisig"));
 }
+
+#ifdef _WIN32
+#include "platform/DownloadFolder.h"
+#include "platform/ProcessLauncher.h"
+
+TEST(Windows, DownloadFolderAndInstallerStart)
+{
+    const std::string folder = GetDownloadFolder();
+    EXPECT_EQ(folder.substr(1), ":\\VORN Download\\");
+    EXPECT_TRUE(CFolder::OpenPath(folder + "probe", true));   // made where a user would look for it
+    EXPECT_TRUE(CFolder::OpenPath(folder, false).RemoveEmptyFolder("probe"));
+
+    TempDir dir;
+    EXPECT_FALSE(StartWithDefaultAction((dir.path() / "Setup.exe").string(), std::chrono::seconds(5)));
+}
+#endif

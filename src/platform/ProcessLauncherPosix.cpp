@@ -1,3 +1,4 @@
+// Starting a file with its default action on POSIX systems: posix_spawn, or xdg-open.
 #include "platform/ProcessLauncher.h"
 
 #include <spawn.h>

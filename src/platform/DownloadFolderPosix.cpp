@@ -1,3 +1,4 @@
+// The Download folder on POSIX systems: in the user's home.
 #include "platform/DownloadFolder.h"
 
 #include <pwd.h>
