@@ -2,19 +2,16 @@
 
 #include "platform/CFtpFileFind.h"
 #include "platform/CInternetException.h"
+#include "platform/LookUpHost.h"
 #include "platform/PrintableText.h"
+#include "platform/TextCase.h"
 #include "worker/BaseName.h"
-#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -25,7 +22,7 @@ const char* const kUpdateFolders = "../../KEL Update DVD/ZIP_Files";
 // atoi of the text after "KEL_V", low 16 bits, signed; 0 for other names.
 std::int16_t ApplicationNumber(const std::string& name)
 {
-    if (name.size() < 5 || strncasecmp(name.c_str(), "KEL_V", 5) != 0)
+    if (!StartsWithIgnoringCase(name, "KEL_V"))
         return 0;
     return static_cast<std::int16_t>(std::atoi(name.c_str() + 5));
 }
@@ -39,8 +36,7 @@ std::int16_t UpdateNumber(const std::string& name)
 
 bool IsSignatureName(const std::string& name)
 {
-    constexpr std::size_t n = 8;   // ".minisig"
-    return name.size() >= n && strncasecmp(name.c_str() + name.size() - n, ".minisig", n) == 0;
+    return EndsWithIgnoringCase(name, ".minisig");
 }
 
 struct Choice {
@@ -124,16 +120,9 @@ void CKELDownloadThread::SetText(CTextSlot* slot, const std::string& text)
 std::string CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
                                               const std::function<bool()>& stop)
 {
-    // Both families count: the first answer, IPv6 or IPv4, as text.
-    for (const sockaddr_storage& a : LookUpHost(host, limit, stop)) {
-        char text[INET6_ADDRSTRLEN];
-        const void* raw = a.ss_family == AF_INET6
-                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr)
-                              : static_cast<const void*>(&reinterpret_cast<const sockaddr_in&>(a).sin_addr);
-        if (inet_ntop(a.ss_family, raw, text, sizeof text))
-            return text;
-    }
-    return {};
+    // Both families count: the first answer, IPv6 or IPv4.
+    std::vector<std::string> addresses = LookUpHost(host, limit, stop);
+    return addresses.empty() ? std::string() : std::move(addresses.front());
 }
 
 int CKELDownloadThread::Run()

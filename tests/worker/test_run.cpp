@@ -1,6 +1,6 @@
+#include "platform/LookUpHost.h"
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
-#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
