@@ -208,7 +208,7 @@ void CFtpConnection::Impl::Set(CURLoption option, T value)
 }
 
 CFtpConnection::Impl::Impl(const std::string& host, long port, const std::string& user, const std::string& password,
-                               bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
+                           bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
     : m_cancelled(std::move(cancelled))
 {
     GlobalInit();
@@ -626,9 +626,8 @@ void CFtpConnection::Impl::AbortTransfer() noexcept
     m_sink = nullptr;
 }
 
-CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user,
-                               const std::string& password, bool passive, FtpTimeouts timeouts,
-                               std::function<bool()> cancelled, const FtpTls& tls)
+CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user, const std::string& password,
+                               bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
     : m_impl(std::make_unique<Impl>(host, port, user, password, passive, timeouts, std::move(cancelled), tls))
 {}
 

@@ -31,7 +31,7 @@ std::string AddressText(const addrinfo& a)
 }   // namespace
 
 std::vector<std::string> LookUpHost(const std::string& host, std::chrono::milliseconds limit,
-                                         const std::function<bool()>& stop)
+                                    const std::function<bool()>& stop)
 {
     auto request = std::make_unique<Request>();
     request->host = host;
