@@ -14,6 +14,8 @@ std::uint64_t MultiplyDivide(std::uint64_t a, std::uint64_t b, std::uint64_t c)
     const std::uint64_t middle = (lowLow >> 32) + (aHigh * bLow & low32) + aLow * bHigh;   // cannot overflow
     const std::uint64_t high = aHigh * bHigh + (aHigh * bLow >> 32) + (middle >> 32);
     const std::uint64_t low = (middle << 32) | (lowLow & low32);
+    if (high == 0)
+        return low / c;   // every size a disk holds, at the scales of a bar
 
     std::uint64_t quotient = 0;
     std::uint64_t remainder = 0;
