@@ -3,6 +3,7 @@
 #include "platform/CFtpFile.h"
 #include "platform/CInternetException.h"
 #include "platform/CurlGlobalInit.h"
+#include "platform/CurlHandles.h"
 
 #include <sys/select.h>
 
@@ -143,15 +144,71 @@ std::string ReasonFor(CURLcode code, const std::string& detail)
 
 }   // namespace
 
+static_assert(FtpPause == CURL_WRITEFUNC_PAUSE, "FtpPause is handed to libcurl as its pause value");
+
+struct CFtpConnection::Impl {
+    Impl(const std::string& host, long port, const std::string& user, const std::string& password, bool passive,
+         FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls);
+    ~Impl();
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    bool SetCurrentDirectory(const std::string& folder);
+    std::string GetCurrentDirectory() const;
+    std::vector<FtpEntry> List();
+    bool BeginTransfer(const std::string& name, FtpSink sink, std::uint64_t offset, bool fileTime);
+    bool DriveTransfer();
+    void ResumeTransfer();
+    void EndTransfer();
+    void AbortTransfer() noexcept;
+    std::int64_t CurrentFileTime() const;
+
+    enum class Transfer { None, Running, Paused, Ended };
+
+    static std::size_t OnData(char* data, std::size_t size, std::size_t count, void* self);
+    std::string UrlFor(const std::vector<std::string>& folder, const std::string& file) const;
+    void Prepare(const std::string& url);
+    // Drives the easy handle in the multi handle until the request is done.
+    CURLcode Perform();
+    // Runs curl once without waiting; true when the request finished (its result in `result`).
+    bool Drive(CURLcode& result);
+    // Waits at most 100 ms for a socket; throws when cancelled.
+    void Wait();
+    void Attach();
+    void Detach() noexcept;
+    // Takes a transfer that curl reports done off the multi handle.
+    void TakeOffEnded();
+    void ThrowIfCancelled() const;
+    void ThrowIfBusy() const;
+    [[noreturn]] void Throw(CURLcode code) const;
+    template <typename T>
+    void Set(CURLoption option, T value);
+
+    CurlEasy m_easy;
+    CurlMulti m_multi;
+    std::string m_base;
+    // The login folder as the server named it ("/" mostly); with it every
+    // request names its folder in full, and no request climbs back there first.
+    std::string m_entry;
+    std::vector<std::string> m_folder;
+    std::function<bool()> m_cancelled;
+    char m_error[CURL_ERROR_SIZE] = {};
+    bool m_attached = false;
+    Transfer m_transfer = Transfer::None;
+    FtpSink m_sink;
+    std::uint64_t m_offset = 0;
+    std::int64_t m_fileTime = -1;
+};
+
 template <typename T>
-void CFtpConnection::Set(CURLoption option, T value)
+void CFtpConnection::Impl::Set(CURLoption option, T value)
 {
     if (CURLcode rc = curl_easy_setopt(m_easy.get(), option, value); rc != CURLE_OK)
         throw CInternetException(KindOf(rc), std::string("cannot set up the FTP session: ") + curl_easy_strerror(rc));
 }
 
-CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user, const std::string& password,
-                               bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
+CFtpConnection::Impl::Impl(const std::string& host, long port, const std::string& user, const std::string& password,
+                           bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
     : m_cancelled(std::move(cancelled))
 {
     GlobalInit();
@@ -186,7 +243,7 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
     // would turn each request into an HTTP one, without folders or listings:
     // tunnel through it instead, so the session stays FTP end to end.
     Set(CURLOPT_HTTPPROXYTUNNEL, 1L);
-    Set(CURLOPT_WRITEFUNCTION, &CFtpConnection::OnData);
+    Set(CURLOPT_WRITEFUNCTION, &Impl::OnData);
     Set(CURLOPT_WRITEDATA, this);
 
     const long useSsl = tls.mode == FtpTls::Mode::Off       ? CURLUSESSL_NONE
@@ -217,14 +274,14 @@ CFtpConnection::CFtpConnection(const std::string& host, long port, const std::st
         m_entry = entry;
 }
 
-CFtpConnection::~CFtpConnection()
+CFtpConnection::Impl::~Impl()
 {
     Detach();
 }
 
-std::size_t CFtpConnection::OnData(char* data, std::size_t size, std::size_t count, void* self)
+std::size_t CFtpConnection::Impl::OnData(char* data, std::size_t size, std::size_t count, void* self)
 {
-    auto* c = static_cast<CFtpConnection*>(self);
+    auto* c = static_cast<Impl*>(self);
     const std::size_t total = size * count;
     if (!c->m_sink)
         return total;   // a listing's or a folder check's body: not wanted
@@ -243,7 +300,7 @@ std::size_t CFtpConnection::OnData(char* data, std::size_t size, std::size_t cou
     return taken;
 }
 
-std::string CFtpConnection::UrlFor(const std::vector<std::string>& folder, const std::string& file) const
+std::string CFtpConnection::Impl::UrlFor(const std::vector<std::string>& folder, const std::string& file) const
 {
     std::string url = m_base;
     auto append = [&](const std::string& part) {
@@ -276,7 +333,7 @@ std::string CFtpConnection::UrlFor(const std::vector<std::string>& folder, const
     return url;
 }
 
-void CFtpConnection::Prepare(const std::string& url)
+void CFtpConnection::Impl::Prepare(const std::string& url)
 {
     ThrowIfBusy();
     m_transfer = Transfer::None;
@@ -293,19 +350,19 @@ void CFtpConnection::Prepare(const std::string& url)
     Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
 }
 
-void CFtpConnection::ThrowIfCancelled() const
+void CFtpConnection::Impl::ThrowIfCancelled() const
 {
     if (m_cancelled && m_cancelled())
         throw CInternetException(FtpError::Stopped, "cancelled", ReasonFor(CURLE_ABORTED_BY_CALLBACK, {}));
 }
 
-void CFtpConnection::ThrowIfBusy() const
+void CFtpConnection::Impl::ThrowIfBusy() const
 {
     if (m_transfer == Transfer::Running || m_transfer == Transfer::Paused)
         throw CInternetException(FtpError::Other, "a transfer is still running on this connection");
 }
 
-void CFtpConnection::Throw(CURLcode code) const
+void CFtpConnection::Impl::Throw(CURLcode code) const
 {
     std::string what = curl_easy_strerror(code);
     if (m_error[0])
@@ -313,14 +370,14 @@ void CFtpConnection::Throw(CURLcode code) const
     throw CInternetException(KindOf(code), what, ReasonFor(code, m_error));
 }
 
-void CFtpConnection::Attach()
+void CFtpConnection::Impl::Attach()
 {
     if (CURLMcode mc = curl_multi_add_handle(m_multi.get(), m_easy.get()); mc != CURLM_OK)
         throw CInternetException(FtpError::Other, curl_multi_strerror(mc));
     m_attached = true;
 }
 
-void CFtpConnection::Detach() noexcept
+void CFtpConnection::Impl::Detach() noexcept
 {
     if (!m_attached)
         return;
@@ -329,7 +386,7 @@ void CFtpConnection::Detach() noexcept
     curl_multi_remove_handle(m_multi.get(), m_easy.get());
 }
 
-void CFtpConnection::Wait()
+void CFtpConnection::Impl::Wait()
 {
     ThrowIfCancelled();
     // The poll wakes as soon as a socket is ready; the 100 ms bound keeps the
@@ -350,7 +407,7 @@ void CFtpConnection::Wait()
     ThrowIfCancelled();
 }
 
-bool CFtpConnection::Drive(CURLcode& result)
+bool CFtpConnection::Impl::Drive(CURLcode& result)
 {
     int running = 0;
     if (CURLMcode mc = curl_multi_perform(m_multi.get(), &running); mc != CURLM_OK)
@@ -365,7 +422,7 @@ bool CFtpConnection::Drive(CURLcode& result)
     return false;
 }
 
-CURLcode CFtpConnection::Perform()
+CURLcode CFtpConnection::Impl::Perform()
 {
     ThrowIfBusy();
     Attach();
@@ -381,7 +438,7 @@ CURLcode CFtpConnection::Perform()
     return result;
 }
 
-bool CFtpConnection::SetCurrentDirectory(const std::string& folder)
+bool CFtpConnection::Impl::SetCurrentDirectory(const std::string& folder)
 {
     std::vector<std::string> next = m_folder;
     bool climbedOnly = true;
@@ -415,7 +472,7 @@ bool CFtpConnection::SetCurrentDirectory(const std::string& folder)
     }
 }
 
-std::string CFtpConnection::GetCurrentDirectory() const
+std::string CFtpConnection::Impl::GetCurrentDirectory() const
 {
     std::string path = "/";
     for (const auto& part : m_folder)
@@ -423,7 +480,7 @@ std::string CFtpConnection::GetCurrentDirectory() const
     return path;
 }
 
-std::vector<FtpEntry> CFtpConnection::List()
+std::vector<FtpEntry> CFtpConnection::Impl::List()
 {
     std::vector<FtpEntry> entries;
     ListState state{&entries};
@@ -449,7 +506,7 @@ std::unique_ptr<CFtpFile> CFtpConnection::OpenFile(const std::string& name)
     return file;
 }
 
-bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::uint64_t offset, bool fileTime)
+bool CFtpConnection::Impl::BeginTransfer(const std::string& name, FtpSink sink, std::uint64_t offset, bool fileTime)
 {
     if (name.empty() || name.find('/') != std::string::npos)
         return false;
@@ -497,7 +554,7 @@ bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::u
     }
 }
 
-void CFtpConnection::TakeOffEnded()
+void CFtpConnection::Impl::TakeOffEnded()
 {
     Detach();
     m_sink = nullptr;
@@ -508,7 +565,7 @@ void CFtpConnection::TakeOffEnded()
         m_fileTime = fileTime;
 }
 
-std::int64_t CFtpConnection::CurrentFileTime() const
+std::int64_t CFtpConnection::Impl::CurrentFileTime() const
 {
     long fileTime = -1;
     // curl notes the time as the server's MDTM reply comes, before the RETR.
@@ -517,7 +574,7 @@ std::int64_t CFtpConnection::CurrentFileTime() const
     return fileTime;
 }
 
-bool CFtpConnection::DriveTransfer()
+bool CFtpConnection::Impl::DriveTransfer()
 {
     if (m_transfer != Transfer::Running && m_transfer != Transfer::Paused)
         return true;
@@ -540,7 +597,7 @@ bool CFtpConnection::DriveTransfer()
     return true;
 }
 
-void CFtpConnection::ResumeTransfer()
+void CFtpConnection::Impl::ResumeTransfer()
 {
     if (m_transfer != Transfer::Paused)
         return;
@@ -552,7 +609,7 @@ void CFtpConnection::ResumeTransfer()
     }
 }
 
-void CFtpConnection::EndTransfer()
+void CFtpConnection::Impl::EndTransfer()
 {
     ResumeTransfer();
     while (!DriveTransfer()) {
@@ -560,11 +617,73 @@ void CFtpConnection::EndTransfer()
     m_transfer = Transfer::None;
 }
 
-void CFtpConnection::AbortTransfer() noexcept
+void CFtpConnection::Impl::AbortTransfer() noexcept
 {
     // Removing an unfinished transfer aborts it; curl drops that connection
     // and logs in again on the next request.
     Detach();
     m_transfer = Transfer::None;
     m_sink = nullptr;
+}
+
+CFtpConnection::CFtpConnection(const std::string& host, long port, const std::string& user, const std::string& password,
+                               bool passive, FtpTimeouts timeouts, std::function<bool()> cancelled, const FtpTls& tls)
+    : m_impl(std::make_unique<Impl>(host, port, user, password, passive, timeouts, std::move(cancelled), tls))
+{}
+
+CFtpConnection::~CFtpConnection() = default;
+
+bool CFtpConnection::SetCurrentDirectory(const std::string& folder)
+{
+    return m_impl->SetCurrentDirectory(folder);
+}
+
+std::string CFtpConnection::GetCurrentDirectory() const
+{
+    return m_impl->GetCurrentDirectory();
+}
+
+std::vector<FtpEntry> CFtpConnection::List()
+{
+    return m_impl->List();
+}
+
+bool CFtpConnection::BeginTransfer(const std::string& name, FtpSink sink, std::uint64_t offset, bool fileTime)
+{
+    return m_impl->BeginTransfer(name, std::move(sink), offset, fileTime);
+}
+
+bool CFtpConnection::DriveTransfer()
+{
+    return m_impl->DriveTransfer();
+}
+
+void CFtpConnection::ResumeTransfer()
+{
+    m_impl->ResumeTransfer();
+}
+
+bool CFtpConnection::TransferPaused() const
+{
+    return m_impl->m_transfer == Impl::Transfer::Paused;
+}
+
+void CFtpConnection::EndTransfer()
+{
+    m_impl->EndTransfer();
+}
+
+void CFtpConnection::AbortTransfer() noexcept
+{
+    m_impl->AbortTransfer();
+}
+
+std::int64_t CFtpConnection::TransferFileTime() const
+{
+    return m_impl->m_fileTime;
+}
+
+std::int64_t CFtpConnection::CurrentFileTime() const
+{
+    return m_impl->CurrentFileTime();
 }

@@ -1,7 +1,6 @@
 #pragma once
-#include "platform/CurlHandles.h"
-
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,7 +39,7 @@ struct FtpEntry {
 // answers how many bytes it took: all of them, FtpPause to be handed the same
 // piece again after ResumeTransfer, or anything else to cut the transfer.
 using FtpSink = std::function<std::size_t(std::uint64_t offset, const char* data, std::size_t size)>;
-inline constexpr std::size_t FtpPause = CURL_WRITEFUNC_PAUSE;
+inline constexpr std::size_t FtpPause = 0x10000001;   // libcurl's own pause value, handed on as it is
 
 // An FTP session over libcurl with the few operations the worker needs. The
 // current folder is kept here, as a full path from the server's root when the
@@ -77,7 +76,7 @@ public:
     bool DriveTransfer();
     // Hands the sink again the piece it paused on, and lets the transfer go on.
     void ResumeTransfer();
-    bool TransferPaused() const { return m_transfer == Transfer::Paused; }
+    bool TransferPaused() const;
     // Lets the transfer run to the end the server gives it and takes it off the
     // connection, which stays logged in. Throws when it ended with an error.
     void EndTransfer();
@@ -86,45 +85,14 @@ public:
     void AbortTransfer() noexcept;
     // The modification time (seconds since 1970) of the file of the last
     // transfer that ended and asked for it; -1 when unknown.
-    std::int64_t TransferFileTime() const { return m_fileTime; }
+    std::int64_t TransferFileTime() const;
     // The same for the transfer that runs now, known once BeginTransfer with
     // `fileTime` has returned; -1 when unknown.
     std::int64_t CurrentFileTime() const;
 
 private:
-    enum class Transfer { None, Running, Paused, Ended };
-
-    static std::size_t OnData(char* data, std::size_t size, std::size_t count, void* self);
-    std::string UrlFor(const std::vector<std::string>& folder, const std::string& file) const;
-    void Prepare(const std::string& url);
-    // Drives the easy handle in the multi handle until the request is done.
-    CURLcode Perform();
-    // Runs curl once without waiting; true when the request finished (its result in `result`).
-    bool Drive(CURLcode& result);
-    // Waits at most 100 ms for a socket; throws when cancelled.
-    void Wait();
-    void Attach();
-    void Detach() noexcept;
-    // Takes a transfer that curl reports done off the multi handle.
-    void TakeOffEnded();
-    void ThrowIfCancelled() const;
-    void ThrowIfBusy() const;
-    [[noreturn]] void Throw(CURLcode code) const;
-    template <typename T>
-    void Set(CURLoption option, T value);
-
-    CurlEasy m_easy;
-    CurlMulti m_multi;
-    std::string m_base;
-    // The login folder as the server named it ("/" mostly); with it every
-    // request names its folder in full, and no request climbs back there first.
-    std::string m_entry;
-    std::vector<std::string> m_folder;
-    std::function<bool()> m_cancelled;
-    char m_error[CURL_ERROR_SIZE] = {};
-    bool m_attached = false;
-    Transfer m_transfer = Transfer::None;
-    FtpSink m_sink;
-    std::uint64_t m_offset = 0;
-    std::int64_t m_fileTime = -1;
+    // The libcurl handles and the request's state, kept out of this header so
+    // that its users see no libcurl.
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };

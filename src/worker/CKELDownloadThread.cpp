@@ -1,20 +1,19 @@
 #include "worker/CKELDownloadThread.h"
 
+#include "platform/CFolder.h"
 #include "platform/CFtpFileFind.h"
 #include "platform/CInternetException.h"
+#include "platform/LookUpHost.h"
 #include "platform/PrintableText.h"
+#include "platform/TextCase.h"
 #include "worker/BaseName.h"
-#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -25,7 +24,7 @@ const char* const kUpdateFolders = "../../KEL Update DVD/ZIP_Files";
 // atoi of the text after "KEL_V", low 16 bits, signed; 0 for other names.
 std::int16_t ApplicationNumber(const std::string& name)
 {
-    if (name.size() < 5 || strncasecmp(name.c_str(), "KEL_V", 5) != 0)
+    if (!StartsWithIgnoringCase(name, "KEL_V"))
         return 0;
     return static_cast<std::int16_t>(std::atoi(name.c_str() + 5));
 }
@@ -39,9 +38,11 @@ std::int16_t UpdateNumber(const std::string& name)
 
 bool IsSignatureName(const std::string& name)
 {
-    constexpr std::size_t n = 8;   // ".minisig"
-    return name.size() >= n && strncasecmp(name.c_str() + name.size() - n, ".minisig", n) == 0;
+    return EndsWithIgnoringCase(name, ".minisig");
 }
+
+// Why a run ended that no step explained.
+const char* const kUnexpectedError = "an unexpected error ended the run";
 
 struct Choice {
     std::string name;
@@ -79,6 +80,41 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
     }
     finder.Close();
     return best;
+}
+
+// What fetching or unpacking came to, whichever way the step tells it.
+[[maybe_unused]] StepResult AsStep(StepResult step)
+{
+    return step;
+}
+[[maybe_unused]] StepResult AsStep(bool done)
+{
+    return done ? StepResult::Done() : StepResult::Fail(StepResult::Outcome::Failed, {});
+}
+[[maybe_unused]] StepResult AsStep(CKELDownloadThread::ArchiveFetch fetched)
+{
+    using Outcome = StepResult::Outcome;
+    switch (fetched) {
+    case CKELDownloadThread::ArchiveFetch::Ready:
+        return StepResult::Done();
+    case CKELDownloadThread::ArchiveFetch::Held:
+        return StepResult::Fail(Outcome::Held, {});
+    case CKELDownloadThread::ArchiveFetch::Refused:
+        return StepResult::Fail(Outcome::Refused, {});
+    case CKELDownloadThread::ArchiveFetch::Failed:
+        break;
+    }
+    return StepResult::Fail(Outcome::Failed, {});
+}
+
+// Empty when the Download folder can be opened; otherwise why not, naming it.
+std::string DownloadFolderProblem(const std::string& path)
+{
+    if (CFolder::OpenPath(path, /*create=*/false))
+        return {};
+    const std::optional<FolderEntry> entry = CFolder::StatPath(path);
+    const bool there = entry && entry->kind == FolderEntry::Kind::Folder;
+    return "the Download folder " + path + (there ? " cannot be opened" : " cannot be made");
 }
 
 }   // namespace
@@ -124,16 +160,9 @@ void CKELDownloadThread::SetText(CTextSlot* slot, const std::string& text)
 std::string CKELDownloadThread::CheckInternet(const std::string& host, std::chrono::milliseconds limit,
                                               const std::function<bool()>& stop)
 {
-    // Both families count: the first answer, IPv6 or IPv4, as text.
-    for (const sockaddr_storage& a : LookUpHost(host, limit, stop)) {
-        char text[INET6_ADDRSTRLEN];
-        const void* raw = a.ss_family == AF_INET6
-                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr)
-                              : static_cast<const void*>(&reinterpret_cast<const sockaddr_in&>(a).sin_addr);
-        if (inet_ntop(a.ss_family, raw, text, sizeof text))
-            return text;
-    }
-    return {};
+    // Both families count: the first answer, IPv6 or IPv4.
+    std::vector<std::string> addresses = LookUpHost(host, limit, stop);
+    return addresses.empty() ? std::string() : std::move(addresses.front());
 }
 
 int CKELDownloadThread::Run()
@@ -164,6 +193,7 @@ int CKELDownloadThread::Run()
             m_failure = e.what();
         } catch (...) {
             // Every other failure of the FTP work ends here too.
+            m_failure = kUnexpectedError;
         }
     }
     if (m_pDialog) {
@@ -178,6 +208,8 @@ int CKELDownloadThread::Run()
 void CKELDownloadThread::OnUncaughtException() noexcept
 {
     try {
+        if (m_pDialog)
+            m_pDialog->failureReason.Set(kUnexpectedError);
         SetText(m_pStatusText, RunResultText(RunResult::InternetFailed));
         PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(RunResult::InternetFailed));
     } catch (...) {
@@ -187,6 +219,12 @@ void CKELDownloadThread::OnUncaughtException() noexcept
 
 bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
+    auto announce = [this](const char* status, CTextSlot* slot, const std::string& name, std::uint64_t chosen) {
+        SetText(m_pStatusText, status);
+        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+        SetText(slot, BaseName(name));
+        PostNotify(UM_FILENAME_UPDATE, chosen, 0);
+    };
     // Without an application there is no release: a missing publisher folder
     // or no qualifying name fails the run.
     const Choice application =
@@ -197,37 +235,48 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         return false;
     }
-    int failedEntries = 0;
-    SetText(m_pStatusText, "Found Application File");
-    PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-    SetText(m_pAppName, BaseName(application.name));
-    PostNotify(UM_FILENAME_UPDATE, kApplicationChosen, 0);
-    const ArchiveFetch fetched = FetchArchive(connection, application.name, application.size);
-    if (fetched == ArchiveFetch::Held || fetched == ArchiveFetch::Refused)
-        return false;   // another running copy has it, the disk took no more, or it is not the publisher's
-    // An archive that did not arrive whole is not unpacked.
-    bool ok = fetched == ArchiveFetch::Ready && UnpackArchive(application.name, nullptr, &failedEntries) &&
-              failedEntries == 0;
-    m_applicationComplete = ok;
+    announce("Found Application File", m_pAppName, application.name, kApplicationChosen);
+    const StepResult applicationStep = FetchAndUnpack(connection, application.name, application.size, nullptr);
+    // Another running copy has it, the disk took no more, or it is not the publisher's.
+    if (applicationStep.EndsRun())
+        return false;
+    m_applicationComplete = applicationStep.IsDone();
 
     // A missing update folder or no qualifying update: the application alone is the release.
     if (!connection.SetCurrentDirectory(kUpdateFolders))
-        return ok;
+        return applicationStep.IsDone();
     const Choice update = ChooseArchive(connection, UpdateNumber);
-    if (update.number > 0) {
-        SetText(m_pStatusText, "Found Update File");
-        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-        SetText(m_pUpdateName, BaseName(update.name));
-        PostNotify(UM_FILENAME_UPDATE, kUpdateChosen, 0);
-        const ArchiveFetch fetchedUpdate = FetchArchive(connection, update.name, update.size);
-        // A release offered with an update that is not the publisher's is not installed.
-        if (fetchedUpdate == ArchiveFetch::Refused)
-            m_applicationComplete = false;
-        if (fetchedUpdate == ArchiveFetch::Held || fetchedUpdate == ArchiveFetch::Refused)
-            return false;
-        const std::string subFolder = BaseName(application.name) + "_UPDATE";
-        ok &= fetchedUpdate == ArchiveFetch::Ready && UnpackArchive(update.name, subFolder.c_str(), &failedEntries) &&
-              failedEntries == 0;
+    if (update.number <= 0)
+        return applicationStep.IsDone();
+    announce("Found Update File", m_pUpdateName, update.name, kUpdateChosen);
+    const std::string subFolder = BaseName(application.name) + "_UPDATE";
+    const StepResult updateStep = FetchAndUnpack(connection, update.name, update.size, subFolder.c_str());
+    // A release offered with an update that is not the publisher's is not installed.
+    if (updateStep.outcome == StepResult::Outcome::Refused)
+        m_applicationComplete = false;
+    return applicationStep.IsDone() && updateStep.IsDone();
+}
+
+StepResult CKELDownloadThread::FetchAndUnpack(CFtpConnection& connection, const std::string& name, std::uint64_t size,
+                                              const char* subFolder)
+{
+    // The step's own reason when it gave one; the run's reason either way.
+    auto failed = [&](StepResult step, const std::string& otherwise) {
+        if (step.reason.empty())
+            step.reason = m_failure.empty() ? otherwise : m_failure;
+        m_failure = step.reason;
+        return step;
+    };
+    const StepResult fetched = AsStep(FetchArchive(connection, name, size));
+    if (!fetched) {
+        // An archive that did not arrive whole is not unpacked.
+        const std::string folderProblem = DownloadFolderProblem(m_downloadFolder);
+        return failed(fetched, folderProblem.empty() ? name + " could not be downloaded" : folderProblem);
     }
-    return ok;
+    int failedEntries = 0;
+    const StepResult unpacked = AsStep(UnpackArchive(name, subFolder, &failedEntries));
+    if (!unpacked || failedEntries != 0)
+        return failed(unpacked ? StepResult::Fail(StepResult::Outcome::Failed, {}) : unpacked,
+                      name + " could not be unpacked");
+    return StepResult::Done();
 }

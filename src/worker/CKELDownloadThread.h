@@ -4,6 +4,7 @@
 #include "platform/CWorkerThread.h"
 #include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
+#include "worker/StepResult.h"
 
 class CReleaseSignature;
 
@@ -99,6 +100,11 @@ private:
     // Walks the folders, chooses, downloads and unpacks. False when a chosen
     // archive could not be fetched or unpacked.
     bool FetchRelease(CFtpConnection& connection);
+    // Fetches the archive `name` of the current server folder and unpacks it
+    // into `subFolder` of the Download folder (null: the folder itself). A
+    // failure is also the run's reason (m_failure), in words.
+    StepResult FetchAndUnpack(CFtpConnection& connection, const std::string& name, std::uint64_t size,
+                              const char* subFolder);
     void SetText(CTextSlot* slot, const std::string& text);
     // The signature file `name` of the current server folder; empty when the
     // server has none. Read whole up to one byte past the largest taken.

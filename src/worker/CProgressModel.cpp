@@ -2,13 +2,42 @@
 
 #include <algorithm>
 
+namespace {
+
+// a * b / c rounded down, exactly, for a quotient below 2^64 (a <= c does it):
+// the 128-bit product in two halves, then divided one bit at a time.
+std::uint64_t MultiplyDivide(std::uint64_t a, std::uint64_t b, std::uint64_t c)
+{
+    const std::uint64_t low32 = 0xFFFFFFFFu;
+    const std::uint64_t aLow = a & low32, aHigh = a >> 32, bLow = b & low32, bHigh = b >> 32;
+    const std::uint64_t lowLow = aLow * bLow;
+    const std::uint64_t middle = (lowLow >> 32) + (aHigh * bLow & low32) + aLow * bHigh;   // cannot overflow
+    const std::uint64_t high = aHigh * bHigh + (aHigh * bLow >> 32) + (middle >> 32);
+    const std::uint64_t low = (middle << 32) | (lowLow & low32);
+    if (high == 0)
+        return low / c;   // every size a disk holds, at the scales of a bar
+
+    std::uint64_t quotient = 0;
+    std::uint64_t remainder = 0;
+    for (int bit = 127; bit >= 0; --bit) {
+        const bool carry = (remainder >> 63) != 0;   // the shifted remainder is 2^64 or more
+        remainder = (remainder << 1) | (((bit >= 64 ? high >> (bit - 64) : low >> bit)) & 1u);
+        quotient <<= 1;
+        if (carry || remainder >= c) {
+            remainder -= c;   // wraps to the true difference, which is below c
+            quotient |= 1u;
+        }
+    }
+    return quotient;
+}
+
+}   // namespace
+
 int CProgressModel::Bar::Scaled(int steps) const
 {
     if (total == 0 || steps <= 0)
         return 0;
-    const unsigned __int128 scaled =
-        static_cast<unsigned __int128>(std::min(done, total)) * static_cast<unsigned>(steps) / total;
-    return static_cast<int>(scaled);
+    return static_cast<int>(MultiplyDivide(std::min(done, total), static_cast<unsigned>(steps), total));
 }
 
 const CProgressModel::Bar* CProgressModel::BarOf(int stage) const

@@ -103,3 +103,19 @@ TEST(ProgressModel, StagesNamesFailureNoticeAndTheResult)
     model.Take(UM_FILENAME_UPDATE, kJobOver, 0);   // no known result is no success
     EXPECT_EQ(model.Result(), RunResult::Failed);
 }
+
+TEST(ProgressModel, ScaledBarIsExactForTotalsNear2To64)
+{
+    const std::uint64_t most = ~std::uint64_t{0};
+    auto scaled = [](std::uint64_t done, std::uint64_t total, int steps) {
+        CProgressModel::Bar bar;
+        bar.done = done;
+        bar.total = total;
+        return bar.Scaled(steps);
+    };
+    EXPECT_EQ(scaled(most - 1, most, 2147483647), 2147483646);   // just short of the whole
+    EXPECT_EQ(scaled(most / 2, most, 1000), 499);
+    EXPECT_EQ(scaled(most, most, 1000), 1000);
+    EXPECT_EQ(scaled(most, most - 1, 100), 100);   // past the total counts as the total
+    EXPECT_EQ(scaled(1, most, 2147483647), 0);
+}

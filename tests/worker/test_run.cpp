@@ -1,6 +1,6 @@
+#include "platform/LookUpHost.h"
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
-#include "worker/LookUpHost.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -266,6 +266,15 @@ TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
     EXPECT_FALSE(fs::exists(home.path() / "escape.txt"));
 }
 
+TEST_F(RunTest, ADownloadFolderThatCannotBeMadeFailsTheRunNamingIt)
+{
+    Zip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n");
+    WriteFile(Folder(), "a file where the Download folder goes");
+    FtpTestServer server(root.path());
+    EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Failed));
+    EXPECT_EQ(channel->failureReason.Get(), "the Download folder " + home.Folder() + " cannot be made");
+}
+
 TEST_F(RunTest, OneLoginServesTheWholeRunWhateverTheServerStyle)
 {
     PublisherTree(root.path());
@@ -328,6 +337,7 @@ TEST_F(RunTest, AnExceptionEscapingRunStillEndsTheRun)
     handle.Resume();
     ASSERT_TRUE(handle.WaitFinished(10s));
     EXPECT_EQ(WithStatusWhereItMatters(receiver.Take()), (std::vector<Notice>{End(RunResult::InternetFailed)}));
+    EXPECT_EQ(channel->failureReason.Get(), "an unexpected error ended the run");
 }
 
 TEST_F(RunTest, AnHttpProxyFromTheEnvironmentCarriesTheSessionThroughATunnel)

@@ -1,8 +1,10 @@
-#include "worker/LookUpHost.h"
+#include "platform/LookUpHost.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -14,10 +16,22 @@ struct Request {
     gaicb block{};
 };
 
+// The address of one answer as text; empty for a family other than IPv4 and IPv6.
+std::string AddressText(const addrinfo& a)
+{
+    const void* raw = nullptr;
+    if (a.ai_family == AF_INET6 && a.ai_addrlen >= sizeof(sockaddr_in6))
+        raw = &reinterpret_cast<const sockaddr_in6*>(a.ai_addr)->sin6_addr;
+    else if (a.ai_family == AF_INET && a.ai_addrlen >= sizeof(sockaddr_in))
+        raw = &reinterpret_cast<const sockaddr_in*>(a.ai_addr)->sin_addr;
+    char text[INET6_ADDRSTRLEN];
+    return raw && inet_ntop(a.ai_family, raw, text, sizeof text) ? std::string(text) : std::string();
+}
+
 }   // namespace
 
-std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::milliseconds limit,
-                                         const std::function<bool()>& stop)
+std::vector<std::string> LookUpHost(const std::string& host, std::chrono::milliseconds limit,
+                                    const std::function<bool()>& stop)
 {
     auto request = std::make_unique<Request>();
     request->host = host;
@@ -52,15 +66,12 @@ std::vector<sockaddr_storage> LookUpHost(const std::string& host, std::chrono::m
     const int error = gai_error(&request->block);
 #endif
 
-    std::vector<sockaddr_storage> addresses;
+    std::vector<std::string> addresses;
     addrinfo* const result = request->block.ar_result;
     if (error == 0 && !(stop && stop()))
         for (const addrinfo* a = result; a; a = a->ai_next)
-            if (a->ai_addrlen <= sizeof(sockaddr_storage)) {
-                sockaddr_storage s{};
-                std::memcpy(&s, a->ai_addr, a->ai_addrlen);
-                addresses.push_back(s);
-            }
+            if (std::string text = AddressText(*a); !text.empty())
+                addresses.push_back(std::move(text));
     if (result)
         freeaddrinfo(result);
     return addresses;
