@@ -3,8 +3,8 @@
 
 #include "platform/WideText.h"
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds wait)
 {
