@@ -39,6 +39,8 @@ add_library(vorn_platform STATIC
   src/platform/DownloadFolderWin32.cpp
   src/platform/ProcessLauncherWin32.cpp
   src/platform/FileResultWin32.cpp
+  src/platform/LookUpHostWin32.cpp
+  src/platform/TerminalWin32.cpp
   src/platform/TextCase.cpp
   src/platform/WideTextWin32.cpp)
 target_include_directories(vorn_platform PUBLIC ${PROJECT_SOURCE_DIR}/src)

@@ -1,9 +1,8 @@
 #include "cli/CTerminalDisplay.h"
 
-#include <algorithm>
+#include "platform/Terminal.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,9 +11,8 @@ namespace {
 
 int TerminalWidth()
 {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
+    if (const int columns = TerminalColumns(); columns > 0)
+        return columns;
     // Only the main thread draws; the worker never reads the environment.
     const char* columns = std::getenv("COLUMNS");   // NOLINT(concurrency-mt-unsafe)
     if (columns && std::atoi(columns) > 0)

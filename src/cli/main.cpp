@@ -8,14 +8,12 @@
 #include "cli/CTerminalReceiver.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/DownloadFolder.h"
+#include "platform/Terminal.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CProgressModel.h"
 #include "worker/FtpSettings.h"
 #include "worker/Messages.h"
 #include "worker/ReleaseKey.h"
-
-#include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -25,11 +23,6 @@
 namespace {
 
 std::atomic<bool> g_interrupted{false};
-
-void OnInterrupt(int)
-{
-    g_interrupted = true;
-}
 
 int Usage(FILE* out, int code)
 {
@@ -86,11 +79,7 @@ int main(int argc, char** argv)
     if (!quiet && *BuiltInReleaseKey() == '\0')
         std::fprintf(stderr, "vorndownload-cli: %s\n", kReleasesNotVerified);
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sa.sa_flags = SA_RESETHAND;   // a second signal takes its default course
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    CatchInterrupt(g_interrupted);
 
     const std::string folder = GetDownloadFolder();
     auto channel = std::make_shared<CNotifyChannel>();
@@ -108,7 +97,7 @@ int main(int argc, char** argv)
     worker = nullptr;   // the thread owns and deletes it from here on
 
     using Mode = CTerminalDisplay::Mode;
-    CTerminalDisplay display(quiet ? Mode::Quiet : isatty(STDOUT_FILENO) == 1 ? Mode::Terminal : Mode::Lines);
+    CTerminalDisplay display(quiet ? Mode::Quiet : OutputIsTerminal() ? Mode::Terminal : Mode::Lines);
     CProgressModel model(*channel);
     bool stopping = false;
     // Until the run's end arrives: a stopped worker still posts it on its way out.

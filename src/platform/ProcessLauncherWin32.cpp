@@ -4,6 +4,8 @@
 #include "platform/WideText.h"
 
 #include <windows.h>
+
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds wait)
