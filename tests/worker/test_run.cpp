@@ -268,7 +268,7 @@ TEST_F(RunTest, AnEntryThatCannotBeWrittenFailsTheRun)
 
 TEST_F(RunTest, ADownloadFolderThatCannotBeMadeFailsTheRunNamingIt)
 {
-    Zip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n");
+    WriteZip(root.path() / kApp / "KEL_V5.zip", "    z.writestr('KEL_V5/ok.txt', 'ok')\n");
     WriteFile(Folder(), "a file where the Download folder goes");
     FtpTestServer server(root.path());
     EXPECT_EQ(RunWorker("127.0.0.1", server.port()).back(), End(RunResult::Failed));
