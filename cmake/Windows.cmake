@@ -19,32 +19,16 @@ add_library(vorn_static_codecs INTERFACE)
 target_compile_definitions(vorn_static_codecs INTERFACE SODIUM_STATIC LZMA_API_STATIC)
 target_link_libraries(vorn_static_codecs INTERFACE ${VORN_SODIUM_LIBRARY} LibLZMA::LibLZMA zstd::libzstd_static)
 
+add_subdirectory(src/platform)
+
 add_library(vorn_portable STATIC
-  src/platform/CMessageRegistry.cpp
-  src/platform/CNotifyChannel.cpp
-  src/platform/CWorkerThread.cpp
-  src/platform/PrintableText.cpp
   src/unzip/CDeflate64Decoder.cpp
   src/worker/BaseName.cpp
   src/worker/Messages.cpp
   src/worker/CProgressModel.cpp
   src/worker/CSegmentPlan.cpp)
 target_include_directories(vorn_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(vorn_portable PUBLIC Threads::Threads)
-
-# The platform layer's Win32 side, as far as it is written.
-add_library(vorn_platform STATIC
-  src/platform/CFileWin32.cpp
-  src/platform/CFolderWin32.cpp
-  src/platform/DownloadFolderWin32.cpp
-  src/platform/ProcessLauncherWin32.cpp
-  src/platform/FileResultWin32.cpp
-  src/platform/LookUpHostWin32.cpp
-  src/platform/TerminalWin32.cpp
-  src/platform/TextCase.cpp
-  src/platform/WideTextWin32.cpp)
-target_include_directories(vorn_platform PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(vorn_platform PUBLIC ws2_32 shell32)
+target_link_libraries(vorn_portable PUBLIC vorn_platform)
 
 if(VORN_BUILD_TESTS)
   enable_testing()

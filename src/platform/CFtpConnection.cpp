@@ -5,7 +5,14 @@
 #include "platform/CurlGlobalInit.h"
 #include "platform/CurlHandles.h"
 
-#include <sys/select.h>
+#ifdef _WIN32
+// curl.h brings windows.h, whose macros would rename these members to their
+// ANSI Win32 namesakes here but not in the header's other readers.
+#undef SetCurrentDirectory
+#undef GetCurrentDirectory
+#else
+#include <sys/select.h>   // fd_set; on Windows curl.h brings winsock's
+#endif
 
 #include <mutex>
 
