@@ -125,6 +125,51 @@ std::string Mebibytes(std::uint64_t bytes)
     return std::to_string(bytes / (1u << 20) + (bytes % (1u << 20) != 0)) + " MiB";
 }
 
+// Buffers what an entry gives and writes it in large blocks, counting and
+// checking it on the way. Nothing past the recorded size is ever written:
+// the free-space check, made from recorded sizes, holds against an archive
+// that lies.
+struct EntryWriter {
+    const CFile& out;
+    char* buffer;   // of kWriteSize bytes
+    std::uint64_t recordedSize;
+    bool checkCrc;
+    const std::function<void(std::uint64_t)>& progress;
+    std::size_t pending = 0;
+    std::uint64_t total = 0;
+    uLong crc = crc32(0, nullptr, 0);
+
+    bool Put(const unsigned char* data, std::size_t n)
+    {
+        if (n > recordedSize - total)
+            return false;
+        total += n;
+        if (progress)
+            progress(n);
+        if (checkCrc)
+            crc = crc32_z(crc, data, n);
+        while (n > 0) {
+            const std::size_t part = std::min(n, kWriteSize - pending);
+            std::memcpy(buffer + pending, data, part);
+            pending += part;
+            data += part;
+            n -= part;
+            if (pending == kWriteSize) {
+                if (!out.Write(buffer, pending).Ok())
+                    return false;
+                pending = 0;
+            }
+        }
+        return true;
+    }
+    // Every byte of the recorded size came, with the recorded checksum, and is written.
+    bool Finish(std::uint32_t recordedCrc)
+    {
+        return total == recordedSize && (!checkCrc || crc == recordedCrc) &&
+               (!pending || out.Write(buffer, pending).Ok());
+    }
+};
+
 // Seconds since 1970 (UTC) and the nanoseconds past them.
 struct FileTime {
     std::int64_t seconds = 0;
@@ -491,35 +536,8 @@ bool CUnzipper::CopyEntry(zip_file* file, CEntryDecoder* decoder, bool checkCrc,
 {
     if (!m_writeBuffer)
         m_writeBuffer = std::make_unique<char[]>(kWriteSize);
-    std::size_t pending = 0;
-    std::uint64_t total = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    // Nothing past the recorded size is ever written: the free-space check,
-    // made from recorded sizes, holds against an archive that lies.
-    const auto put = [&](const unsigned char* data, std::size_t n) {
-        if (n > info.uncompressedSize - total)
-            return false;
-        total += n;
-        if (m_progress)
-            m_progress(n);
-        if (checkCrc)
-            crc = crc32_z(crc, data, n);
-        while (n > 0) {
-            const std::size_t part = std::min(n, kWriteSize - pending);
-            std::memcpy(m_writeBuffer.get() + pending, data, part);
-            pending += part;
-            data += part;
-            n -= part;
-            if (pending == kWriteSize) {
-                if (!out.Write(m_writeBuffer.get(), pending).Ok())
-                    return false;
-                pending = 0;
-            }
-        }
-        return true;
-    };
+    EntryWriter writer{out, m_writeBuffer.get(), info.uncompressedSize, checkCrc, m_progress};
     const auto stopped = [this] { return m_stop && m_stop(); };
-
     bool ok = true;
     if (decoder) {
         // libzip hands out the raw data (decrypted where a password was
@@ -527,30 +545,27 @@ bool CUnzipper::CopyEntry(zip_file* file, CEntryDecoder* decoder, bool checkCrc,
         const auto source = [&](unsigned char* data, std::size_t size) -> long long {
             return stopped() ? -1 : zip_fread(file, data, size);
         };
-        const auto sink = [&](const unsigned char* data, std::size_t size) { return !stopped() && put(data, size); };
+        const auto sink = [&](const unsigned char* data, std::size_t size) {
+            return !stopped() && writer.Put(data, size);
+        };
         ok = decoder->Decode(source, sink, info.uncompressedSize);
     } else {
         // The library checks the CRC (and an AES entry's authentication code)
         // as the data ends, and reports a mismatch as a read error.
         unsigned char buffer[kReadSize];
         for (;;) {
-            if (stopped()) {
-                ok = false;
-                break;
-            }
+            if (stopped())
+                return false;
             const zip_int64_t count = zip_fread(file, buffer, kReadSize);
             if (count <= 0) {
                 ok = count == 0;
                 break;
             }
-            if (!put(buffer, static_cast<std::size_t>(count))) {
-                ok = false;
-                break;
-            }
+            if (!writer.Put(buffer, static_cast<std::size_t>(count)))
+                return false;
         }
     }
-    return ok && total == info.uncompressedSize && (!checkCrc || crc == info.crc) &&
-           (!pending || out.Write(m_writeBuffer.get(), pending).Ok());
+    return ok && writer.Finish(info.crc);
 }
 
 std::string CUnzipper::CompressionMethodName(std::uint32_t method)
