@@ -119,6 +119,9 @@ private:
     Unpacked CheckBeforeWriting(CUnzipper& unzipper, const std::string& archiveName, const FreeRoom& room);
     // Writes every entry, posting the progress; the number that failed.
     int ExtractEntries(CUnzipper& unzipper, const std::string& archiveName, std::int64_t range);
+    // Deletes or keeps the archive, lets go of it unless stopped, and says
+    // what unpacking it came to.
+    StepResult FinishUnpacking(const CFolder& folder, const std::string& archiveName, const Unpacked& unpacked);
     // The signature file `name` of the current server folder; empty when the
     // server has none. Read whole up to one byte past the largest taken.
     std::string FetchSignature(CFtpConnection& connection, const std::string& name, bool& found);

@@ -55,23 +55,27 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     CFolder target = OpenTarget(folder, subFolder);
     const FreeRoom room = target.IsOpen() ? m_freeSpace(target) : FreeRoom{};
     const std::string targetPath = m_downloadFolder + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
-    Unpacked unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
+    const Unpacked unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
+    if (failedEntries)
+        *failedEntries = unpacked.failures;
+    return FinishUnpacking(folder, archiveName, unpacked);
+}
 
+StepResult CKELDownloadThread::FinishUnpacking(const CFolder& folder, const std::string& archiveName,
+                                               const Unpacked& unpacked)
+{
     // A stop keeps the archive for the next run, still locked; entries
     // already written are written again then. A resumed archive that failed
     // its checks goes in any case, so the run after starts clean.
     const bool stopped = StopRequested();
-    if (m_archiveResumed && unpacked.failures > 0)
-        unpacked.keepArchive = false;
+    const bool keepArchive = unpacked.keepArchive && !(m_archiveResumed && unpacked.failures > 0);
     // Deleted even when read-only; never what a link points at.
-    if (!unpacked.keepArchive && !stopped)
+    if (!keepArchive && !stopped)
         (void)folder.RemoveFile(archiveName);
     if (!stopped) {
         m_archiveLock.Close();
         m_archiveName.clear();
     }
-    if (failedEntries)
-        *failedEntries = unpacked.failures;
     if (!unpacked.result.IsDone()) {
         if (m_failure.empty())
             m_failure = unpacked.result.reason;
