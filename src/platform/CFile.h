@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 
+class CFileDescriptor;
 class CFolder;
 
 // An open file, closed on scope exit. Made by CFolder, so every file the
@@ -38,8 +39,9 @@ public:
     // Takes the exclusive lock of cooperating processes without waiting;
     // false while another holds it. Released on close.
     bool TryLock() const;
-    // Modification time in seconds since 1970 (UTC); the access time stays.
-    bool SetModificationTime(std::int64_t seconds) const;
+    // Modification time in seconds since 1970 (UTC) and the nanoseconds
+    // past them; the access time stays.
+    bool SetModificationTime(std::int64_t seconds, std::uint32_t nanoseconds = 0) const;
     // The same file on disk as `other` (not only the same name).
     bool IsSameFileAs(const CFile& other) const;
     // Writable by its owner (not read-only).
@@ -53,6 +55,7 @@ public:
 
 private:
     friend class CFolder;
+    friend bool IsSameFile(const CFile& file, const CFileDescriptor& fd);   // while descriptors remain
     explicit CFile(std::intptr_t handle, FileResult why = {}) : m_handle(handle), m_openResult(why) {}
 
     // A POSIX descriptor or a Win32 HANDLE; -1 (INVALID_HANDLE_VALUE) when closed.

@@ -99,11 +99,12 @@ bool CFile::TryLock() const
     return ::flock(Fd(m_handle), LOCK_EX | LOCK_NB) == 0;
 }
 
-bool CFile::SetModificationTime(std::int64_t seconds) const
+bool CFile::SetModificationTime(std::int64_t seconds, std::uint32_t nanoseconds) const
 {
     timespec times[2] = {};
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(nanoseconds);
     return ::futimens(Fd(m_handle), times) == 0;
 }
 

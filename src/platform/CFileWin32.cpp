@@ -30,10 +30,11 @@ OVERLAPPED At(std::uint64_t offset)
 // One call moves at most this much; larger requests are split.
 constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
 
-// Seconds since 1970 as a FILETIME (100 ns units since 1601).
-FILETIME FileTimeOf(std::int64_t seconds)
+// Seconds since 1970 and the nanoseconds past them as a FILETIME (100 ns
+// units since 1601).
+FILETIME FileTimeOf(std::int64_t seconds, std::uint32_t nanoseconds)
 {
-    const auto ticks = static_cast<std::uint64_t>((seconds + 11644473600LL) * 10000000LL);
+    const auto ticks = static_cast<std::uint64_t>((seconds + 11644473600LL) * 10000000LL) + nanoseconds / 100;
     FILETIME t;
     t.dwLowDateTime = static_cast<DWORD>(ticks);
     t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -130,9 +131,9 @@ bool CFile::TryLock() const
     return LockFileEx(H(m_handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-bool CFile::SetModificationTime(std::int64_t seconds) const
+bool CFile::SetModificationTime(std::int64_t seconds, std::uint32_t nanoseconds) const
 {
-    const FILETIME t = FileTimeOf(seconds);
+    const FILETIME t = FileTimeOf(seconds, nanoseconds);
     return SetFileTime(H(m_handle), nullptr, nullptr, &t) != 0;   // null: creation and access times stay
 }
 

@@ -59,9 +59,9 @@ public:
     // A second handle on the same folder.
     CFolder Duplicate() const;
 
-    // The folder `name` right below this one, made (mode 0755 less the umask)
-    // when `create` is set and it is missing; never through a link.
-    CFolder OpenFolder(const std::string& name, bool create) const;
+    // The folder `name` right below this one, made (`permissions` less the
+    // umask) when `create` is set and it is missing; never through a link.
+    CFolder OpenFolder(const std::string& name, bool create, unsigned permissions = 0755) const;
     // The file `name` in this folder; `permissions` (Unix bits, less the
     // umask) for a file that is made.
     CFile OpenFile(const std::string& name, FileOpen how, unsigned permissions = 0644) const;

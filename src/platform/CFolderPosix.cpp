@@ -117,13 +117,13 @@ CFolder CFolder::Duplicate() const
     return CFolder(m_handle >= 0 ? ::fcntl(Fd(m_handle), F_DUPFD_CLOEXEC, 0) : -1);
 }
 
-CFolder CFolder::OpenFolder(const std::string& name, bool create) const
+CFolder CFolder::OpenFolder(const std::string& name, bool create, unsigned permissions) const
 {
     const int flags = kFolderFlags | O_NOFOLLOW;
     CFolder folder(::openat(Fd(m_handle), name.c_str(), flags));
     if (!folder.IsOpen() && errno == ENOENT && create) {
         // EEXIST: made meanwhile by someone else, which the open below checks.
-        if (::mkdirat(Fd(m_handle), name.c_str(), 0755) == 0 || errno == EEXIST)
+        if (::mkdirat(Fd(m_handle), name.c_str(), static_cast<mode_t>(permissions)) == 0 || errno == EEXIST)
             folder = CFolder(::openat(Fd(m_handle), name.c_str(), flags));
     }
     return folder;

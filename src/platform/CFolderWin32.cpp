@@ -246,8 +246,9 @@ std::optional<std::wstring> Beneath(const std::string& folder, const std::string
 
 }   // namespace
 
-CFolder CFolder::OpenFolder(const std::string& name, bool create) const
+CFolder CFolder::OpenFolder(const std::string& name, bool create, unsigned permissions) const
 {
+    (void)permissions;   // Windows gives a new folder its parent's access list
     const auto wide = IsOpen() && IsPlainFileName(name) ? Beneath(m_path, name) : std::nullopt;
     if (!wide)
         return {};

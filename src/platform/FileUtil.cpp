@@ -84,6 +84,14 @@ void RemoveRegularFileAt(int folder, const std::string& name)
     unlinkat(folder, name.c_str(), 0);
 }
 
+bool IsSameFile(const CFile& file, const CFileDescriptor& fd)
+{
+    struct stat a {};
+    struct stat b {};
+    return fstat(static_cast<int>(file.m_handle), &a) == 0 && fstat(fd.Get(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 bool RemoveUnlessLockedAt(int folder, const std::string& name)
 {
     CFileDescriptor f(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));

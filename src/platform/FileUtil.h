@@ -47,6 +47,9 @@ void RemoveRegularFileAt(int folder, const std::string& name);
 // the answer is false.
 bool RemoveUnlessLockedAt(int folder, const std::string& name);
 
+// `file` is the very file open as `fd` (the same device and inode).
+bool IsSameFile(const CFile& file, const CFileDescriptor& fd);
+
 // Room on the file system of the open folder `folder`; a figure that cannot
 // be told (or a file system without an inode limit, such as btrfs) is the largest value.
 FreeRoom FreeSpace(int folder);

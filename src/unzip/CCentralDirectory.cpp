@@ -1,10 +1,8 @@
 #include "unzip/CCentralDirectory.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -29,11 +27,11 @@ std::uint64_t Get64(const unsigned char* p)
     return Get32(p) | static_cast<std::uint64_t>(Get32(p + 4)) << 32;
 }
 
-bool ReadAt(int fd, void* out, std::size_t size, std::uint64_t offset)
+bool ReadAt(const CFile& file, void* out, std::size_t size, std::uint64_t offset)
 {
     auto* p = static_cast<char*>(out);
     while (size > 0) {
-        const ssize_t n = pread(fd, p, size, static_cast<off_t>(offset));
+        const long long n = file.ReadAt(p, size, offset);
         if (n <= 0)
             return false;
         p += n;
@@ -74,19 +72,19 @@ bool ApplyZip64(const unsigned char* extra, std::size_t length, CentralRecord& r
 
 }   // namespace
 
-bool CCentralDirectory::Read(int fd)
+bool CCentralDirectory::Read(const CFile& file)
 {
     m_records.clear();
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < kEndRecordSize)
+    const std::optional<std::uint64_t> regularSize = file.RegularSize();
+    if (!regularSize || *regularSize < kEndRecordSize)
         return false;
-    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t fileSize = *regularSize;
 
     // The end record lies within the last 64 KiB (its comment) and 22 bytes.
     const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 65535 + kEndRecordSize));
     const std::uint64_t tailAt = fileSize - tailSize;
     std::string tail(tailSize, '\0');
-    if (!ReadAt(fd, tail.data(), tailSize, tailAt))
+    if (!ReadAt(file, tail.data(), tailSize, tailAt))
         return false;
     const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
     std::size_t end = std::string::npos;
@@ -107,11 +105,11 @@ bool CCentralDirectory::Read(int fd)
     if (tailAt + end >= kZip64LocatorSize) {
         unsigned char locator[kZip64LocatorSize];
         const std::uint64_t locatorAt = tailAt + end - kZip64LocatorSize;
-        if (ReadAt(fd, locator, sizeof locator, locatorAt) && std::memcmp(locator, "PK\6\7", 4) == 0) {
+        if (ReadAt(file, locator, sizeof locator, locatorAt) && std::memcmp(locator, "PK\6\7", 4) == 0) {
             const std::uint64_t zip64At = Get64(locator + 8);
             unsigned char record[kZip64EndSize];
             if (zip64At > locatorAt || locatorAt - zip64At < kZip64EndSize ||
-                !ReadAt(fd, record, sizeof record, zip64At) || std::memcmp(record, "PK\6\6", 4) != 0)
+                !ReadAt(file, record, sizeof record, zip64At) || std::memcmp(record, "PK\6\6", 4) != 0)
                 return false;
             count = Get64(record + 32);
             size = Get64(record + 40);
@@ -121,17 +119,17 @@ bool CCentralDirectory::Read(int fd)
     }
     if (offset > directoryEnd || size > directoryEnd - offset)
         return false;
-    return ReadRecords(fd, offset, size, count) && EntriesAreDisjoint(fd, offset);
+    return ReadRecords(file, offset, size, count) && EntriesAreDisjoint(file, offset);
 }
 
-bool CCentralDirectory::ReadRecords(int fd, std::uint64_t offset, std::uint64_t size, std::uint64_t count)
+bool CCentralDirectory::ReadRecords(const CFile& file, std::uint64_t offset, std::uint64_t size, std::uint64_t count)
 {
     // A count that the directory's bytes cannot hold is a lie: refused before
     // anything is allocated for it.
     if (count > size / kCentralHeaderSize)
         return false;
     std::string directory(static_cast<std::size_t>(size), '\0');
-    if (!ReadAt(fd, directory.data(), directory.size(), offset))
+    if (!ReadAt(file, directory.data(), directory.size(), offset))
         return false;
     const auto* p = reinterpret_cast<const unsigned char*>(directory.data());
     std::size_t left = directory.size();
@@ -167,7 +165,7 @@ bool CCentralDirectory::ReadRecords(int fd, std::uint64_t offset, std::uint64_t 
     return true;
 }
 
-bool CCentralDirectory::EntriesAreDisjoint(int fd, std::uint64_t directoryOffset) const
+bool CCentralDirectory::EntriesAreDisjoint(const CFile& file, std::uint64_t directoryOffset) const
 {
     // In file order, each entry's header and data must end where the next
     // entry (or the directory) begins. Entries sharing bytes are how an
@@ -184,7 +182,7 @@ bool CCentralDirectory::EntriesAreDisjoint(int fd, std::uint64_t directoryOffset
         const std::uint64_t next = i + 1 < order.size() ? order[i + 1]->localHeaderOffset : directoryOffset;
         unsigned char header[kLocalHeaderSize];
         if (r.localHeaderOffset > next || next - r.localHeaderOffset < kLocalHeaderSize ||
-            !ReadAt(fd, header, sizeof header, r.localHeaderOffset) || std::memcmp(header, "PK\3\4", 4) != 0)
+            !ReadAt(file, header, sizeof header, r.localHeaderOffset) || std::memcmp(header, "PK\3\4", 4) != 0)
             return false;
         const std::uint64_t used = kLocalHeaderSize + Get16(header + 26) + Get16(header + 28);
         if (used > next - r.localHeaderOffset || r.compressedSize > next - r.localHeaderOffset - used)

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/CFile.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -26,12 +28,12 @@ public:
     // Reads the records from an open archive. False when the end record or a
     // record cannot be read, when the count it claims is not what the
     // directory holds, or when two entries' data overlap.
-    bool Read(int fd);
+    bool Read(const CFile& file);
     const std::vector<CentralRecord>& Records() const { return m_records; }
 
 private:
-    bool ReadRecords(int fd, std::uint64_t offset, std::uint64_t size, std::uint64_t count);
-    bool EntriesAreDisjoint(int fd, std::uint64_t directoryOffset) const;
+    bool ReadRecords(const CFile& file, std::uint64_t offset, std::uint64_t size, std::uint64_t count);
+    bool EntriesAreDisjoint(const CFile& file, std::uint64_t directoryOffset) const;
 
     std::vector<CentralRecord> m_records;
 };

@@ -1,6 +1,6 @@
 #include "unzip/CUnzipper.h"
 
-#include "platform/FileUtil.h"
+#include "platform/TextCase.h"
 #include "unzip/CLzmaDecoder.h"
 #include "unzip/CXzDecoder.h"
 #include "unzip/CZstdDecoder.h"
@@ -8,14 +8,8 @@
 #include <zip.h>
 #include <zlib.h>
 
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -37,25 +31,8 @@ constexpr std::uint16_t kMethodXz = 95;
 constexpr zip_uint16_t kFieldNtfs = 0x000a;
 constexpr zip_uint16_t kFieldUnixTime = 0x5455;
 
-// Read once while the program is still single-threaded: umask cannot be
-// queried without setting it.
-const mode_t kUmask = [] {
-    const mode_t mask = umask(022);
-    umask(mask);
-    return mask;
-}();
-
-struct EntryCloser {
-    void operator()(zip_file_t* entry) const { zip_fclose(entry); }   // a read error was already seen
-};
-using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
-
-bool IsFolderPath(const char* path, bool& exists)
-{
-    struct stat st {};
-    exists = stat(path, &st) == 0;
-    return exists && S_ISDIR(st.st_mode);
-}
+constexpr unsigned kFileTypeBits = 0170000;   // of a Unix mode
+constexpr unsigned kLinkType = 0120000;
 
 // Host systems whose file systems separate folders with "\": MS-DOS FAT, NTFS, VFAT.
 bool MadeOnWindows(std::uint16_t versionMadeBy)
@@ -86,8 +63,9 @@ bool SplitEntryName(const char* name, std::vector<std::string>& parts)
     return true;
 }
 
-// MS-DOS date and time, read as local time. False for values no calendar has.
-bool DosToTimespec(std::uint32_t dos, timespec& out)
+// MS-DOS date and time, read as local time, in seconds since 1970. Nothing
+// for values no calendar has.
+std::optional<std::int64_t> DosToSeconds(std::uint32_t dos)
 {
     std::tm t{};
     t.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
@@ -98,25 +76,23 @@ bool DosToTimespec(std::uint32_t dos, timespec& out)
     t.tm_sec = static_cast<int>(dos & 0x1F) * 2;
     t.tm_isdst = -1;
     if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59)
-        return false;
+        return std::nullopt;
     const std::time_t value = std::mktime(&t);
     if (value == static_cast<std::time_t>(-1))
-        return false;
-    out.tv_sec = value;
-    out.tv_nsec = 0;
-    return true;
+        return std::nullopt;
+    return static_cast<std::int64_t>(value);
 }
 
 // Permission bits for a written file: those a regular file made on Unix
 // carries (never setuid, setgid or sticky), always readable and writable by
 // the owner so the next run can replace it; otherwise 0644. Less the umask.
-mode_t ModeFor(const ZipEntryInfo& info)
+unsigned PermissionsFor(const ZipEntryInfo& info)
 {
     const bool madeOnUnix = (info.versionMadeBy >> 8) == 3;
-    const auto unixMode = static_cast<mode_t>(info.externalAttributes >> 16);
-    if (madeOnUnix && (unixMode & 0777) && !S_ISLNK(unixMode))
-        return ((unixMode & 0777) | S_IRUSR | S_IWUSR) & ~kUmask;
-    return 0644 & ~kUmask;
+    const unsigned unixMode = info.externalAttributes >> 16;
+    if (madeOnUnix && (unixMode & 0777) && (unixMode & kFileTypeBits) != kLinkType)
+        return EffectivePermissions((unixMode & 0777) | 0600);
+    return EffectivePermissions(0644);
 }
 
 // Methods libzip here hands over raw, decoded by a decoder of ours.
@@ -149,17 +125,98 @@ std::string Mebibytes(std::uint64_t bytes)
     return std::to_string(bytes / (1u << 20) + (bytes % (1u << 20) != 0)) + " MiB";
 }
 
-// Seconds and nanoseconds since 1970 from Windows' 100 ns steps since 1601.
-bool FileTimeToTimespec(std::uint64_t fileTime, timespec& out)
+// Buffers what an entry gives and writes it in large blocks, counting and
+// checking it on the way. Nothing past the recorded size is ever written:
+// the free-space check, made from recorded sizes, holds against an archive
+// that lies.
+struct EntryWriter {
+    const CFile& out;
+    char* buffer;   // of kWriteSize bytes
+    std::uint64_t recordedSize;
+    bool checkCrc;
+    const std::function<void(std::uint64_t)>& progress;
+    std::size_t pending = 0;
+    std::uint64_t total = 0;
+    uLong crc = crc32(0, nullptr, 0);
+
+    bool Put(const unsigned char* data, std::size_t n)
+    {
+        if (n > recordedSize - total)
+            return false;
+        total += n;
+        if (progress)
+            progress(n);
+        if (checkCrc)
+            crc = crc32_z(crc, data, n);
+        while (n > 0) {
+            const std::size_t part = std::min(n, kWriteSize - pending);
+            std::memcpy(buffer + pending, data, part);
+            pending += part;
+            data += part;
+            n -= part;
+            if (pending == kWriteSize) {
+                if (!out.Write(buffer, pending).Ok())
+                    return false;
+                pending = 0;
+            }
+        }
+        return true;
+    }
+    // Every byte of the recorded size came, with the recorded checksum, and is written.
+    bool Finish(std::uint32_t recordedCrc)
+    {
+        return total == recordedSize && (!checkCrc || crc == recordedCrc) &&
+               (!pending || out.Write(buffer, pending).Ok());
+    }
+};
+
+// Seconds since 1970 (UTC) and the nanoseconds past them.
+struct FileTime {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+};
+
+// Windows' 100 ns steps since 1601 as seconds since 1970.
+std::optional<FileTime> FromWindowsFileTime(std::uint64_t fileTime)
 {
     constexpr std::uint64_t kStepsPerSecond = 10000000;
     constexpr std::uint64_t kSeconds1601To1970 = 11644473600;
     const std::uint64_t seconds = fileTime / kStepsPerSecond;
     if (fileTime == 0 || seconds < kSeconds1601To1970)
-        return false;
-    out.tv_sec = static_cast<time_t>(seconds - kSeconds1601To1970);
-    out.tv_nsec = static_cast<long>(fileTime % kStepsPerSecond * 100);
-    return true;
+        return std::nullopt;
+    return FileTime{static_cast<std::int64_t>(seconds - kSeconds1601To1970),
+                    static_cast<std::uint32_t>(fileTime % kStepsPerSecond * 100)};
+}
+
+// The modification time from entry `index`'s NTFS or Unix extra field (UTC);
+// nothing when it has neither.
+std::optional<FileTime> ExtraFieldTime(zip* archive, std::uint64_t index)
+{
+    // NTFS field: 4 reserved bytes, then tagged attributes; tag 1 holds the
+    // modification, access and creation times, in 100 ns steps since 1601.
+    zip_uint16_t length = 0;
+    const zip_uint8_t* field = zip_file_extra_field_get_by_id(archive, index, kFieldNtfs, 0, &length, ZIP_FL_CENTRAL);
+    for (std::size_t at = 4; field && at + 4 <= length;) {
+        const unsigned tag = field[at] | field[at + 1] << 8;
+        const std::size_t size = field[at + 2] | field[at + 3] << 8;
+        if (size > length - at - 4)
+            break;
+        if (tag == 1 && size >= 8) {
+            std::uint64_t value = 0;
+            for (int i = 7; i >= 0; --i)
+                value = value << 8 | field[at + 4 + i];
+            return FromWindowsFileTime(value);
+        }
+        at += 4 + size;
+    }
+    // Extended timestamp: a flags byte, then, when bit 0 is set, the
+    // modification time as signed seconds since 1970.
+    field = zip_file_extra_field_get_by_id(archive, index, kFieldUnixTime, 0, &length, ZIP_FL_CENTRAL);
+    if (!field || length < 5 || !(field[0] & 1))
+        return std::nullopt;
+    const auto seconds = static_cast<std::int32_t>(field[1] | field[2] << 8 | field[3] << 16 |
+                                                   static_cast<std::uint32_t>(field[4]) << 24);
+    return FileTime{seconds, 0};
 }
 
 }   // namespace
@@ -169,7 +226,12 @@ void CUnzipper::ArchiveCloser::operator()(zip* archive) const
     zip_discard(archive);
 }
 
-CUnzipper::CUnzipper(const char* zipPath) : m_tempPrefix(".vorn-unzip-" + std::to_string(getpid()) + "-")
+void CUnzipper::EntryCloser::operator()(zip_file* entry) const
+{
+    zip_fclose(entry);   // a read error was already seen
+}
+
+CUnzipper::CUnzipper(const char* zipPath) : m_tempPrefix(".vorn-unzip-" + std::to_string(ProcessNumber()) + "-")
 {
     if (zipPath)
         OpenArchive(zipPath);
@@ -189,47 +251,25 @@ bool CUnzipper::OpenArchive(const char* zipPath)
     const std::filesystem::path full = std::filesystem::absolute(zipPath, ec);
     if (ec)
         return false;
-    return OpenArchive(CFileDescriptor(open(full.c_str(), O_RDONLY | O_CLOEXEC)), full.string());
+    // A path a caller names means what a link there points at.
+    const std::filesystem::path real = std::filesystem::canonical(full, ec);
+    if (ec)
+        return false;
+    const CFolder folder = CFolder::OpenPath(real.parent_path().string(), /*create=*/false);
+    return OpenArchive(folder.OpenFile(real.filename().string(), FileOpen::Read), full.string());
 }
 
-bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
+bool CUnzipper::OpenArchive(CFile archive, const std::string& path)
 {
     CloseArchive();
-    // One descriptor serves both readers, so both see the same file.
-    if (!fd.IsOpen() || !m_directory.Read(fd.Get()))
+    // One file serves both readers, so both see the same file.
+    if (!archive.IsOpen() || !m_directory.Read(archive))
         return false;
-    FILE* file = fdopen(fd.Get(), "rb");
-    if (!file)
+    std::FILE* stream = archive.ReleaseToStream();
+    if (!stream || !OpenStream(stream))
         return false;
-    fd.Release();   // the stream owns it now
-    // libzip reads through stdio: a buffer larger than the default 4 KiB
-    // turns a read per small entry into a read per 256 KiB of archive.
-    // (glibc ignores the size unless it is given the buffer.)
-    if (!m_archiveBuffer)
-        m_archiveBuffer = std::make_unique<char[]>(kArchiveBuffer);
-    (void)setvbuf(file, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer);   // without it reads are only smaller
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
-    if (source)
-        m_archive.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
-    zip_error_fini(&error);
-    if (!m_archive) {
-        if (source)
-            zip_source_free(source);   // closes the stream
-        else
-            (void)std::fclose(file);   // a read-only stream: nothing is lost
-        return false;
-    }
     // Both readers must agree on every entry, or the archive is not what it seems.
-    const auto& records = m_directory.Records();
-    bool agree = zip_get_num_entries(m_archive.get(), 0) == static_cast<zip_int64_t>(records.size());
-    for (std::size_t i = 0; agree && i < records.size(); ++i) {
-        zip_stat_t st;
-        agree = zip_stat_index(m_archive.get(), i, 0, &st) == 0 && st.size == records[i].uncompressedSize &&
-                st.comp_size == records[i].compressedSize;
-    }
-    if (!agree) {
+    if (!ReadersAgree()) {
         CloseArchive();
         return false;
     }
@@ -239,10 +279,47 @@ bool CUnzipper::OpenArchive(CFileDescriptor fd, const std::string& path)
     return true;
 }
 
+bool CUnzipper::OpenStream(std::FILE* stream)
+{
+    // libzip reads through stdio: a buffer larger than the default 4 KiB
+    // turns a read per small entry into a read per 256 KiB of archive.
+    // (glibc ignores the size unless it is given the buffer.)
+    if (!m_archiveBuffer)
+        m_archiveBuffer = std::make_unique<char[]>(kArchiveBuffer);
+    (void)setvbuf(stream, m_archiveBuffer.get(), _IOFBF, kArchiveBuffer);   // without it reads are only smaller
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_filep_create(stream, 0, -1, &error);
+    if (source)
+        m_archive.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
+    zip_error_fini(&error);
+    if (m_archive)
+        return true;
+    if (source)
+        zip_source_free(source);   // closes the stream
+    else
+        (void)std::fclose(stream);   // a read-only stream: nothing is lost
+    return false;
+}
+
+bool CUnzipper::ReadersAgree() const
+{
+    const auto& records = m_directory.Records();
+    if (zip_get_num_entries(m_archive.get(), 0) != static_cast<zip_int64_t>(records.size()))
+        return false;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(m_archive.get(), i, 0, &st) != 0 || st.size != records[i].uncompressedSize ||
+            st.comp_size != records[i].compressedSize)
+            return false;
+    }
+    return true;
+}
+
 bool CUnzipper::CloseArchive()
 {
     m_targetFolder.clear();
-    m_targetFd.Close();
+    m_target = CFolder();
     ForgetFolderChain();
     if (!m_archive)
         return false;
@@ -313,21 +390,24 @@ bool CUnzipper::ReadEntryInfo(ZipEntryInfo& info, std::size_t& storedNameLength)
 
 void CUnzipper::ForgetFolderChain()
 {
-    m_chainFds.clear();
+    m_chain.clear();
     m_chainParts.clear();
     m_chainRoot.clear();
-    m_rootFd.Close();
+    m_root = CFolder();
 }
 
-int CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count)
+const CFolder* CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::string>& parts,
+                                          std::size_t count)
 {
-    if (root != m_chainRoot || !m_rootFd.IsOpen()) {
+    if (root != m_chainRoot || !m_root.IsOpen()) {
         ForgetFolderChain();
-        m_rootFd = root == m_targetFolder && m_targetFd.IsOpen()
-                       ? CFileDescriptor(fcntl(m_targetFd.Get(), F_DUPFD_CLOEXEC, 0))
-                       : CFileDescriptor(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!m_rootFd.IsOpen())
-            return -1;
+        std::error_code ec;
+        const std::filesystem::path full = std::filesystem::absolute(root, ec);
+        m_root = root == m_targetFolder && m_target.IsOpen() ? m_target.Duplicate()
+                 : ec                                        ? CFolder()
+                                                             : CFolder::OpenPath(full.string(), /*create=*/false);
+        if (!m_root.IsOpen())
+            return nullptr;
         m_chainRoot = root;
     }
     // Entries of one folder usually follow each other: keep the common part open.
@@ -335,16 +415,16 @@ int CUnzipper::OpenFolderChain(const std::string& root, const std::vector<std::s
     while (keep < count && keep < m_chainParts.size() && m_chainParts[keep] == parts[keep])
         ++keep;
     m_chainParts.resize(keep);
-    m_chainFds.resize(keep);
+    m_chain.resize(keep);
     for (std::size_t i = keep; i < count; ++i) {
-        const int parent = i ? m_chainFds[i - 1].Get() : m_rootFd.Get();
-        CFileDescriptor fd = OpenSubFolder(parent, parts[i], /*create=*/true);
-        if (!fd.IsOpen())
-            return -1;
+        const CFolder& parent = i ? m_chain[i - 1] : m_root;
+        CFolder folder = parent.OpenFolder(parts[i], /*create=*/true);
+        if (!folder.IsOpen())
+            return nullptr;
         m_chainParts.push_back(parts[i]);
-        m_chainFds.push_back(std::move(fd));
+        m_chain.push_back(std::move(folder));
     }
-    return count ? m_chainFds[count - 1].Get() : m_rootFd.Get();
+    return count ? &m_chain[count - 1] : &m_root;
 }
 
 bool CUnzipper::GetEntryInfo(ZipEntryInfo& info)
@@ -368,7 +448,7 @@ bool CUnzipper::GoToNextEntry(const char* extension)
         const char* lastPart = std::strrchr(info.name, '/');
         lastPart = lastPart ? lastPart + 1 : info.name;
         const char* dot = std::strrchr(lastPart, '.');
-        if (dot && strcasecmp(dot + 1, extension) == 0)
+        if (dot && EqualsIgnoringCase(dot + 1, extension))
             return true;
     }
     return false;
@@ -378,22 +458,22 @@ bool CUnzipper::SetTargetFolder(const char* folder)
 {
     if (!folder)
         return false;
-    bool exists = false;
-    if (!IsFolderPath(folder, exists) && exists)
+    const std::optional<FolderEntry> there = CFolder::StatPath(folder);
+    if (there && there->kind != FolderEntry::Kind::Folder)
         return false;
     m_targetFolder = folder;
-    m_targetFd.Close();
+    m_target = CFolder();
     ForgetFolderChain();
     return EnsureFolder(folder);
 }
 
-bool CUnzipper::SetTargetFolder(CFileDescriptor folder, const std::string& path)
+bool CUnzipper::SetTargetFolder(CFolder folder, const std::string& path)
 {
     ForgetFolderChain();
     // Without the folder there is no target: its name is not tried instead.
-    m_targetFd = std::move(folder);
-    m_targetFolder = m_targetFd.IsOpen() ? path : std::string();
-    return m_targetFd.IsOpen();
+    m_target = std::move(folder);
+    m_targetFolder = m_target.IsOpen() ? path : std::string();
+    return m_target.IsOpen();
 }
 
 bool CUnzipper::EnsureFolder(const char* folder)
@@ -402,7 +482,7 @@ bool CUnzipper::EnsureFolder(const char* folder)
         return false;
     std::error_code ec;
     const std::filesystem::path full = std::filesystem::absolute(folder, ec);
-    return !ec && OpenFolderPath(full.string(), /*create=*/true).IsOpen();
+    return !ec && CFolder::OpenPath(full.string(), /*create=*/true).IsOpen();
 }
 
 bool CUnzipper::EnsureParentFolder(const char* filePath)
@@ -418,12 +498,16 @@ bool CUnzipper::EnsureParentFolder(const char* filePath)
 
 bool CUnzipper::SetTimesFromDos(const char* filePath, std::uint32_t dosDateTime)
 {
-    timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;   // the access time stays as it was
-    if (!filePath || !DosToTimespec(dosDateTime, times[1]))
+    const std::optional<std::int64_t> seconds = filePath ? DosToSeconds(dosDateTime) : std::nullopt;
+    if (!seconds)
         return false;
-    return utimensat(AT_FDCWD, filePath, times, AT_SYMLINK_NOFOLLOW) == 0;
+    // Links along the path are followed, one at its end is not.
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(filePath, ec);
+    if (ec || !full.has_filename())
+        return false;
+    const CFolder parent = CFolder::OpenPath(full.parent_path().string(), /*create=*/false);
+    return parent.IsOpen() && parent.SetModificationTime(full.filename().string(), *seconds);
 }
 
 bool CUnzipper::ExtractEntry(const char* folder, bool flatten)
@@ -447,40 +531,13 @@ CEntryDecoder* CUnzipper::DecoderFor(std::uint32_t method)
     }
 }
 
-bool CUnzipper::CopyEntry(void* entry, CEntryDecoder* decoder, bool checkCrc, int fd, const ZipEntryInfo& info)
+bool CUnzipper::CopyEntry(zip_file* file, CEntryDecoder* decoder, bool checkCrc, const CFile& out,
+                          const ZipEntryInfo& info)
 {
     if (!m_writeBuffer)
         m_writeBuffer = std::make_unique<char[]>(kWriteSize);
-    auto* file = static_cast<zip_file_t*>(entry);
-    std::size_t pending = 0;
-    std::uint64_t total = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    // Nothing past the recorded size is ever written: the free-space check,
-    // made from recorded sizes, holds against an archive that lies.
-    const auto put = [&](const unsigned char* data, std::size_t n) {
-        if (n > info.uncompressedSize - total)
-            return false;
-        total += n;
-        if (m_progress)
-            m_progress(n);
-        if (checkCrc)
-            crc = crc32_z(crc, data, n);
-        while (n > 0) {
-            const std::size_t part = std::min(n, kWriteSize - pending);
-            std::memcpy(m_writeBuffer.get() + pending, data, part);
-            pending += part;
-            data += part;
-            n -= part;
-            if (pending == kWriteSize) {
-                if (!WriteAll(fd, m_writeBuffer.get(), pending))
-                    return false;
-                pending = 0;
-            }
-        }
-        return true;
-    };
+    EntryWriter writer{out, m_writeBuffer.get(), info.uncompressedSize, checkCrc, m_progress};
     const auto stopped = [this] { return m_stop && m_stop(); };
-
     bool ok = true;
     if (decoder) {
         // libzip hands out the raw data (decrypted where a password was
@@ -488,62 +545,27 @@ bool CUnzipper::CopyEntry(void* entry, CEntryDecoder* decoder, bool checkCrc, in
         const auto source = [&](unsigned char* data, std::size_t size) -> long long {
             return stopped() ? -1 : zip_fread(file, data, size);
         };
-        const auto sink = [&](const unsigned char* data, std::size_t size) { return !stopped() && put(data, size); };
+        const auto sink = [&](const unsigned char* data, std::size_t size) {
+            return !stopped() && writer.Put(data, size);
+        };
         ok = decoder->Decode(source, sink, info.uncompressedSize);
     } else {
         // The library checks the CRC (and an AES entry's authentication code)
         // as the data ends, and reports a mismatch as a read error.
         unsigned char buffer[kReadSize];
         for (;;) {
-            if (stopped()) {
-                ok = false;
-                break;
-            }
+            if (stopped())
+                return false;
             const zip_int64_t count = zip_fread(file, buffer, kReadSize);
             if (count <= 0) {
                 ok = count == 0;
                 break;
             }
-            if (!put(buffer, static_cast<std::size_t>(count))) {
-                ok = false;
-                break;
-            }
+            if (!writer.Put(buffer, static_cast<std::size_t>(count)))
+                return false;
         }
     }
-    return ok && total == info.uncompressedSize && (!checkCrc || crc == info.crc) &&
-           (!pending || WriteAll(fd, m_writeBuffer.get(), pending));
-}
-
-bool CUnzipper::ExtraFieldTime(timespec& time)
-{
-    // NTFS field: 4 reserved bytes, then tagged attributes; tag 1 holds the
-    // modification, access and creation times, in 100 ns steps since 1601.
-    zip_uint16_t length = 0;
-    const zip_uint8_t* field =
-        zip_file_extra_field_get_by_id(m_archive.get(), m_current, kFieldNtfs, 0, &length, ZIP_FL_CENTRAL);
-    for (std::size_t at = 4; field && at + 4 <= length;) {
-        const unsigned tag = field[at] | field[at + 1] << 8;
-        const std::size_t size = field[at + 2] | field[at + 3] << 8;
-        if (size > length - at - 4)
-            break;
-        if (tag == 1 && size >= 8) {
-            std::uint64_t value = 0;
-            for (int i = 7; i >= 0; --i)
-                value = value << 8 | field[at + 4 + i];
-            return FileTimeToTimespec(value, time);
-        }
-        at += 4 + size;
-    }
-    // Extended timestamp: a flags byte, then, when bit 0 is set, the
-    // modification time as signed seconds since 1970.
-    field = zip_file_extra_field_get_by_id(m_archive.get(), m_current, kFieldUnixTime, 0, &length, ZIP_FL_CENTRAL);
-    if (!field || length < 5 || !(field[0] & 1))
-        return false;
-    const auto seconds = static_cast<std::int32_t>(field[1] | field[2] << 8 | field[3] << 16 |
-                                                   static_cast<std::uint32_t>(field[4]) << 24);
-    time.tv_sec = seconds;
-    time.tv_nsec = 0;
-    return true;
+    return ok && writer.Finish(info.crc);
 }
 
 std::string CUnzipper::CompressionMethodName(std::uint32_t method)
@@ -600,7 +622,7 @@ std::uint64_t CUnzipper::MemoryAsked(std::uint64_t index, CEntryDecoder& decoder
     const std::size_t want = decoder.HeadSize();
     if (want == 0)
         return 0;
-    EntryHandle entry(zip_fopen_index(m_archive.get(), index, ZIP_FL_COMPRESSED));
+    const std::unique_ptr<zip_file, EntryCloser> entry(zip_fopen_index(m_archive.get(), index, ZIP_FL_COMPRESSED));
     if (!entry)
         return 0;
     std::vector<unsigned char> head(want);
@@ -655,23 +677,17 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     if (!m_archive)
         return false;
     const std::string effective = folder ? folder : m_targetFolder;
-    const bool handedIn = effective == m_targetFolder && m_targetFd.IsOpen();
+    const bool handedIn = effective == m_targetFolder && m_target.IsOpen();
     if (!handedIn && !EnsureFolder(effective.c_str()))
         return false;
-
-    // The record, and a name that stays inside the effective folder. A name
-    // too long for the record is refused rather than written under a cut name.
     ZipEntryInfo info;
-    std::size_t storedNameLength = 0;
-    if (!ReadEntryInfo(info, storedNameLength) || storedNameLength > kMaxName)
-        return false;
     std::vector<std::string> parts;
-    if (!SplitEntryName(info.name, parts))
+    if (!ReadSafeName(info, parts))
         return false;
 
     // A folder entry only makes its folder.
     if (info.isFolder)
-        return OpenFolderChain(effective, parts, parts.size()) >= 0;
+        return OpenFolderChain(effective, parts, parts.size()) != nullptr;
     if (parts.empty())
         return false;
     if (flatten)
@@ -679,70 +695,93 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
 
     // The entry is opened before anything is written: one that cannot be read
     // (wrong or missing password, unknown method) leaves the disk as it was.
+    EntryReader reader = OpenEntryData(password);
+    if (!reader.entry)
+        return false;
+    // The entry's folders below the effective folder, then its file.
+    const CFolder* parent = OpenFolderChain(effective, parts, parts.size() - 1);
+    if (!parent)
+        return false;
+    const std::string& fileName = parts.back();
+    OutputFile out = CreateOutput(*parent, fileName, PermissionsFor(info));
+    if (!out.file.IsOpen())
+        return false;
+
+    const bool copied = CopyEntry(reader.entry.get(), reader.decoder, reader.checkCrc, out.file, info);
+    reader.entry.reset();
+    if (copied)
+        SetEntryTime(out.file, info);
+    return FinishOutput(*parent, fileName, out, copied);
+}
+
+bool CUnzipper::ReadSafeName(ZipEntryInfo& info, std::vector<std::string>& parts)
+{
+    // A name too long for the record is refused rather than written under a cut name.
+    std::size_t storedNameLength = 0;
+    return ReadEntryInfo(info, storedNameLength) && storedNameLength <= kMaxName && SplitEntryName(info.name, parts);
+}
+
+CUnzipper::EntryReader CUnzipper::OpenEntryData(const char* password)
+{
     // Methods the library cannot undo are refused here: opening such an entry
     // leaks its read chain in libzip 1.7.3.
     // Deflate64, LZMA, XZ and Zstandard are read raw and decoded here.
+    EntryReader reader;
     zip_stat_t st;
     if (zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 || !Decodable(st))
-        return false;
-    CEntryDecoder* const decoder = DecoderFor(st.comp_method);
-    const zip_flags_t flags = decoder ? ZIP_FL_COMPRESSED : 0;
-    EntryHandle entry(password ? zip_fopen_index_encrypted(m_archive.get(), m_current, flags, password)
-                               : zip_fopen_index(m_archive.get(), m_current, flags));
-    if (!entry)
-        return false;
-
-    // The entry's folders below the effective folder.
-    const int parent = OpenFolderChain(effective, parts, parts.size() - 1);
-    if (parent < 0)
-        return false;
-    const std::string& fileName = parts.back();
-
-    // A new file is written under its own name (O_EXCL: nothing that appears
-    // meanwhile, a link least of all, is followed) and removed again should
-    // the entry fail. Where a file stands already, a link, a folder or a
-    // read-only file fails with nothing written; a writable one is replaced
-    // only once the new data is complete: it goes to a temporary file beside
-    // it, renamed over it at the end, so a damaged entry or a stop never
-    // destroys what an earlier run wrote.
-    const int create = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    std::string written = fileName;
-    CFileDescriptor target(openat(parent, fileName.c_str(), create, ModeFor(info)));
-    if (!target.IsOpen()) {
-        struct stat existing {};
-        if (errno != EEXIST || fstatat(parent, fileName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(existing.st_mode) || !(existing.st_mode & S_IWUSR))
-            return false;
-        for (int attempt = 0; attempt < 100 && !target.IsOpen(); ++attempt) {
-            written = m_tempPrefix + std::to_string(m_tempCounter++);
-            target = CFileDescriptor(openat(parent, written.c_str(), create, ModeFor(info)));
-            if (!target.IsOpen() && errno != EEXIST)
-                return false;
-        }
-        if (!target.IsOpen())
-            return false;
-    }
-
+        return reader;
+    reader.decoder = DecoderFor(st.comp_method);
+    const zip_flags_t flags = reader.decoder ? ZIP_FL_COMPRESSED : 0;
+    reader.entry.reset(password ? zip_fopen_index_encrypted(m_archive.get(), m_current, flags, password)
+                                : zip_fopen_index(m_archive.get(), m_current, flags));
     // Complete and unchanged: every byte of the recorded size, checksum good.
     // (An AES entry's authentication code stands for its checksum, which
     // such entries may leave out.)
-    const bool checkCrc = decoder && st.encryption_method != ZIP_EM_AES_128 && st.encryption_method != ZIP_EM_AES_192 &&
-                          st.encryption_method != ZIP_EM_AES_256;
-    bool ok = CopyEntry(entry.get(), decoder, checkCrc, target.Get(), info);
-    entry.reset();
-    if (ok) {
-        // The entry's time: UTC from an NTFS or Unix extra field, else the
-        // MS-DOS time read as local time. A failure to set it is ignored like
-        // the original's.
-        timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
-        if (ExtraFieldTime(times[1]) || DosToTimespec(info.dosDateTime, times[1]))
-            futimens(target.Get(), times);
+    reader.checkCrc = reader.decoder && st.encryption_method != ZIP_EM_AES_128 &&
+                      st.encryption_method != ZIP_EM_AES_192 && st.encryption_method != ZIP_EM_AES_256;
+    return reader;
+}
+
+CUnzipper::OutputFile CUnzipper::CreateOutput(const CFolder& parent, const std::string& fileName, unsigned permissions)
+{
+    // A new file is written under its own name (made new: nothing that
+    // appears meanwhile, a link least of all, is followed) and removed again
+    // should the entry fail. Where a file stands already, a link, a folder or
+    // a read-only file fails with nothing written; a writable one is replaced
+    // only once the new data is complete: it goes to a temporary file beside
+    // it, renamed over it at the end, so a damaged entry or a stop never
+    // destroys what an earlier run wrote.
+    OutputFile out{parent.OpenFile(fileName, FileOpen::CreateNew, permissions), fileName};
+    if (out.file.IsOpen())
+        return out;
+    if (out.file.OpenResult().GetKind() != FileResult::Kind::Exists)
+        return {};
+    const std::optional<FolderEntry> existing = parent.Stat(fileName);
+    if (!existing || existing->kind != FolderEntry::Kind::File || !existing->writable)
+        return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        out.name = m_tempPrefix + std::to_string(m_tempCounter++);
+        out.file = parent.OpenFile(out.name, FileOpen::CreateNew, permissions);
+        if (out.file.IsOpen() || out.file.OpenResult().GetKind() != FileResult::Kind::Exists)
+            break;
     }
-    ok = target.Close() && ok &&
-         (written == fileName || renameat(parent, written.c_str(), parent, fileName.c_str()) == 0);
-    if (!ok)
-        unlinkat(parent, written.c_str(), 0);
-    return ok;
+    return out;
+}
+
+void CUnzipper::SetEntryTime(const CFile& file, const ZipEntryInfo& info)
+{
+    // UTC from an NTFS or Unix extra field, else the MS-DOS time read as
+    // local time. A failure to set it is ignored: the data is what counts.
+    if (const std::optional<FileTime> time = ExtraFieldTime(m_archive.get(), m_current))
+        (void)file.SetModificationTime(time->seconds, time->nanoseconds);
+    else if (const std::optional<std::int64_t> local = DosToSeconds(info.dosDateTime))
+        (void)file.SetModificationTime(*local);
+}
+
+bool CUnzipper::FinishOutput(const CFolder& parent, const std::string& fileName, OutputFile& out, bool copied)
+{
+    const bool done = out.file.Close() && copied && (out.name == fileName || parent.Rename(out.name, fileName).Ok());
+    if (!done)
+        (void)parent.RemoveFile(out.name);
+    return done;
 }

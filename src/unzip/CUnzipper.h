@@ -1,18 +1,21 @@
 #pragma once
-#include "platform/FileUtil.h"
+#include "platform/CFile.h"
+#include "platform/CFolder.h"
 #include "unzip/CCentralDirectory.h"
 #include "unzip/CDeflate64Decoder.h"
 #include "unzip/ZipEntryInfo.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 struct zip;
+struct zip_file;
 
 // Reads one zip archive entry by entry and writes the current entry below a
 // target folder, with its folders, its modification time and, for entries
@@ -29,7 +32,7 @@ public:
     bool OpenArchive(const char* zipPath);
     // Reads the archive open as `archive` (`path` names it, for the default
     // target), so the caller decides how the file is reached.
-    bool OpenArchive(CFileDescriptor archive, const std::string& path);
+    bool OpenArchive(CFile archive, const std::string& path);
     bool CloseArchive();
     int GetEntryCount();
     bool GetEntryInfo(ZipEntryInfo& info);
@@ -38,7 +41,7 @@ public:
     // The target as an open folder, which the caller reached as it sees fit;
     // `path` is its name. Entries go below that very folder, whatever the
     // name comes to point at meanwhile.
-    bool SetTargetFolder(CFileDescriptor folder, const std::string& path);
+    bool SetTargetFolder(CFolder folder, const std::string& path);
     bool ExtractEntry(const char* folder = nullptr, bool flatten = false);
     bool ExtractEntry(const char* folder, bool flatten, const char* password);
     const std::string& GetTargetFolder() const { return m_targetFolder; }
@@ -67,31 +70,56 @@ private:
     struct ArchiveCloser {
         void operator()(zip* archive) const;
     };
+    struct EntryCloser {
+        void operator()(zip_file* entry) const;
+    };
+    // The current entry opened for reading, and how its data is checked.
+    struct EntryReader {
+        std::unique_ptr<zip_file, EntryCloser> entry;   // null when it cannot be read
+        CEntryDecoder* decoder = nullptr;               // for a method read raw
+        bool checkCrc = false;                          // here, rather than by libzip
+    };
+    // The file an entry is written to: its own name, or a temporary one
+    // beside a file it is to replace.
+    struct OutputFile {
+        CFile file;
+        std::string name;
+    };
 
+    // Takes over the stream of an archive whose directory was read.
+    bool OpenStream(std::FILE* stream);
+    // libzip and the directory read here agree on every entry.
+    bool ReadersAgree() const;
     bool ReadEntryInfo(ZipEntryInfo& info, std::size_t& storedNameLength);
-    // A descriptor of root/parts[0..count), creating what is missing and never
+    // The current entry's record and its name as folder parts; false for a
+    // name that is cut or would leave the folder it is extracted to.
+    bool ReadSafeName(ZipEntryInfo& info, std::vector<std::string>& parts);
+    // The folder root/parts[0..count), creating what is missing and never
     // following a link, so nothing on disk can redirect an entry out of its
-    // folder. Owned by the instance; valid until the next call.
-    int OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count);
+    // folder. Owned by the instance; valid until the next call; null on failure.
+    const CFolder* OpenFolderChain(const std::string& root, const std::vector<std::string>& parts, std::size_t count);
     void ForgetFolderChain();
-    // Copies the open entry into `fd`, through `decoder` when it is read raw.
+    EntryReader OpenEntryData(const char* password);
+    OutputFile CreateOutput(const CFolder& parent, const std::string& fileName, unsigned permissions);
+    // Closes `out`, renames it over `fileName` when it had a name of its own,
+    // or removes it when the entry failed. True when the entry is in place.
+    static bool FinishOutput(const CFolder& parent, const std::string& fileName, OutputFile& out, bool copied);
+    // Copies the open entry into `out`, through `decoder` when it is read raw.
     // False on a read or write error, a stop, a checksum that does not match,
     // and at the first byte past the recorded size, which is never written.
-    bool CopyEntry(void* entry, CEntryDecoder* decoder, bool checkCrc, int fd, const ZipEntryInfo& info);
+    bool CopyEntry(zip_file* entry, CEntryDecoder* decoder, bool checkCrc, const CFile& out, const ZipEntryInfo& info);
+    void SetEntryTime(const CFile& file, const ZipEntryInfo& info);
     // The decoder of a method libzip hands over raw; null for the others.
     CEntryDecoder* DecoderFor(std::uint32_t method);
     // The memory entry `index`'s first header asks `decoder` for.
     std::uint64_t MemoryAsked(std::uint64_t index, CEntryDecoder& decoder);
-    // The modification time from the entry's NTFS or Unix extra field (UTC);
-    // false when it has neither.
-    bool ExtraFieldTime(timespec& time);
 
     std::unique_ptr<char[]> m_archiveBuffer;   // stdio buffer of the archive; outlives it
     std::unique_ptr<zip, ArchiveCloser> m_archive;
     CCentralDirectory m_directory;
     std::uint64_t m_current = 0;
     std::string m_targetFolder;
-    CFileDescriptor m_targetFd;   // open only when the target was handed in open
+    CFolder m_target;   // open only when the target was handed in open
     std::function<bool()> m_stop;
     std::function<void(std::uint64_t)> m_progress;
     std::unique_ptr<char[]> m_writeBuffer;        // made once per instance, not per entry
@@ -102,7 +130,7 @@ private:
     std::string m_tempPrefix;   // names of entries being written, beside their targets
     unsigned m_tempCounter = 0;
     std::string m_chainRoot;
-    CFileDescriptor m_rootFd;
+    CFolder m_root;
     std::vector<std::string> m_chainParts;
-    std::vector<CFileDescriptor> m_chainFds;
+    std::vector<CFolder> m_chain;
 };

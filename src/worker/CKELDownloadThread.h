@@ -7,6 +7,7 @@
 #include "worker/StepResult.h"
 
 class CReleaseSignature;
+class CUnzipper;
 
 #include <chrono>
 #include <cstdint>
@@ -50,8 +51,10 @@ public:
     // the archive to unpack, and locks it. False when it is not there, not a
     // regular file, or another running copy holds it (m_archiveInUse).
     bool TakeArchive(const std::string& name);
-    // `failedEntries`, when given, receives the number of entries that could not be written.
-    bool UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries = nullptr);
+    // Unpacks the archive taken into the Download folder, or into `subFolder`
+    // right below it. `failedEntries`, when given, receives the number of
+    // entries that could not be written.
+    StepResult UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries = nullptr);
 
     // The publisher host's first address (IPv6 or IPv4) as text; empty when it
     // does not resolve within `limit` or `stop` answers true meanwhile.
@@ -70,7 +73,7 @@ public:
     FtpTimeouts m_timeouts;
     std::string m_downloadFolder;
     // Free room on the file system of an open folder; replaceable for tests.
-    std::function<FreeRoom(int)> m_freeSpace = FreeSpace;
+    std::function<FreeRoom(const CFolder&)> m_freeSpace = &CFolder::Free;
     // The host's lookup (CheckInternet); replaceable for tests.
     std::function<std::string(const std::string&, std::chrono::milliseconds, const std::function<bool()>&)>
         m_checkInternet = CheckInternet;
@@ -106,6 +109,24 @@ private:
     StepResult FetchAndUnpack(CFtpConnection& connection, const std::string& name, std::uint64_t size,
                               const char* subFolder);
     void SetText(CTextSlot* slot, const std::string& text);
+    // What unpacking the entries of one archive came to.
+    struct Unpacked {
+        StepResult result;
+        int count = 0;              // entries in the archive
+        int failures = 0;           // of them, not written
+        bool keepArchive = false;   // a newer build may unpack it without a new download
+    };
+    // The steps of UnpackArchive: the entries of `archive` written below `target`.
+    Unpacked UnpackEntries(CFile archive, CFolder target, const std::string& targetPath, const std::string& archiveName,
+                           const FreeRoom& room);
+    // Refuses, before anything is written, an archive with an entry nothing
+    // here decodes or one that cannot fit.
+    Unpacked CheckBeforeWriting(CUnzipper& unzipper, const std::string& archiveName, const FreeRoom& room);
+    // Writes every entry, posting the progress; the number that failed.
+    int ExtractEntries(CUnzipper& unzipper, const std::string& archiveName, std::int64_t range);
+    // Deletes or keeps the archive, lets go of it unless stopped, and says
+    // what unpacking it came to.
+    StepResult FinishUnpacking(const CFolder& folder, const std::string& archiveName, const Unpacked& unpacked);
     // The signature file `name` of the current server folder; empty when the
     // server has none. Read whole up to one byte past the largest taken.
     std::string FetchSignature(CFtpConnection& connection, const std::string& name, bool& found);

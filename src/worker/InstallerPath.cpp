@@ -1,9 +1,8 @@
 #include "worker/InstallerPath.h"
 
-#include "platform/FileUtil.h"
+#include "platform/CFolder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <optional>
 
 InstallerPath FindInstaller(const std::string& downloadFolder, const std::string& app)
 {
@@ -13,13 +12,13 @@ InstallerPath FindInstaller(const std::string& downloadFolder, const std::string
         result.problem = "the application name \"" + app + "\" is not a plain folder name";
         return result;
     }
-    const CFileDescriptor folder = OpenFolderPath(downloadFolder, /*create=*/false);
-    const CFileDescriptor outer = folder.IsOpen() ? OpenSubFolder(folder.Get(), app, false) : CFileDescriptor();
-    const CFileDescriptor inner = outer.IsOpen() ? OpenSubFolder(outer.Get(), app, false) : CFileDescriptor();
-    struct stat st {};
-    if (!inner.IsOpen() || fstatat(inner.Get(), "Setup.exe", &st, AT_SYMLINK_NOFOLLOW) != 0)
+    const CFolder folder = CFolder::OpenPath(downloadFolder, /*create=*/false);
+    const CFolder outer = folder.IsOpen() ? folder.OpenFolder(app, /*create=*/false) : CFolder();
+    const CFolder inner = outer.IsOpen() ? outer.OpenFolder(app, /*create=*/false) : CFolder();
+    const std::optional<FolderEntry> setup = inner.IsOpen() ? inner.Stat("Setup.exe") : std::nullopt;
+    if (!setup)
         result.problem = "it is not there, or a link stands in its path";
-    else if (!S_ISREG(st.st_mode))
+    else if (setup->kind != FolderEntry::Kind::File)
         result.problem = "it is not a regular file";
     return result;
 }

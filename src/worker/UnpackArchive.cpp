@@ -1,145 +1,192 @@
-#include "platform/FileUtil.h"
+#include "platform/CFolder.h"
 #include "unzip/CUnzipper.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
-bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries)
+namespace {
+
+// The target: the Download folder itself, or a folder right below it. Only
+// an empty folder left from an earlier run is taken away and made anew; a
+// link there is neither followed nor removed, and the Download folder itself
+// is never removed.
+CFolder OpenTarget(const CFolder& downloadFolder, const char* subFolder)
+{
+    if (!subFolder || !*subFolder)
+        return downloadFolder.Duplicate();
+    (void)downloadFolder.RemoveEmptyFolder(subFolder);   // fails unless it is an empty folder
+    return downloadFolder.OpenFolder(subFolder, /*create=*/true, 0777);
+}
+
+}   // namespace
+
+StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries)
 {
     if (failedEntries)
         *failedEntries = 0;
+    // The reason becomes the run's, unless an earlier step gave one.
+    const auto failed = [this](std::string reason) {
+        if (m_failure.empty())
+            m_failure = reason;
+        return StepResult::Fail(StepResult::Outcome::Failed, std::move(reason));
+    };
     // Names that would leave the Download folder are refused like an empty one.
     if (!IsPlainFileName(archiveName) || (subFolder && *subFolder && !IsPlainFileName(subFolder)))
-        return false;
-    const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false);
+        return failed("cannot unpack " + archiveName + ": not a plain file name");
+    const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/false);
     if (!folder.IsOpen())
-        return false;
+        return failed("cannot open the Download folder " + m_downloadFolder);
     // Stopped before unpacking: a complete archive stays (locked until the
     // worker ends), so the next run unpacks it without a download.
     if (StopRequested())
-        return false;
+        return StepResult::Fail(StepResult::Outcome::Stopped, "stopped before " + archiveName + " was unpacked");
 
     // Only the file this run downloaded or took as complete is unpacked: the
-    // same file (device and inode) as the one locked, reached without a link.
-    CFileDescriptor archive(openat(folder.Get(), archiveName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat opened {
-    }, locked{};
-    if (archiveName != m_archiveName || !archive.IsOpen() || fstat(archive.Get(), &opened) != 0 ||
-        fstat(m_archiveLock.Get(), &locked) != 0 || opened.st_dev != locked.st_dev || opened.st_ino != locked.st_ino)
-        return false;
+    // same file as the one locked, reached without a link.
+    CFile archive = folder.OpenFile(archiveName, FileOpen::Read);
+    if (archiveName != m_archiveName || !archive.IsOpen())
+        return failed("cannot open " + archiveName);
+    const bool theOneLocked = IsSameFile(archive, m_archiveLock);
+    if (!theOneLocked)
+        return failed("cannot open " + archiveName + ": it is no longer the file taken");
 
-    // The target: the Download folder itself, or a folder right below it.
-    // Only an empty folder left from an earlier run is taken away and made
-    // anew; a link there is neither followed nor removed, and the Download
-    // folder itself is never removed.
-    CFileDescriptor target;
-    std::string targetPath = m_downloadFolder;
-    if (subFolder && *subFolder) {
-        unlinkat(folder.Get(), subFolder, AT_REMOVEDIR);   // fails unless it is an empty folder
-        target = OpenSubFolder(folder.Get(), subFolder, /*create=*/true, 0777);
-        targetPath += std::string(subFolder) + "/";
-    } else {
-        target = CFileDescriptor(fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0));
-    }
-    const FreeRoom room = target.IsOpen() ? m_freeSpace(target.Get()) : FreeRoom{};
+    CFolder target = OpenTarget(folder, subFolder);
+    const FreeRoom room = target.IsOpen() ? m_freeSpace(target) : FreeRoom{};
+    const std::string targetPath = m_downloadFolder + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
+    const Unpacked unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
+    if (failedEntries)
+        *failedEntries = unpacked.failures;
+    return FinishUnpacking(folder, archiveName, unpacked);
+}
 
-    int count = 0;
-    bool abandoned = false;   // stopped, or no room for it
-    int failures = 0;
-    bool keepArchive = false;   // a newer build may unpack it without a new download
-    {
-        CUnzipper unzipper;
-        unzipper.SetStopCheck([this] { return StopRequested(); });
-        // Open and target results are ignored: an unreadable archive counts 0,
-        // and a target that cannot be made fails every entry.
-        unzipper.OpenArchive(std::move(archive), m_downloadFolder + archiveName);
-        unzipper.SetTargetFolder(std::move(target), targetPath);
-        count = unzipper.GetEntryCount();
-        // The bar counts the bytes written of all entries' recorded sizes, so
-        // one huge entry moves it too; entries that are all empty count as 1,
-        // so the run still ends at its range.
-        const auto range =
-            static_cast<std::int64_t>(count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
-        PostBarStart(CNotifyChannel::BarCount::Unpacked, range);
-        // An entry that nothing here can decode fails the archive before
-        // anything is written, and says which entry and why.
-        std::string entryName, problem;
-        if (count > 0 && unzipper.FindUndecodableEntry(entryName, problem)) {
-            m_failure = archiveName + " - " + entryName + ": " + problem;
-            SetText(m_pStatusText, m_failure);
-            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-            failures = count;
-            abandoned = keepArchive = true;
-        }
-        // An archive that cannot fit is not begun: a disk filled to the last
-        // byte or inode would fail entries at random and leave a broken installation.
-        if (count > 0 && !abandoned &&
-            (unzipper.GetTotalUncompressedSize() > room.bytes || static_cast<std::uint64_t>(count) > room.inodes)) {
-            m_failure = archiveName + " - Not Enough Disk Space";
-            SetText(m_pStatusText, m_failure);
-            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-            failures = count;
-            abandoned = true;
-        }
-        // Posted before each entry and then at most once per percent; a
-        // position is kept short of the range, which would end the run.
-        const std::uint64_t step = std::max<std::uint64_t>(static_cast<std::uint64_t>(range) / 100, 1);
-        std::uint64_t before = 0;    // recorded sizes of the entries already done
-        std::uint64_t size = 0;      // the current entry's recorded size
-        std::uint64_t written = 0;   // of the current entry
-        std::uint64_t nextPost = 0;
-        auto post = [&](std::uint64_t position) {
-            PostNotify(UM_PROGRESS_BAR, std::min(position, static_cast<std::uint64_t>(range - 1)), range);
-            nextPost = position + step;
-        };
-        unzipper.SetProgress([&](std::uint64_t bytes) {
-            written += bytes;
-            // The end of an entry is told by the next one's notice.
-            if (before + written >= nextPost && written < size)
-                post(before + written);
-        });
-        for (int i = 0; i < count && !abandoned; ++i) {
-            ZipEntryInfo info{};
-            size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
-            written = 0;
-            post(before);
-            char text[512];
-            std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), i + 1, count);
-            SetText(m_pStatusText, text);
-            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-            if (!unzipper.ExtractEntry(nullptr, false, nullptr))
-                ++failures;   // passed over: the next entry is still unpacked
-            before += size;
-            unzipper.GoToNextEntry(nullptr);
-            abandoned = StopRequested();
-        }
-        unzipper.SetProgress({});
-        unzipper.CloseArchive();
-        PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(range), range);
-    }
+StepResult CKELDownloadThread::FinishUnpacking(const CFolder& folder, const std::string& archiveName,
+                                               const Unpacked& unpacked)
+{
     // A stop keeps the archive for the next run, still locked; entries
     // already written are written again then. A resumed archive that failed
     // its checks goes in any case, so the run after starts clean.
     const bool stopped = StopRequested();
-    if (m_archiveResumed && failures > 0)
-        keepArchive = false;
+    const bool keepArchive = unpacked.keepArchive && !(m_archiveResumed && unpacked.failures > 0);
     // Deleted even when read-only; never what a link points at.
     if (!keepArchive && !stopped)
-        RemoveRegularFileAt(folder.Get(), archiveName);
+        (void)folder.RemoveFile(archiveName);
     if (!stopped) {
         m_archiveLock.Close();
         m_archiveName.clear();
     }
-    if (failures > 0 && m_failure.empty())
-        m_failure = std::to_string(failures) + " of " + std::to_string(count) + " entries of " + archiveName +
-                    " could not be unpacked";
-    if (failedEntries)
-        *failedEntries = failures;
-    return count > 0 && !abandoned;
+    if (!unpacked.result.IsDone()) {
+        if (m_failure.empty())
+            m_failure = unpacked.result.reason;
+        return unpacked.result;
+    }
+    const std::string entriesFailed = std::to_string(unpacked.failures) + " of " + std::to_string(unpacked.count) +
+                                      " entries of " + archiveName + " could not be unpacked";
+    if (unpacked.failures > 0 && m_failure.empty())
+        m_failure = entriesFailed;
+    if (stopped)
+        return StepResult::Fail(StepResult::Outcome::Stopped, "stopped while " + archiveName + " was unpacked");
+    if (unpacked.failures > 0)
+        return StepResult::Fail(StepResult::Outcome::Failed, entriesFailed);
+    return StepResult::Done();
+}
+
+CKELDownloadThread::Unpacked CKELDownloadThread::UnpackEntries(CFile archive, CFolder target,
+                                                               const std::string& targetPath,
+                                                               const std::string& archiveName, const FreeRoom& room)
+{
+    CUnzipper unzipper;
+    unzipper.SetStopCheck([this] { return StopRequested(); });
+    // A target that cannot be made fails every entry.
+    const bool opened = unzipper.OpenArchive(std::move(archive), m_downloadFolder + archiveName);
+    unzipper.SetTargetFolder(std::move(target), targetPath);
+    Unpacked unpacked;
+    unpacked.count = unzipper.GetEntryCount();
+    // The bar counts the bytes written of all entries' recorded sizes, so one
+    // huge entry moves it too; entries that are all empty count as 1, so the
+    // run still ends at its range.
+    const auto range = static_cast<std::int64_t>(
+        unpacked.count > 0 ? std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize(), 1) : 0);
+    PostBarStart(CNotifyChannel::BarCount::Unpacked, range);
+    if (!opened) {
+        unpacked.result = StepResult::Fail(StepResult::Outcome::Failed, archiveName + " is not a zip archive");
+    } else if (unpacked.count == 0) {
+        unpacked.result = StepResult::Fail(StepResult::Outcome::Failed, archiveName + " holds nothing to unpack");
+    } else {
+        const Unpacked refused = CheckBeforeWriting(unzipper, archiveName, room);
+        if (refused.result.IsDone())
+            unpacked.failures = ExtractEntries(unzipper, archiveName, range);
+        else
+            unpacked = {refused.result, unpacked.count, unpacked.count, refused.keepArchive};
+    }
+    unzipper.SetProgress({});
+    unzipper.CloseArchive();
+    PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(range), range);
+    return unpacked;
+}
+
+CKELDownloadThread::Unpacked CKELDownloadThread::CheckBeforeWriting(CUnzipper& unzipper, const std::string& archiveName,
+                                                                    const FreeRoom& room)
+{
+    Unpacked refused;
+    // An entry that nothing here can decode fails the archive before anything
+    // is written, and says which entry and why.
+    std::string entryName, problem;
+    if (unzipper.FindUndecodableEntry(entryName, problem)) {
+        m_failure = archiveName + " - " + entryName + ": " + problem;
+        refused = {StepResult::Fail(StepResult::Outcome::Failed, m_failure), 0, 0, true};
+    } else if (unzipper.GetTotalUncompressedSize() > room.bytes ||
+               static_cast<std::uint64_t>(unzipper.GetEntryCount()) > room.inodes) {
+        // An archive that cannot fit is not begun: a disk filled to the last
+        // byte or inode would fail entries at random and leave a broken installation.
+        m_failure = archiveName + " - Not Enough Disk Space";
+        refused = {StepResult::Fail(StepResult::Outcome::NoRoom, m_failure), 0, 0, false};
+    } else {
+        return refused;
+    }
+    SetText(m_pStatusText, m_failure);
+    PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+    return refused;
+}
+
+int CKELDownloadThread::ExtractEntries(CUnzipper& unzipper, const std::string& archiveName, std::int64_t range)
+{
+    // Posted before each entry and then at most once per percent; a position
+    // is kept short of the range, which would end the run.
+    const std::uint64_t step = std::max<std::uint64_t>(static_cast<std::uint64_t>(range) / 100, 1);
+    std::uint64_t before = 0;    // recorded sizes of the entries already done
+    std::uint64_t size = 0;      // the current entry's recorded size
+    std::uint64_t written = 0;   // of the current entry
+    std::uint64_t nextPost = 0;
+    auto post = [&](std::uint64_t position) {
+        PostNotify(UM_PROGRESS_BAR, std::min(position, static_cast<std::uint64_t>(range - 1)), range);
+        nextPost = position + step;
+    };
+    unzipper.SetProgress([&](std::uint64_t bytes) {
+        written += bytes;
+        // The end of an entry is told by the next one's notice.
+        if (before + written >= nextPost && written < size)
+            post(before + written);
+    });
+    const int count = unzipper.GetEntryCount();
+    int failures = 0;
+    bool stopped = false;
+    for (int i = 0; i < count && !stopped; ++i) {
+        ZipEntryInfo info{};
+        size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
+        written = 0;
+        post(before);
+        char text[512];
+        std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), i + 1, count);
+        SetText(m_pStatusText, text);
+        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+        if (!unzipper.ExtractEntry(nullptr, false, nullptr))
+            ++failures;   // passed over: the next entry is still unpacked
+        before += size;
+        unzipper.GoToNextEntry(nullptr);
+        stopped = StopRequested();
+    }
+    unzipper.SetProgress({});
+    return failures;
 }

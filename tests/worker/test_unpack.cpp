@@ -23,7 +23,7 @@ struct Unpack : ::testing::Test {
         fs::create_directories(Folder());
     }
     // As after a download: the archive is taken, then unpacked.
-    bool TakeAndUnpack(const std::string& name, const char* subFolder, int* failed = nullptr)
+    StepResult TakeAndUnpack(const std::string& name, const char* subFolder, int* failed = nullptr)
     {
         worker->TakeArchive(name);
         return worker->UnpackArchive(name, subFolder, failed);
@@ -70,6 +70,15 @@ TEST_F(Unpack, EmptyMissingOrForeignArchivesCountZeroAndAreStillDeleted)
     EXPECT_TRUE(Notices().empty());   // nothing was taken, so nothing is unpacked
 }
 
+TEST_F(Unpack, AnArchiveThatIsNoZipFailsWithAReasonAndIsDeleted)
+{
+    WriteFile(Folder() / "KEL_V12.zip", "<html>Not Found</html>\n");   // what a server may send instead
+    const StepResult result = TakeAndUnpack("KEL_V12.zip", nullptr);
+    EXPECT_EQ(result.outcome, StepResult::Outcome::Failed);
+    EXPECT_EQ(result.reason, "KEL_V12.zip is not a zip archive");
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+}
+
 TEST_F(Unpack, UnsafeNamesDoNothing)
 {
     WriteFile(home.path() / "outside.zip", "keep");
@@ -110,7 +119,9 @@ TEST_F(Unpack, ReadOnlyArchiveIsDeletedAndAFailingEntryDoesNotStopTheLoop)
             "    z.writestr('one.txt', '1')\n    z.writestr('../bad.txt', 'x')\n    z.writestr('three.txt', '3')\n");
     chmod((Folder() / "ro.zip").c_str(), 0444);
     int failed = 0;
-    EXPECT_TRUE(TakeAndUnpack("ro.zip", nullptr, &failed));
+    const StepResult result = TakeAndUnpack("ro.zip", nullptr, &failed);
+    EXPECT_EQ(result.outcome, StepResult::Outcome::Failed);
+    EXPECT_EQ(result.reason, "1 of 3 entries of ro.zip could not be unpacked");
     EXPECT_EQ(failed, 1);
     EXPECT_FALSE(fs::exists(Folder() / "ro.zip"));
     EXPECT_EQ(ReadFile(Folder() / "three.txt"), "3");
@@ -167,32 +178,30 @@ TEST_F(Unpack, StopDuringALargeEntryRemovesItAndKeepsTheArchive)
 TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
 {
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    ino_t askedFor = 0;
-    worker->m_freeSpace = [&](int folder) {
-        struct stat st {};
-        fstat(folder, &st);
-        askedFor = st.st_ino;
+    bool askedForUpdate = false;
+    worker->m_freeSpace = [&](const CFolder& folder) {
+        folder.OpenFile(".probe", FileOpen::CreateNew);
+        askedForUpdate = fs::exists(Folder() / "KEL_V12_UPDATE/.probe");
+        folder.RemoveFile(".probe");
         return FreeRoom{10999, 100};
     };
     int failed = 0;
-    EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed));
+    EXPECT_EQ(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed).outcome, StepResult::Outcome::NoRoom);
     EXPECT_EQ(failed, 2);
-    struct stat update {};
-    ASSERT_EQ(stat((Folder() / "KEL_V12_UPDATE").c_str(), &update), 0);
-    EXPECT_EQ(askedFor, update.st_ino);   // the room where the entries go
+    EXPECT_TRUE(askedForUpdate);   // the room where the entries go
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
     EXPECT_TRUE(fs::is_empty(Folder() / "KEL_V12_UPDATE"));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 
     // Room for the bytes but not for two more files: the same.
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    worker->m_freeSpace = [](int) { return FreeRoom{UINT64_MAX, 1}; };
+    worker->m_freeSpace = [](const CFolder&) { return FreeRoom{UINT64_MAX, 1}; };
     EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr));
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
     EXPECT_FALSE(fs::exists(Folder() / "a.bin"));
 
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    worker->m_freeSpace = [](int) { return FreeRoom{11000, 2}; };   // exactly enough
+    worker->m_freeSpace = [](const CFolder&) { return FreeRoom{11000, 2}; };   // exactly enough
     EXPECT_TRUE(TakeAndUnpack("KEL_V12.zip", nullptr));
 }
 
@@ -255,21 +264,21 @@ TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
 TEST(FolderChain, MakesEveryFolderAndRefusesWhatCannotBeMade)
 {
     TempDir dir;
-    EXPECT_TRUE(OpenFolderPath((dir.path() / "a" / "b" / "c").string(), true).IsOpen());
+    EXPECT_TRUE(CFolder::OpenPath((dir.path() / "a" / "b" / "c").string(), true).IsOpen());
     EXPECT_TRUE(fs::is_directory(dir.path() / "a/b/c"));
-    EXPECT_TRUE(OpenFolderPath((dir.path() / "a" / "b" / "c").string() + "/", true).IsOpen());   // already there
+    EXPECT_TRUE(CFolder::OpenPath((dir.path() / "a" / "b" / "c").string() + "/", true).IsOpen());   // already there
     WriteFile(dir.path() / "file", "f");
-    EXPECT_FALSE(OpenFolderPath((dir.path() / "file" / "x").string(), true).IsOpen());
+    EXPECT_FALSE(CFolder::OpenPath((dir.path() / "file" / "x").string(), true).IsOpen());
     EXPECT_FALSE(fs::exists(dir.path() / "file" / "x"));
-    EXPECT_FALSE(OpenFolderPath("rel/x", true).IsOpen());   // not absolute: nothing
+    EXPECT_FALSE(CFolder::OpenPath("rel/x", true).IsOpen());   // not absolute: nothing
     EXPECT_FALSE(fs::exists("rel"));
-    EXPECT_FALSE(OpenFolderPath((dir.path() / "missing").string(), false).IsOpen());
+    EXPECT_FALSE(CFolder::OpenPath((dir.path() / "missing").string(), false).IsOpen());
 
     // Below an open folder a link is never followed, not even to make a folder.
-    const CFileDescriptor base = OpenFolderPath(dir.path().string(), false);
+    const CFolder base = CFolder::OpenPath(dir.path().string(), false);
     fs::create_directory_symlink(dir.path() / "a", dir.path() / "link");
-    EXPECT_FALSE(OpenSubFolder(base.Get(), "link", true).IsOpen());
-    EXPECT_TRUE(OpenSubFolder(base.Get(), "new", true).IsOpen());
+    EXPECT_FALSE(base.OpenFolder("link", true).IsOpen());
+    EXPECT_TRUE(base.OpenFolder("new", true).IsOpen());
     EXPECT_TRUE(fs::is_directory(dir.path() / "new"));
 }
 
