@@ -202,12 +202,11 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
     SetText(m_pAppName, BaseName(application.name));
     PostNotify(UM_FILENAME_UPDATE, kApplicationChosen, 0);
-    const ArchiveFetch fetched = FetchArchive(connection, application.name, application.size);
-    if (fetched == ArchiveFetch::Held || fetched == ArchiveFetch::Refused)
+    const StepResult fetched = FetchArchive(connection, application.name, application.size);
+    if (fetched.EndsRun())
         return false;   // another running copy has it, the disk took no more, or it is not the publisher's
     // An archive that did not arrive whole is not unpacked.
-    bool ok = fetched == ArchiveFetch::Ready && UnpackArchive(application.name, nullptr, &failedEntries) &&
-              failedEntries == 0;
+    bool ok = fetched.IsDone() && UnpackArchive(application.name, nullptr, &failedEntries) && failedEntries == 0;
     m_applicationComplete = ok;
 
     // A missing update folder or no qualifying update: the application alone is the release.
@@ -219,14 +218,14 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         SetText(m_pUpdateName, BaseName(update.name));
         PostNotify(UM_FILENAME_UPDATE, kUpdateChosen, 0);
-        const ArchiveFetch fetchedUpdate = FetchArchive(connection, update.name, update.size);
+        const StepResult fetchedUpdate = FetchArchive(connection, update.name, update.size);
         // A release offered with an update that is not the publisher's is not installed.
-        if (fetchedUpdate == ArchiveFetch::Refused)
+        if (fetchedUpdate.outcome == StepResult::Outcome::Refused)
             m_applicationComplete = false;
-        if (fetchedUpdate == ArchiveFetch::Held || fetchedUpdate == ArchiveFetch::Refused)
+        if (fetchedUpdate.EndsRun())
             return false;
         const std::string subFolder = BaseName(application.name) + "_UPDATE";
-        ok &= fetchedUpdate == ArchiveFetch::Ready && UnpackArchive(update.name, subFolder.c_str(), &failedEntries) &&
+        ok &= fetchedUpdate.IsDone() && UnpackArchive(update.name, subFolder.c_str(), &failedEntries) &&
               failedEntries == 0;
     }
     return ok;

@@ -28,10 +28,8 @@ bool CKELDownloadThread::UnpackArchive(const std::string& archiveName, const cha
     // Only the file this run downloaded or took as complete is unpacked: the
     // same file (device and inode) as the one locked, reached without a link.
     CFileDescriptor archive(openat(folder.Get(), archiveName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat opened {
-    }, locked{};
-    if (archiveName != m_archiveName || !archive.IsOpen() || fstat(archive.Get(), &opened) != 0 ||
-        fstat(m_archiveLock.Get(), &locked) != 0 || opened.st_dev != locked.st_dev || opened.st_ino != locked.st_ino)
+    if (archiveName != m_archiveName || !archive.IsOpen() ||
+        !m_archiveLock.IsSameFileAs(CFolder::OpenPath(m_downloadFolder, false).OpenFile(archiveName, FileOpen::Read)))
         return false;
 
     // The target: the Download folder itself, or a folder right below it.
