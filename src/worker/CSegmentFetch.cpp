@@ -48,8 +48,8 @@ std::optional<ByteRange> TakeRange(SharedFetch& s, int slot)
     HelperState* h = slot > 0 ? &s.helpers[static_cast<std::size_t>(slot)] : nullptr;
     if (h && h->retired)
         return std::nullopt;
-    std::optional<ByteRange> range = h && h->trial ? s.plan.TakeTail(slot, std::exchange(h->trial, 0))
-                                                   : s.plan.Take(slot, s.worth);
+    std::optional<ByteRange> range =
+        h && h->trial ? s.plan.TakeTail(slot, std::exchange(h->trial, 0)) : s.plan.Take(slot, s.worth);
     if (range && h)
         h->fetched = true;
     return range;
@@ -155,7 +155,8 @@ Fetched FetchRanges(CFtpConnection& connection, SharedFetch& s, int slot, CPiece
         const std::optional<ByteRange> range = TakeRange(s, slot);
         if (!range)
             return Fetched::NothingLeft;
-        if (const std::optional<Fetched> stopped = FetchRange(connection, s, slot, writer, *range, checkTime, begun, goOn))
+        if (const std::optional<Fetched> stopped =
+                FetchRange(connection, s, slot, writer, *range, checkTime, begun, goOn))
             return *stopped;
     }
 }
@@ -266,13 +267,14 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
     m_checkTime = true;
     m_fetchBegan = std::chrono::steady_clock::now();
     const auto begun = [this](std::int64_t time) { return Begun(time); };
-    const auto goOn = [this] { return Progress(); };
+    const auto progress = [this] { return Progress(); };
     Outcome outcome = Outcome::NothingLeft;
     for (;;) {
-        outcome = FetchRanges(connection, m_s, 0, m_writer, m_checkTime, begun, goOn);
+        outcome = FetchRanges(connection, m_s, 0, m_writer, m_checkTime, begun, progress);
         if (MayStartAgain(outcome))
             return outcome;
-        if (outcome != Outcome::NothingLeft || !Progress())
+        const bool goOn = Progress();
+        if (outcome != Outcome::NothingLeft || !goOn)
             break;
         std::unique_lock<std::mutex> hold(m_s.lock);
         if (m_s.helpersRunning == 0)
@@ -303,8 +305,8 @@ FileResult CSegmentFetch::StartAgain()
 bool CSegmentFetch::Whole(Outcome outcome) const
 {
     const std::vector<ByteRange>& finished = m_s.plan.Finished();
-    const bool shortFile = outcome == Outcome::ServerEnded && finished.size() <= 1 &&
-                           (finished.empty() || finished.front().begin == 0);
+    const bool shortFile =
+        outcome == Outcome::ServerEnded && finished.size() <= 1 && (finished.empty() || finished.front().begin == 0);
     return m_s.plan.Complete() || shortFile;
 }
 
