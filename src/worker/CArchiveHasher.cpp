@@ -1,7 +1,5 @@
 #include "worker/CArchiveHasher.h"
 
-#include "platform/FileUtil.h"
-
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -15,8 +13,8 @@ constexpr auto kIdle = std::chrono::milliseconds(2);
 
 }   // namespace
 
-CArchiveHasher::CArchiveHasher(CReleaseSignature& signature, int fd, std::function<std::uint64_t()> ready)
-    : m_signature(signature), m_fd(fd), m_ready(std::move(ready)), m_thread([this] { Follow(); })
+CArchiveHasher::CArchiveHasher(CReleaseSignature& signature, const CFile& file, std::function<std::uint64_t()> ready)
+    : m_signature(signature), m_file(file), m_ready(std::move(ready)), m_thread([this] { Follow(); })
 {}
 
 CArchiveHasher::~CArchiveHasher()
@@ -39,7 +37,7 @@ void CArchiveHasher::Follow()
         const std::uint64_t ready = m_ready();
         long long n = 0;
         if (ready > at)
-            n = ReadAt(m_fd, buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(ready - at, kPiece)), at);
+            n = m_file.ReadAt(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(ready - at, kPiece)), at);
         if (n > 0)
             m_signature.Update(buffer.data(), static_cast<std::size_t>(n));
         hold.lock();
@@ -49,13 +47,13 @@ void CArchiveHasher::Follow()
     }
 }
 
-bool CArchiveHasher::HashRest(CReleaseSignature& signature, int fd, const std::function<bool()>& stop)
+bool CArchiveHasher::HashRest(CReleaseSignature& signature, const CFile& file, const std::function<bool()>& stop)
 {
     std::vector<char> buffer(kPiece);
     for (;;) {
         if (stop && stop())
             return false;
-        const long long n = ReadAt(fd, buffer.data(), buffer.size(), signature.Hashed());
+        const long long n = file.ReadAt(buffer.data(), buffer.size(), signature.Hashed());
         if (n < 0)
             return false;
         if (n == 0)

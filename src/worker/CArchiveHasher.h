@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/CFile.h"
 #include "worker/CReleaseSignature.h"
 
 #include <condition_variable>
@@ -17,21 +18,21 @@
 class CArchiveHasher {
 public:
     // `ready` (asked on the hasher's thread) tells how many bytes from the
-    // first are on disk in `fd`; both must outlive the object.
-    CArchiveHasher(CReleaseSignature& signature, int fd, std::function<std::uint64_t()> ready);
+    // first are on disk in `file`; both must outlive the object.
+    CArchiveHasher(CReleaseSignature& signature, const CFile& file, std::function<std::uint64_t()> ready);
     ~CArchiveHasher();
     CArchiveHasher(const CArchiveHasher&) = delete;
     CArchiveHasher& operator=(const CArchiveHasher&) = delete;
 
-    // Hashes `fd` from where `signature` stands to the end of the file, on the
+    // Hashes `file` from where `signature` stands to its end, on the
     // caller's thread. False when a read fails or `stop` answers true.
-    static bool HashRest(CReleaseSignature& signature, int fd, const std::function<bool()>& stop);
+    static bool HashRest(CReleaseSignature& signature, const CFile& file, const std::function<bool()>& stop);
 
 private:
     void Follow();
 
     CReleaseSignature& m_signature;
-    const int m_fd;
+    const CFile& m_file;
     const std::function<std::uint64_t()> m_ready;
     std::mutex m_lock;
     std::condition_variable m_wake;

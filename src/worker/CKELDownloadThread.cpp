@@ -82,31 +82,6 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
     return best;
 }
 
-// What fetching or unpacking came to, whichever way the step tells it.
-[[maybe_unused]] StepResult AsStep(StepResult step)
-{
-    return step;
-}
-[[maybe_unused]] StepResult AsStep(bool done)
-{
-    return done ? StepResult::Done() : StepResult::Fail(StepResult::Outcome::Failed, {});
-}
-[[maybe_unused]] StepResult AsStep(CKELDownloadThread::ArchiveFetch fetched)
-{
-    using Outcome = StepResult::Outcome;
-    switch (fetched) {
-    case CKELDownloadThread::ArchiveFetch::Ready:
-        return StepResult::Done();
-    case CKELDownloadThread::ArchiveFetch::Held:
-        return StepResult::Fail(Outcome::Held, {});
-    case CKELDownloadThread::ArchiveFetch::Refused:
-        return StepResult::Fail(Outcome::Refused, {});
-    case CKELDownloadThread::ArchiveFetch::Failed:
-        break;
-    }
-    return StepResult::Fail(Outcome::Failed, {});
-}
-
 // Empty when the Download folder can be opened; otherwise why not, naming it.
 std::string DownloadFolderProblem(const std::string& path)
 {
@@ -267,14 +242,14 @@ StepResult CKELDownloadThread::FetchAndUnpack(CFtpConnection& connection, const 
         m_failure = step.reason;
         return step;
     };
-    const StepResult fetched = AsStep(FetchArchive(connection, name, size));
+    const StepResult fetched = FetchArchive(connection, name, size);
     if (!fetched) {
         // An archive that did not arrive whole is not unpacked.
         const std::string folderProblem = DownloadFolderProblem(m_downloadFolder);
         return failed(fetched, folderProblem.empty() ? name + " could not be downloaded" : folderProblem);
     }
     int failedEntries = 0;
-    const StepResult unpacked = AsStep(UnpackArchive(name, subFolder, &failedEntries));
+    const StepResult unpacked = UnpackArchive(name, subFolder, &failedEntries);
     if (!unpacked || failedEntries != 0)
         return failed(unpacked ? StepResult::Fail(StepResult::Outcome::Failed, {}) : unpacked,
                       name + " could not be unpacked");

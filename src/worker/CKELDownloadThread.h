@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/CFile.h"
 #include "platform/CFtpConnection.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/CWorkerThread.h"
@@ -6,6 +7,7 @@
 #include "worker/FtpSettings.h"
 #include "worker/StepResult.h"
 
+class CArchivePart;
 class CReleaseSignature;
 class CUnzipper;
 
@@ -35,22 +37,22 @@ public:
     // Posts the start of a bar (position 0) that counts `counts`.
     void PostBarStart(CNotifyChannel::BarCount counts, std::int64_t range);
 
-    bool DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
+    // Brings `remoteName` of the server's current folder whole into the
+    // Download folder, resuming a part left before, and locks it. Done: it is
+    // there under its name; Held: another running copy has it; NoRoom: it
+    // could not be written (the partial data is gone); Stopped; Failed (the
+    // run goes on). Throws what the connection throws.
+    StepResult DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
 
-    // What fetching one archive came to.
-    enum class ArchiveFetch {
-        Ready,     // in the Download folder, signed by the publisher where a key is built in
-        Failed,    // not whole (or stopped): not to be unpacked; the run goes on
-        Held,      // another running copy holds it, or the disk took no more: the run ends
-        Refused,   // not signed, or not by the publisher's key for this name and these bytes: deleted
-    };
     // DownloadFile, and with a release key first "<name>.minisig" from the
-    // same folder, checked before the download and against the bytes after it.
-    ArchiveFetch FetchArchive(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
+    // same folder, checked before the download and against the bytes after it
+    // (Refused: not signed, or not by the publisher's key for this name and
+    // these bytes, and deleted).
+    StepResult FetchArchive(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
     // Takes the regular file `name` of the Download folder (never a link) as
-    // the archive to unpack, and locks it. False when it is not there, not a
-    // regular file, or another running copy holds it (m_archiveInUse).
-    bool TakeArchive(const std::string& name);
+    // the archive to unpack, and locks it. Failed when it is not there or not
+    // a regular file, Held when another running copy holds it.
+    StepResult TakeArchive(const std::string& name);
     // Unpacks the archive taken into the Download folder, or into `subFolder`
     // right below it. `failedEntries`, when given, receives the number of
     // entries that could not be written.
@@ -78,10 +80,6 @@ public:
     std::function<std::string(const std::string&, std::chrono::milliseconds, const std::function<bool()>&)>
         m_checkInternet = CheckInternet;
 
-    // Set by DownloadFile when another running copy holds the archive.
-    bool m_archiveInUse = false;
-    // Set by DownloadFile when the local file could not be written: the run ends.
-    bool m_writeFailed = false;
     // Set by DownloadFile when the archive was completed from a part left before.
     bool m_archiveResumed = false;
 
@@ -97,9 +95,19 @@ public:
 private:
     // Lets go of the archive taken or downloaded before, if any.
     void ForgetArchive();
-    // Locks `fd` for the archive `name` without waiting; false (and
-    // m_archiveInUse) when another running copy holds it.
-    bool LockArchive(int fd, const std::string& name);
+    // Locks `file` for the archive `name` without waiting; Held when another
+    // running copy holds it.
+    StepResult LockArchive(const CFile& file, const std::string& name);
+    // `reason` becomes the run's (m_failure) and the step's.
+    StepResult Failing(StepResult::Outcome outcome, std::string reason);
+    // The steps of DownloadFile: the part opened and locked; what it lacks
+    // fetched; a failed write's end of the part and of the run.
+    StepResult OpenPart(CArchivePart& part, const std::string& remoteName);
+    StepResult FetchMissing(CFtpConnection& connection, CArchivePart& part, const std::string& remoteName,
+                            std::uint64_t expectedSize);
+    StepResult WriteFailed(CArchivePart& part, const std::string& remoteName, const FileResult& why);
+    void PostDownloadStart(const std::string& remoteName, std::uint64_t size, std::uint64_t resumedAt);
+    void PostProgress(const std::string& remoteName, std::uint64_t total, std::uint64_t size);
     // Walks the folders, chooses, downloads and unpacks. False when a chosen
     // archive could not be fetched or unpacked.
     bool FetchRelease(CFtpConnection& connection);
@@ -132,11 +140,11 @@ private:
     std::string FetchSignature(CFtpConnection& connection, const std::string& name, bool& found);
     // Deletes the archive `name`, its part and the part's record, each unless
     // another running copy holds it, and says `verdict` as the status.
-    ArchiveFetch RefuseArchive(const std::string& name, const char* verdict);
+    StepResult RefuseArchive(const std::string& name, const char* verdict);
 
     // Holds the lock on the archive between its download and its deletion;
     // it is also what tells the file to unpack from any other at its name.
-    CFileDescriptor m_archiveLock;
+    CFile m_archiveLock;
     std::string m_archiveName;
     // The application archive was unpacked whole in this run.
     bool m_applicationComplete = false;

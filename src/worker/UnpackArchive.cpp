@@ -48,7 +48,7 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     CFile archive = folder.OpenFile(archiveName, FileOpen::Read);
     if (archiveName != m_archiveName || !archive.IsOpen())
         return failed("cannot open " + archiveName);
-    const bool theOneLocked = IsSameFile(archive, m_archiveLock);
+    const bool theOneLocked = archive.IsSameFileAs(m_archiveLock);
     if (!theOneLocked)
         return failed("cannot open " + archiveName + ": it is no longer the file taken");
 

@@ -1,9 +1,25 @@
+#include "platform/CFolder.h"
 #include "platform/CFtpFile.h"
-#include "platform/FileUtil.h"
 #include "worker/CArchiveHasher.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CReleaseSignature.h"
 #include "worker/Messages.h"
+namespace {
+
+// The signature DownloadFile hashes along with the download, while in scope.
+class SignatureInUse {
+public:
+    SignatureInUse(CReleaseSignature*& slot, CReleaseSignature& signature) : m_slot(slot) { m_slot = &signature; }
+    ~SignatureInUse() { m_slot = nullptr; }
+    SignatureInUse(const SignatureInUse&) = delete;
+    SignatureInUse& operator=(const SignatureInUse&) = delete;
+
+private:
+    CReleaseSignature*& m_slot;
+};
+
+}   // namespace
+
 std::string CKELDownloadThread::FetchSignature(CFtpConnection& connection, const std::string& name, bool& found)
 {
     // A refused file is a missing one; a broken connection throws as for any transfer.
@@ -24,33 +40,29 @@ std::string CKELDownloadThread::FetchSignature(CFtpConnection& connection, const
     return text;
 }
 
-CKELDownloadThread::ArchiveFetch CKELDownloadThread::RefuseArchive(const std::string& name, const char* verdict)
+StepResult CKELDownloadThread::RefuseArchive(const std::string& name, const char* verdict)
 {
     ForgetArchive();
-    if (const CFileDescriptor folder = OpenFolderPath(m_downloadFolder, /*create=*/false); folder.IsOpen()) {
+    if (const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/false)) {
         bool held = false;
         for (const std::string& file : {name, name + ".part"}) {
-            if (!RemoveUnlessLockedAt(folder.Get(), file))
+            if (!folder.RemoveUnlessLocked(file))
                 held = true;   // another running copy's download: its own check refuses it
         }
         if (!held)
-            RemoveRegularFileAt(folder.Get(), name + ".part-state");
+            folder.RemoveFile(name + ".part-state");
     }
     m_failure = name + " - " + verdict;
     SetText(m_pStatusText, m_failure);
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-    return ArchiveFetch::Refused;
+    return StepResult::Fail(StepResult::Outcome::Refused, m_failure);
 }
 
-CKELDownloadThread::ArchiveFetch
-CKELDownloadThread::FetchArchive(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize)
+StepResult CKELDownloadThread::FetchArchive(CFtpConnection& connection, const std::string& remoteName,
+                                            std::uint64_t expectedSize)
 {
-    const auto downloaded = [&] {
-        const bool ok = DownloadFile(connection, remoteName, expectedSize);
-        return m_archiveInUse || m_writeFailed ? ArchiveFetch::Held : ok ? ArchiveFetch::Ready : ArchiveFetch::Failed;
-    };
     if (m_settings.releaseKey.empty())
-        return downloaded();
+        return DownloadFile(connection, remoteName, expectedSize);
 
     // The signature comes first: a missing or foreign one costs no download.
     CReleaseSignature signature(m_settings.releaseKey);
@@ -61,17 +73,19 @@ CKELDownloadThread::FetchArchive(CFtpConnection& connection, const std::string& 
     if (!signature.Accept(text, remoteName))
         return RefuseArchive(remoteName, "Signature Not Valid");
 
-    m_signature = &signature;
-    const ArchiveFetch fetched = downloaded();
-    m_signature = nullptr;
-    if (fetched != ArchiveFetch::Ready)
+    StepResult fetched;
+    {
+        const SignatureInUse hashing(m_signature, signature);
+        fetched = DownloadFile(connection, remoteName, expectedSize);
+    }
+    if (!fetched)
         return fetched;
     // What the download's hasher had not reached yet (all of a complete copy
     // that was already there); a stop keeps the archive for the next run.
-    if (!CArchiveHasher::HashRest(signature, m_archiveLock.Get(), [this] { return StopRequested(); })) {
-        if (!StopRequested())
-            m_failure = "cannot read " + remoteName;
-        return ArchiveFetch::Failed;
+    if (!CArchiveHasher::HashRest(signature, m_archiveLock, [this] { return StopRequested(); })) {
+        if (StopRequested())
+            return StepResult::Fail(StepResult::Outcome::Stopped, "the check of " + remoteName + " was stopped");
+        return Failing(StepResult::Outcome::Failed, "cannot read " + remoteName);
     }
-    return signature.Verify() ? ArchiveFetch::Ready : RefuseArchive(remoteName, "Signature Not Valid");
+    return signature.Verify() ? StepResult::Done() : RefuseArchive(remoteName, "Signature Not Valid");
 }

@@ -1,3 +1,4 @@
+#include "platform/CFolder.h"
 #include "support/TestSupport.h"
 #include "worker/CArchiveHasher.h"
 #include "worker/CReleaseSignature.h"
@@ -128,9 +129,11 @@ TEST(ReleaseSignature, TheHasherFollowsTheFileAsItGrowsAndTheRestIsHashedOnce)
     WriteFile(part, "");
     const int fd = open(part.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
+    const CFile file = CFolder::OpenPath(dir.path().string(), false).OpenFile("part", FileOpen::Read);
+    ASSERT_TRUE(file.IsOpen());
     std::atomic<std::uint64_t> ready{0};
     {
-        CArchiveHasher hasher(s, fd, [&] { return ready.load(); });
+        CArchiveHasher hasher(s, file, [&] { return ready.load(); });
         for (std::size_t at = 0; at < 200000; at += 10000) {
             ASSERT_EQ(pwrite(fd, f.data.data() + at, 10000, static_cast<off_t>(at)), 10000);
             ready = at + 10000;
@@ -140,11 +143,11 @@ TEST(ReleaseSignature, TheHasherFollowsTheFileAsItGrowsAndTheRestIsHashedOnce)
         ASSERT_EQ(pwrite(fd, f.data.data() + 200000, 100000, 200000), 100000);
     }
     EXPECT_LE(s.Hashed(), 200000u);
-    EXPECT_TRUE(CArchiveHasher::HashRest(s, fd, {}));
+    EXPECT_TRUE(CArchiveHasher::HashRest(s, file, {}));
     EXPECT_EQ(s.Hashed(), f.data.size());
     EXPECT_TRUE(s.Verify());
     // A stop ends the rest at once.
     s.Accept(f.Signature(), "KEL_V12.zip");
-    EXPECT_FALSE(CArchiveHasher::HashRest(s, fd, [] { return true; }));
+    EXPECT_FALSE(CArchiveHasher::HashRest(s, file, [] { return true; }));
     close(fd);
 }
