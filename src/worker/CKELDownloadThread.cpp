@@ -82,16 +82,6 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
     return best;
 }
 
-// Empty when the Download folder can be opened; otherwise why not, naming it.
-std::string DownloadFolderProblem(const std::string& path)
-{
-    if (CFolder::OpenPath(path, /*create=*/false))
-        return {};
-    const std::optional<FolderEntry> entry = CFolder::StatPath(path);
-    const bool there = entry && entry->kind == FolderEntry::Kind::Folder;
-    return "the Download folder " + path + (there ? " cannot be opened" : " cannot be made");
-}
-
 }   // namespace
 
 CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()), m_connections(VORN_FTP_CONNECTIONS_DEFAULT)
@@ -147,13 +137,15 @@ int CKELDownloadThread::Run()
 
     RunResult result = RunResult::InternetFailed;
     m_applicationComplete = false;
-    m_failure.clear();
+    // Why the run did not end complete, in words; handed to the front ends at
+    // the end, since a status text may be overwritten before it is shown.
+    std::string failure;
     if (m_settings.host.empty()) {
         // No host to look up: the run ends before the resolver is asked.
-        m_failure = kNoPublisherHost;
+        failure = kNoPublisherHost;
     } else if (m_checkInternet(m_settings.host, m_timeouts.connect, [this] { return StopRequested(); }).empty()) {
         // Nothing to connect to: no attempt is made at all.
-        m_failure = "the server's name does not resolve";
+        failure = "the server's name does not resolve";
     } else {
         try {
             // The connection goes to the name, so TLS checks the certificate
@@ -161,18 +153,22 @@ int CKELDownloadThread::Run()
             CFtpConnection connection(
                 m_settings.host, m_settings.port, m_settings.user, m_settings.password,
                 /*passive=*/true, m_timeouts, [this] { return StopRequested(); }, m_settings.tls);
-            result = FetchRelease(connection) ? RunResult::Complete : RunResult::Failed;
+            const StepResult release = FetchRelease(connection);
+            result = release ? RunResult::Complete : RunResult::Failed;
+            // A stop is no failure to explain.
+            if (release.outcome != StepResult::Outcome::Stopped)
+                failure = release.reason;
         } catch (const CInternetException& e) {
-            m_failure = e.Reason();
+            failure = e.Reason();
         } catch (const std::exception& e) {
-            m_failure = e.what();
+            failure = e.what();
         } catch (...) {
             // Every other failure of the FTP work ends here too.
-            m_failure = kUnexpectedError;
+            failure = kUnexpectedError;
         }
     }
     if (m_pDialog) {
-        m_pDialog->failureReason.Set(result == RunResult::Complete ? std::string() : PrintableText(m_failure));
+        m_pDialog->failureReason.Set(result == RunResult::Complete ? std::string() : PrintableText(failure));
         m_pDialog->applicationComplete = m_applicationComplete;
     }
     SetText(m_pStatusText, RunResultText(result));
@@ -192,7 +188,7 @@ void CKELDownloadThread::OnUncaughtException() noexcept
     }
 }
 
-bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
+StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 {
     auto announce = [this](const char* status, CTextSlot* slot, const std::string& name, std::uint64_t chosen) {
         SetText(m_pStatusText, status);
@@ -205,53 +201,46 @@ bool CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     const Choice application =
         connection.SetCurrentDirectory(kApplicationFolders) ? ChooseArchive(connection, ApplicationNumber) : Choice{};
     if (application.number <= 0) {
-        m_failure = "No Application File Found";
-        SetText(m_pStatusText, m_failure);
+        const StepResult none = StepResult::Fail(StepResult::Outcome::Failed, "No Application File Found");
+        SetText(m_pStatusText, none.reason);
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-        return false;
+        return none;
     }
     announce("Found Application File", m_pAppName, application.name, kApplicationChosen);
     const StepResult applicationStep = FetchAndUnpack(connection, application.name, application.size, nullptr);
     // Another running copy has it, the disk took no more, or it is not the publisher's.
     if (applicationStep.EndsRun())
-        return false;
+        return applicationStep;
     m_applicationComplete = applicationStep.IsDone();
 
     // A missing update folder or no qualifying update: the application alone is the release.
     if (!connection.SetCurrentDirectory(kUpdateFolders))
-        return applicationStep.IsDone();
+        return applicationStep;
     const Choice update = ChooseArchive(connection, UpdateNumber);
     if (update.number <= 0)
-        return applicationStep.IsDone();
+        return applicationStep;
     announce("Found Update File", m_pUpdateName, update.name, kUpdateChosen);
     const std::string subFolder = BaseName(application.name) + "_UPDATE";
     const StepResult updateStep = FetchAndUnpack(connection, update.name, update.size, subFolder.c_str());
     // A release offered with an update that is not the publisher's is not installed.
     if (updateStep.outcome == StepResult::Outcome::Refused)
         m_applicationComplete = false;
-    return applicationStep.IsDone() && updateStep.IsDone();
+    // The application's failure, when it had one, is the run's reason.
+    return applicationStep ? updateStep : applicationStep;
 }
 
 StepResult CKELDownloadThread::FetchAndUnpack(CFtpConnection& connection, const std::string& name, std::uint64_t size,
                                               const char* subFolder)
 {
-    // The step's own reason when it gave one; the run's reason either way.
-    auto failed = [&](StepResult step, const std::string& otherwise) {
-        if (step.reason.empty())
-            step.reason = m_failure.empty() ? otherwise : m_failure;
-        m_failure = step.reason;
-        return step;
-    };
-    const StepResult fetched = FetchArchive(connection, name, size);
-    if (!fetched) {
+    StepResult step = FetchArchive(connection, name, size);
+    if (!step) {
         // An archive that did not arrive whole is not unpacked.
-        const std::string folderProblem = DownloadFolderProblem(m_downloadFolder);
-        return failed(fetched, folderProblem.empty() ? name + " could not be downloaded" : folderProblem);
+        if (step.reason.empty())
+            step.reason = name + " could not be downloaded";
+        return step;
     }
-    int failedEntries = 0;
-    const StepResult unpacked = UnpackArchive(name, subFolder, &failedEntries);
-    if (!unpacked || failedEntries != 0)
-        return failed(unpacked ? StepResult::Fail(StepResult::Outcome::Failed, {}) : unpacked,
-                      name + " could not be unpacked");
-    return StepResult::Done();
+    step = UnpackArchive(name, subFolder);
+    if (!step && step.reason.empty())
+        step.reason = name + " could not be unpacked";
+    return step;
 }

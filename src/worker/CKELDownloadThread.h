@@ -98,8 +98,6 @@ private:
     // Locks `file` for the archive `name` without waiting; Held when another
     // running copy holds it.
     StepResult LockArchive(const CFile& file, const std::string& name);
-    // `reason` becomes the run's (m_failure) and the step's.
-    StepResult Failing(StepResult::Outcome outcome, std::string reason);
     // The steps of DownloadFile: the part opened and locked; what it lacks
     // fetched; a failed write's end of the part and of the run.
     StepResult OpenPart(CArchivePart& part, const std::string& remoteName);
@@ -108,12 +106,11 @@ private:
     StepResult WriteFailed(CArchivePart& part, const std::string& remoteName, const FileResult& why);
     void PostDownloadStart(const std::string& remoteName, std::uint64_t size, std::uint64_t resumedAt);
     void PostProgress(const std::string& remoteName, std::uint64_t total, std::uint64_t size);
-    // Walks the folders, chooses, downloads and unpacks. False when a chosen
-    // archive could not be fetched or unpacked.
-    bool FetchRelease(CFtpConnection& connection);
+    // Walks the folders, chooses, downloads and unpacks: Done for a release
+    // unpacked whole, otherwise the first step that was not, with its reason.
+    StepResult FetchRelease(CFtpConnection& connection);
     // Fetches the archive `name` of the current server folder and unpacks it
-    // into `subFolder` of the Download folder (null: the folder itself). A
-    // failure is also the run's reason (m_failure), in words.
+    // into `subFolder` of the Download folder (null: the folder itself).
     StepResult FetchAndUnpack(CFtpConnection& connection, const std::string& name, std::uint64_t size,
                               const char* subFolder);
     void SetText(CTextSlot* slot, const std::string& text);
@@ -148,7 +145,4 @@ private:
     std::string m_archiveName;
     // The application archive was unpacked whole in this run.
     bool m_applicationComplete = false;
-    // Why the run did not end complete, in words; handed to the front ends at
-    // the end, since a status text may be overwritten before it is shown.
-    std::string m_failure;
 };

@@ -48,12 +48,6 @@ StepResult Unfinished(CSegmentFetch::Outcome fetched, bool stopping, const std::
 
 }   // namespace
 
-StepResult CKELDownloadThread::Failing(StepResult::Outcome outcome, std::string reason)
-{
-    m_failure = reason;
-    return StepResult::Fail(outcome, std::move(reason));
-}
-
 void CKELDownloadThread::ForgetArchive()
 {
     m_archiveLock.Close();
@@ -64,20 +58,20 @@ StepResult CKELDownloadThread::LockArchive(const CFile& file, const std::string&
 {
     if (file.TryLock())
         return StepResult::Done();
-    return Failing(Outcome::Held, name + " is held by another running copy of the program");
+    return StepResult::Fail(Outcome::Held, name + " is held by another running copy of the program");
 }
 
 StepResult CKELDownloadThread::TakeArchive(const std::string& name)
 {
     ForgetArchive();
     if (!IsPlainFileName(name))
-        return Failing(Outcome::Failed, "cannot take " + name + " from the Download folder");
+        return StepResult::Fail(Outcome::Failed, "cannot take " + name + " from the Download folder");
     const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/false);
     if (!folder)
-        return Failing(Outcome::Failed, "cannot open the Download folder");
+        return StepResult::Fail(Outcome::Failed, "cannot open the Download folder");
     CFile file = folder.OpenFile(name, FileOpen::Read);
     if (!file)
-        return Failing(Outcome::Failed, CannotOpen(name, file.OpenResult()));
+        return StepResult::Fail(Outcome::Failed, CannotOpen(name, file.OpenResult()));
     // Held from here until the archive is unpacked and deleted, so a second
     // running copy neither writes into it nor unpacks or deletes it meanwhile.
     if (StepResult locked = LockArchive(file, name); !locked)
@@ -95,19 +89,23 @@ StepResult CKELDownloadThread::DownloadFile(CFtpConnection& connection, const st
     ForgetArchive();
     m_archiveResumed = false;
     if (!IsPlainFileName(remoteName))
-        return Failing(Outcome::Failed, "cannot download " + remoteName + " into the Download folder");
+        return StepResult::Fail(Outcome::Failed, "cannot download " + remoteName + " into the Download folder");
 
     // The Download folder is made on a fresh machine; below it nothing is
     // reached through a link.
     const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/true);
-    if (!folder)
-        return Failing(Outcome::Failed, "cannot make the Download folder");
+    if (!folder) {
+        const std::optional<FolderEntry> there = CFolder::StatPath(m_downloadFolder);
+        const bool isFolder = there && there->kind == FolderEntry::Kind::Folder;
+        return StepResult::Fail(Outcome::Failed, "the Download folder " + m_downloadFolder +
+                                                     (isFolder ? " cannot be opened" : " cannot be made"));
+    }
 
     // A complete local copy is taken as it is; a folder or a link at its
     // name is never replaced.
     if (const std::optional<FolderEntry> there = folder.Stat(remoteName)) {
         if (there->kind != FolderEntry::Kind::File)
-            return Failing(Outcome::Failed, remoteName + " in the Download folder is not a file");
+            return StepResult::Fail(Outcome::Failed, remoteName + " in the Download folder is not a file");
         if (there->size == expectedSize)
             return TakeArchive(remoteName);
     }
@@ -133,7 +131,7 @@ StepResult CKELDownloadThread::OpenPart(CArchivePart& part, const std::string& r
     // The part is locked like a complete archive (see TakeArchive), and the
     // lock goes with it.
     if (const FileResult opened = part.Open(); !opened.Ok())
-        return Failing(Outcome::Failed, CannotOpen(remoteName + ".part", opened));
+        return StepResult::Fail(Outcome::Failed, CannotOpen(remoteName + ".part", opened));
     return LockArchive(part.File(), remoteName);
 }
 
@@ -151,7 +149,7 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
                          .progress = [this, &remoteName, expectedSize](
                                          std::uint64_t total) { PostProgress(remoteName, total, expectedSize); }});
     if (const FileResult prepared = fetch.Prepare(); !prepared.Ok())
-        return Failing(Outcome::Failed, "cannot empty " + remoteName + ".part: " + prepared.Text());
+        return StepResult::Fail(Outcome::Failed, "cannot empty " + remoteName + ".part: " + prepared.Text());
     PostDownloadStart(remoteName, expectedSize, fetch.Resuming() ? fetch.FinishedBytes() : 0);
     CSegmentFetch::Outcome outcome = fetch.Run(connection);
     while (fetch.MayStartAgain(outcome)) {
@@ -172,13 +170,10 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
     }
     if (outcome == CSegmentFetch::Outcome::Refused) {
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(-1), -1);   // failed: the bar goes
-        return Failing(Outcome::Failed, "the server refused " + remoteName);
+        return StepResult::Fail(Outcome::Failed, "the server refused " + remoteName);
     }
     if (!fetch.Whole(outcome)) {
-        StepResult unfinished = Unfinished(outcome, StopRequested(), remoteName);
-        if (unfinished.outcome != Outcome::Stopped)
-            m_failure = unfinished.reason;
-        return unfinished;
+        return Unfinished(outcome, StopRequested(), remoteName);
     }
     fetch.Settle();
     return StepResult::Done();
@@ -189,13 +184,12 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
 StepResult CKELDownloadThread::WriteFailed(CArchivePart& part, const std::string& remoteName, const FileResult& why)
 {
     part.Remove();
-    m_failure = "cannot write " + remoteName + ": " + why.Text();
-    if (why.GetKind() == FileResult::Kind::NoRoom) {
-        m_failure = remoteName + " - Not Enough Disk Space";
-        SetText(m_pStatusText, m_failure);
-        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-    }
-    return StepResult::Fail(Outcome::NoRoom, m_failure);
+    if (why.GetKind() != FileResult::Kind::NoRoom)
+        return StepResult::Fail(Outcome::NoRoom, "cannot write " + remoteName + ": " + why.Text());
+    const std::string full = remoteName + " - Not Enough Disk Space";
+    SetText(m_pStatusText, full);
+    PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+    return StepResult::Fail(Outcome::NoRoom, full);
 }
 
 // The bar starts at 0 as for any download, and moves at once to what a

@@ -26,10 +26,7 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
 {
     if (failedEntries)
         *failedEntries = 0;
-    // The reason becomes the run's, unless an earlier step gave one.
-    const auto failed = [this](std::string reason) {
-        if (m_failure.empty())
-            m_failure = reason;
+    const auto failed = [](std::string reason) {
         return StepResult::Fail(StepResult::Outcome::Failed, std::move(reason));
     };
     // Names that would leave the Download folder are refused like an empty one.
@@ -76,15 +73,10 @@ StepResult CKELDownloadThread::FinishUnpacking(const CFolder& folder, const std:
         m_archiveLock.Close();
         m_archiveName.clear();
     }
-    if (!unpacked.result.IsDone()) {
-        if (m_failure.empty())
-            m_failure = unpacked.result.reason;
+    if (!unpacked.result.IsDone())
         return unpacked.result;
-    }
     const std::string entriesFailed = std::to_string(unpacked.failures) + " of " + std::to_string(unpacked.count) +
                                       " entries of " + archiveName + " could not be unpacked";
-    if (unpacked.failures > 0 && m_failure.empty())
-        m_failure = entriesFailed;
     if (stopped)
         return StepResult::Fail(StepResult::Outcome::Stopped, "stopped while " + archiveName + " was unpacked");
     if (unpacked.failures > 0)
@@ -134,18 +126,18 @@ CKELDownloadThread::Unpacked CKELDownloadThread::CheckBeforeWriting(CUnzipper& u
     // is written, and says which entry and why.
     std::string entryName, problem;
     if (unzipper.FindUndecodableEntry(entryName, problem)) {
-        m_failure = archiveName + " - " + entryName + ": " + problem;
-        refused = {StepResult::Fail(StepResult::Outcome::Failed, m_failure), 0, 0, true};
+        refused = {StepResult::Fail(StepResult::Outcome::Failed, archiveName + " - " + entryName + ": " + problem), 0,
+                   0, true};
     } else if (unzipper.GetTotalUncompressedSize() > room.bytes ||
                static_cast<std::uint64_t>(unzipper.GetEntryCount()) > room.inodes) {
         // An archive that cannot fit is not begun: a disk filled to the last
         // byte or inode would fail entries at random and leave a broken installation.
-        m_failure = archiveName + " - Not Enough Disk Space";
-        refused = {StepResult::Fail(StepResult::Outcome::NoRoom, m_failure), 0, 0, false};
+        refused = {StepResult::Fail(StepResult::Outcome::NoRoom, archiveName + " - Not Enough Disk Space"), 0, 0,
+                   false};
     } else {
         return refused;
     }
-    SetText(m_pStatusText, m_failure);
+    SetText(m_pStatusText, refused.result.reason);
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
     return refused;
 }

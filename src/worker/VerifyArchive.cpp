@@ -52,10 +52,10 @@ StepResult CKELDownloadThread::RefuseArchive(const std::string& name, const char
         if (!held)
             folder.RemoveFile(name + ".part-state");
     }
-    m_failure = name + " - " + verdict;
-    SetText(m_pStatusText, m_failure);
+    const std::string refused = name + " - " + verdict;
+    SetText(m_pStatusText, refused);
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-    return StepResult::Fail(StepResult::Outcome::Refused, m_failure);
+    return StepResult::Fail(StepResult::Outcome::Refused, refused);
 }
 
 StepResult CKELDownloadThread::FetchArchive(CFtpConnection& connection, const std::string& remoteName,
@@ -85,7 +85,7 @@ StepResult CKELDownloadThread::FetchArchive(CFtpConnection& connection, const st
     if (!CArchiveHasher::HashRest(signature, m_archiveLock, [this] { return StopRequested(); })) {
         if (StopRequested())
             return StepResult::Fail(StepResult::Outcome::Stopped, "the check of " + remoteName + " was stopped");
-        return Failing(StepResult::Outcome::Failed, "cannot read " + remoteName);
+        return StepResult::Fail(StepResult::Outcome::Failed, "cannot read " + remoteName);
     }
     return signature.Verify() ? StepResult::Done() : RefuseArchive(remoteName, "Signature Not Valid");
 }
