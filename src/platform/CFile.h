@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <optional>
 
-class CFileDescriptor;
 class CFolder;
 
 // An open file, closed on scope exit. Made by CFolder, so every file the
@@ -55,7 +54,6 @@ public:
 
 private:
     friend class CFolder;
-    friend bool IsSameFile(const CFile& file, const CFileDescriptor& fd);   // while descriptors remain
     explicit CFile(std::intptr_t handle, FileResult why = {}) : m_handle(handle), m_openResult(why) {}
 
     // A POSIX descriptor or a Win32 HANDLE; -1 (INVALID_HANDLE_VALUE) when closed.

@@ -85,7 +85,8 @@ std::optional<std::int64_t> DosToSeconds(std::uint32_t dos)
 
 // Permission bits for a written file: those a regular file made on Unix
 // carries (never setuid, setgid or sticky), always readable and writable by
-// the owner so the next run can replace it; otherwise 0644. Less the umask.
+// the owner so the next run can replace it; otherwise 0644. The file system's
+// creation mask still applies.
 unsigned PermissionsFor(const ZipEntryInfo& info)
 {
     const bool madeOnUnix = (info.versionMadeBy >> 8) == 3;

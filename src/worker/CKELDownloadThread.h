@@ -1,9 +1,8 @@
 #pragma once
-#include "platform/CFile.h"
+#include "platform/CFolder.h"
 #include "platform/CFtpConnection.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/CWorkerThread.h"
-#include "platform/FileUtil.h"
 #include "worker/FtpSettings.h"
 #include "worker/StepResult.h"
 
