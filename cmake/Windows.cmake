@@ -19,16 +19,25 @@ add_library(vorn_static_codecs INTERFACE)
 target_compile_definitions(vorn_static_codecs INTERFACE SODIUM_STATIC LZMA_API_STATIC)
 target_link_libraries(vorn_static_codecs INTERFACE ${VORN_SODIUM_LIBRARY} LibLZMA::LibLZMA zstd::libzstd_static)
 
+# The names the engine's own CMakeLists link with, for the static libraries.
+add_library(PkgConfig::LIBZIP ALIAS libzip::zip)
+add_library(PkgConfig::LIBLZMA ALIAS LibLZMA::LibLZMA)
+add_library(PkgConfig::LIBZSTD ALIAS zstd::libzstd_static)
+add_library(PkgConfig::SODIUM INTERFACE IMPORTED)
+target_link_libraries(PkgConfig::SODIUM INTERFACE ${VORN_SODIUM_LIBRARY})
+target_compile_definitions(PkgConfig::SODIUM INTERFACE SODIUM_STATIC)
+target_compile_definitions(LibLZMA::LibLZMA INTERFACE LZMA_API_STATIC)
+
 add_subdirectory(src/platform)
+add_subdirectory(src/unzip)
 
 add_library(vorn_portable STATIC
-  src/unzip/CDeflate64Decoder.cpp
   src/worker/BaseName.cpp
   src/worker/Messages.cpp
   src/worker/CProgressModel.cpp
   src/worker/CSegmentPlan.cpp)
 target_include_directories(vorn_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(vorn_portable PUBLIC vorn_platform)
+target_link_libraries(vorn_portable PUBLIC vorn_platform vorn_unzip)
 
 if(VORN_BUILD_TESTS)
   enable_testing()
