@@ -28,16 +28,18 @@ target_link_libraries(PkgConfig::SODIUM INTERFACE ${VORN_SODIUM_LIBRARY})
 target_compile_definitions(PkgConfig::SODIUM INTERFACE SODIUM_STATIC)
 target_compile_definitions(LibLZMA::LibLZMA INTERFACE LZMA_API_STATIC)
 
+# The version header, as the Linux build makes it.
+configure_file(src/VornVersion.h.in ${PROJECT_BINARY_DIR}/generated/VornVersion.h @ONLY)
+add_library(vorn_version INTERFACE)
+target_include_directories(vorn_version INTERFACE ${PROJECT_BINARY_DIR}/generated)
+
 add_subdirectory(src/platform)
 add_subdirectory(src/unzip)
+add_subdirectory(src/worker)
+if(VORN_BUILD_CLI)
+  add_subdirectory(src/cli)
+endif()
 
-add_library(vorn_portable STATIC
-  src/worker/BaseName.cpp
-  src/worker/Messages.cpp
-  src/worker/CProgressModel.cpp
-  src/worker/CSegmentPlan.cpp)
-target_include_directories(vorn_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(vorn_portable PUBLIC vorn_platform vorn_unzip)
 
 if(VORN_BUILD_TESTS)
   enable_testing()
@@ -47,12 +49,15 @@ if(VORN_BUILD_TESTS)
 
   # Run by ctest through CMAKE_CROSSCOMPILING_EMULATOR (Wine), one test a case.
   add_executable(test_portable ${tests}/worker/test_basename.cpp ${tests}/worker/test_segment_plan.cpp)
-  target_link_libraries(test_portable PRIVATE vorn_portable GTest::gtest GTest::gtest_main)
+  target_link_libraries(test_portable PRIVATE vorn_worker GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_portable DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
   add_executable(test_files ${tests}/platform/test_files.cpp)
   target_link_libraries(test_files PRIVATE vorn_platform GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_files DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+
+  add_executable(bench_unzip ${tests}/unzip/bench_unzip.cpp)
+  target_link_libraries(bench_unzip PRIVATE vorn_unzip)
 
   add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
   target_link_libraries(cross_smoke PRIVATE CURL::libcurl libzip::zip vorn_static_codecs)

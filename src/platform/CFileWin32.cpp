@@ -141,9 +141,13 @@ bool CFile::IsSameFileAs(const CFile& other) const
 {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
-    return GetFileInformationByHandle(H(m_handle), &a) && GetFileInformationByHandle(H(other.m_handle), &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+    if (!GetFileInformationByHandle(H(m_handle), &a) || !GetFileInformationByHandle(H(other.m_handle), &b))
+        return false;
+    // Wine 8 tells volume 0 for a handle whose file was renamed after it was
+    // opened (the download's part): an unknown volume is then not compared.
+    const bool sameVolume =
+        a.dwVolumeSerialNumber == b.dwVolumeSerialNumber || a.dwVolumeSerialNumber == 0 || b.dwVolumeSerialNumber == 0;
+    return sameVolume && a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 bool CFile::IsWritable() const

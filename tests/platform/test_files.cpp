@@ -171,3 +171,17 @@ TEST(Windows, DownloadFolderAndInstallerStart)
     EXPECT_FALSE(StartWithDefaultAction((dir.path() / "Setup.exe").string(), std::chrono::seconds(5)));
 }
 #endif
+
+TEST(Folder, AFileRenamedWhileOpenIsStillTheSameFile)
+{
+    TempDir dir;
+    const CFolder folder = CFolder::OpenPath(dir.path().string(), false);
+    const CFile part = folder.OpenFile("a.part", FileOpen::ReadWrite);
+    ASSERT_TRUE(part.WriteAt("data", 4, 0).Ok());
+    ASSERT_TRUE(part.TryLock());
+    ASSERT_TRUE(folder.Rename("a.part", "a").Ok());
+    const CFile whole = folder.OpenFile("a", FileOpen::Read);
+    ASSERT_TRUE(whole) << whole.OpenResult().Text();
+    EXPECT_TRUE(whole.IsSameFileAs(part));
+    EXPECT_FALSE(whole.IsSameFileAs(folder.OpenFile("a", FileOpen::CreateNew)));
+}
