@@ -66,9 +66,17 @@ if(VORN_BUILD_TESTS)
             $<TARGET_FILE:cross_smoke> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
   set_tests_properties(windows.cross_smoke PROPERTIES TIMEOUT 300)
 
+  if(TARGET vorndownload-cli)
+    add_test(NAME windows.cli_job
+      COMMAND bash ${tests}/cli/windows-cli-job ${CMAKE_CROSSCOMPILING_EMULATOR}
+              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
+    set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
+  endif()
+
   # Nothing beside the .exe is needed: no libstdc++, libgcc or winpthread DLL.
   find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
   add_test(NAME windows.imports
     COMMAND bash ${tests}/platform/windows-imports ${VORN_MINGW_OBJDUMP}
-            $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable> $<TARGET_FILE:test_files>)
+            $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable> $<TARGET_FILE:test_files>
+            $<TARGET_FILE:vorndownload-cli>)
 endif()
