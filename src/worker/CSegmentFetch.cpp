@@ -277,8 +277,13 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
         if (outcome != Outcome::NothingLeft || !goOn)
             break;
         std::unique_lock<std::mutex> hold(m_s.lock);
-        if (m_s.helpersRunning == 0)
-            break;
+        if (m_s.helpersRunning == 0) {
+            // The last extra connection may have handed its range back after
+            // this one found nothing to take: then it fetches that itself.
+            if (m_s.plan.Complete() || m_s.plan.RunningCount() != 0)
+                break;
+            continue;
+        }
         m_s.helperEnded.wait_for(hold, std::chrono::milliseconds(100));
     }
     EndExtraConnections();
