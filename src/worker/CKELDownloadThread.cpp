@@ -201,13 +201,13 @@ StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     const Choice application =
         connection.SetCurrentDirectory(kApplicationFolders) ? ChooseArchive(connection, ApplicationNumber) : Choice{};
     if (application.number <= 0) {
-        const StepResult none = StepResult::Fail(StepResult::Outcome::Failed, "No Application File Found");
+        StepResult none = StepResult::Fail(StepResult::Outcome::Failed, "No Application File Found");
         SetText(m_pStatusText, none.reason);
         PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         return none;
     }
     announce("Found Application File", m_pAppName, application.name, kApplicationChosen);
-    const StepResult applicationStep = FetchAndUnpack(connection, application.name, application.size, nullptr);
+    StepResult applicationStep = FetchAndUnpack(connection, application.name, application.size, nullptr);
     // Another running copy has it, the disk took no more, or it is not the publisher's.
     if (applicationStep.EndsRun())
         return applicationStep;
@@ -221,7 +221,7 @@ StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         return applicationStep;
     announce("Found Update File", m_pUpdateName, update.name, kUpdateChosen);
     const std::string subFolder = BaseName(application.name) + "_UPDATE";
-    const StepResult updateStep = FetchAndUnpack(connection, update.name, update.size, subFolder.c_str());
+    StepResult updateStep = FetchAndUnpack(connection, update.name, update.size, subFolder.c_str());
     // A release offered with an update that is not the publisher's is not installed.
     if (updateStep.outcome == StepResult::Outcome::Refused)
         m_applicationComplete = false;
