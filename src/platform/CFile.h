@@ -43,8 +43,6 @@ public:
     bool SetModificationTime(std::int64_t seconds, std::uint32_t nanoseconds = 0) const;
     // The same file on disk as `other` (not only the same name).
     bool IsSameFileAs(const CFile& other) const;
-    // Writable by its owner (not read-only).
-    bool IsWritable() const;
     // A stdio stream reading this file from its start; the stream owns the
     // file from then on, and this object is closed. Null on failure (the file
     // is closed then too).

@@ -116,12 +116,6 @@ bool CFile::IsSameFileAs(const CFile& other) const
            a.st_ino == b.st_ino;
 }
 
-bool CFile::IsWritable() const
-{
-    struct stat st {};
-    return ::fstat(Fd(m_handle), &st) == 0 && (st.st_mode & S_IWUSR);
-}
-
 std::FILE* CFile::ReleaseToStream()
 {
     if (!IsOpen() || ::lseek(Fd(m_handle), 0, SEEK_SET) != 0) {

@@ -150,12 +150,6 @@ bool CFile::IsSameFileAs(const CFile& other) const
     return sameVolume && a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-bool CFile::IsWritable() const
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    return GetFileInformationByHandle(H(m_handle), &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-}
-
 std::FILE* CFile::ReleaseToStream()
 {
     LARGE_INTEGER start{};
