@@ -2,7 +2,8 @@
 
 std::string BaseName(std::string name)
 {
-    // A separator in the first position is left in place, as the original did.
+    // A separator in the first position is left in place: the names shown
+    // are the ones the Windows program shows for the same listing.
     if (const auto slash = name.rfind('/'); slash != std::string::npos && slash > 0)
         name.erase(0, slash + 1);
     if (const auto dot = name.rfind('.'); dot != std::string::npos)
