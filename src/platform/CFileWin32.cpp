@@ -48,19 +48,6 @@ constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 }   // namespace
 
-CFile::CFile(CFile&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_openResult(o.m_openResult)
-{}
-
-CFile& CFile::operator=(CFile&& o) noexcept
-{
-    if (this != &o) {
-        (void)Close();   // a caller that cares closes first
-        m_handle = std::exchange(o.m_handle, -1);
-        m_openResult = o.m_openResult;
-    }
-    return *this;
-}
-
 long long CFile::ReadAt(void* data, std::size_t size, std::uint64_t offset) const
 {
     OVERLAPPED at = At(offset);

@@ -181,15 +181,6 @@ bool CFolder::RemoveFile(const std::string& name) const
     return ::unlinkat(Fd(m_handle), name.c_str(), 0) == 0;
 }
 
-bool CFolder::RemoveUnlessLocked(const std::string& name) const
-{
-    const CFile file = OpenFile(name, FileOpen::Read);
-    if (file.IsOpen() && !file.TryLock())
-        return false;
-    (void)RemoveFile(name);   // gone already or not a file: nothing of ours to keep
-    return true;
-}
-
 bool CFolder::RemoveEmptyFolder(const std::string& name) const
 {
     return ::unlinkat(Fd(m_handle), name.c_str(), AT_REMOVEDIR) == 0;

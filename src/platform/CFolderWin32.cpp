@@ -329,15 +329,6 @@ bool CFolder::RemoveFile(const std::string& name) const
     return DeleteFileW(wide->c_str()) != 0;   // only this decides
 }
 
-bool CFolder::RemoveUnlessLocked(const std::string& name) const
-{
-    const CFile file = OpenFile(name, FileOpen::Read);
-    if (file.IsOpen() && !file.TryLock())
-        return false;
-    (void)RemoveFile(name);   // gone already or not a file: nothing of ours to keep
-    return true;
-}
-
 bool CFolder::RemoveEmptyFolder(const std::string& name) const
 {
     const auto wide = IsOpen() && IsPlainFileName(name) ? Beneath(m_path, name) : std::nullopt;
