@@ -3,7 +3,8 @@
 
 #include <utility>
 
-CFile::CFile(CFile&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_openResult(o.m_openResult) {}
+CFile::CFile(CFile&& o) noexcept : m_handle(std::exchange(o.m_handle, -1)), m_openResult(o.m_openResult)
+{}
 
 CFile& CFile::operator=(CFile&& o) noexcept
 {
