@@ -80,6 +80,13 @@ if(VORN_BUILD_TESTS)
     set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
   endif()
 
+  if(TARGET vorn_win32)
+    # Windows need a display: scripts/windows-test gives the run one.
+    add_executable(test_win32_controls ${tests}/win32/test_win32_controls.cpp)
+    target_link_libraries(test_win32_controls PRIVATE vorn_win32 GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(test_win32_controls DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
+
   # Nothing beside the .exe is needed: no libstdc++, libgcc or winpthread DLL.
   find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
   set(shipped $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable> $<TARGET_FILE:test_files>)
