@@ -146,6 +146,12 @@ HFONT CVORNdownloadDlg::FontOfHeight(int height)
 void CVORNdownloadDlg::SetLineText(HWND line, const std::string& text, int height)
 {
     const std::wstring wide = Wide(text);
+    // A download repeats its status for every piece within a percent: a
+    // line is measured and laid out only when its text changes.
+    std::wstring shown(static_cast<std::size_t>(GetWindowTextLengthW(line)) + 1, L'\0');
+    shown.resize(static_cast<std::size_t>(GetWindowTextW(line, shown.data(), static_cast<int>(shown.size()))));
+    if (shown == wide)
+        return;
     const bool lines = wide.find(L'\n') != std::wstring::npos;
     // One line is centred and cut with an ellipsis; several lines wrap.
     LONG_PTR style = GetWindowLongPtrW(line, GWL_STYLE) & ~static_cast<LONG_PTR>(SS_CENTERIMAGE | SS_ENDELLIPSIS);
