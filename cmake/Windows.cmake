@@ -74,9 +74,11 @@ if(VORN_BUILD_TESTS)
   set_tests_properties(windows.cross_smoke PROPERTIES TIMEOUT 300)
 
   if(TARGET vorndownload-cli)
+    add_executable(hold_file ${tests}/win32/hold_file.cpp)
+    target_link_options(hold_file PRIVATE -municode)
     add_test(NAME windows.cli_job
       COMMAND bash ${tests}/cli/windows-cli-job ${CMAKE_CROSSCOMPILING_EMULATOR}
-              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
+              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py $<TARGET_FILE:hold_file>)
     set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
   endif()
 
