@@ -1,6 +1,7 @@
 #include "win32/CVORNdownloadDlg.h"
 
 #include "platform/DownloadFolder.h"
+#include "platform/ProcessLauncher.h"
 #include "win32/CAboutDlg.h"
 #include "win32/resource.h"
 #include "worker/CKELDownloadThread.h"
@@ -9,9 +10,6 @@
 
 #include <commctrl.h>
 #include <windows.h>
-
-// After windows.h, which it needs.
-#include <shellapi.h>
 
 #include <thread>
 
@@ -364,35 +362,9 @@ void CVORNdownloadDlg::StartInstaller()
     if (!installer.problem.empty())
         return ShowProblem("The installer was not started: " + installer.problem + "\n" + installer.path);
 
-    // The wide call: a path with letters outside the ANSI code page still starts.
-    const std::wstring file = Wide(installer.path);
-    SHELLEXECUTEINFOW run{};
-    run.cbSize = sizeof run;
-    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    run.lpFile = file.c_str();
-    run.lpParameters = L"";
-    run.nShow = SW_SHOW;
-    if (!ShellExecuteExW(&run))
-        return ShowProblem("The installer could not be started:\n" + installer.path);
-    if (run.hProcess) {
-        AwaitInstaller(run.hProcess);
-        CloseHandle(run.hProcess);
-    }
-}
-
-void CVORNdownloadDlg::AwaitInstaller(HANDLE process)
-{
-    // At most five seconds, as long as an installer takes to show itself;
-    // only painting goes on meanwhile, so nothing else happens out of turn.
-    const ULONGLONG until = GetTickCount64() + 5000;
-    for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, static_cast<DWORD>(until - now), QS_PAINT);
-        if (woke != WAIT_OBJECT_0 + 1)
-            return;   // ended, timed out, or the wait failed
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
+    // The window goes on painting while the installer is waited for.
+    if (!StartWithDefaultAction(installer.path, std::chrono::milliseconds(5000)))
+        ShowProblem("The installer could not be started:\n" + installer.path);
 }
 
 std::string CVORNdownloadDlg::FailureLine() const

@@ -72,8 +72,6 @@ private:
     void OnEndZip();
     void OnEndThread();
     void StartInstaller();
-    // Waits for the installer a while, painting the window meanwhile.
-    void AwaitInstaller(HANDLE process);
     std::string FailureLine() const;
 
     // Fonts at the window's DPI, made again when it moves to another screen.
