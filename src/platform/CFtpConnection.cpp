@@ -690,6 +690,11 @@ std::int64_t CFtpConnection::TransferFileTime() const
     return m_impl->m_fileTime;
 }
 
+void CFtpConnection::SetCancelled(std::function<bool()> cancelled)
+{
+    m_impl->m_cancelled = std::move(cancelled);
+}
+
 std::int64_t CFtpConnection::CurrentFileTime() const
 {
     return m_impl->CurrentFileTime();

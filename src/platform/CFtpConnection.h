@@ -86,6 +86,9 @@ public:
     // The modification time (seconds since 1970) of the file of the last
     // transfer that ended and asked for it; -1 when unknown.
     std::int64_t TransferFileTime() const;
+    // Whom the connection asks from now on whether to stop: for a connection
+    // logged in on one thread and used on another. Not during a request.
+    void SetCancelled(std::function<bool()> cancelled);
     // The same for the transfer that runs now, known once BeginTransfer with
     // `fileTime` has returned; -1 when unknown.
     std::int64_t CurrentFileTime() const;

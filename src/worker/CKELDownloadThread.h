@@ -8,6 +8,7 @@
 
 class CArchivePart;
 class CReleaseSignature;
+class CStandbyLogin;
 class CUnzipper;
 
 #include <chrono>
@@ -90,6 +91,9 @@ public:
     // While FetchArchive downloads a signed archive: its signature, whose hash
     // DownloadFile keeps up with what is on disk. Null otherwise.
     CReleaseSignature* m_signature = nullptr;
+    // While FetchArchive fetches a large archive: its first extra connection,
+    // logging in meanwhile. Null otherwise.
+    CStandbyLogin* m_standby = nullptr;
 
 private:
     // Lets go of the archive taken or downloaded before, if any.

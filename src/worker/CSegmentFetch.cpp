@@ -4,6 +4,7 @@
 #include "platform/CInternetException.h"
 #include "worker/CArchivePart.h"
 #include "worker/CReleaseSignature.h"
+#include "worker/CStandbyLogin.h"
 
 #include <algorithm>
 #include <mutex>
@@ -174,21 +175,24 @@ bool AwaitTurn(SharedFetch& s, int slot, const std::function<bool()>& giveUp)
     return !giveUp();
 }
 
-// An extra connection: logs in with the same account, enters the same folder,
-// waits for its turn and fetches what the plan hands it. Any failure of its
-// own (421, a refused login, a timeout, a broken transfer) just ends it; what
-// it had not fetched goes back to the others.
+// An extra connection: logs in with the same account (or takes the one that
+// logged in ahead), enters the same folder, waits for its turn and fetches
+// what the plan hands it. Any failure of its own (421, a refused login, a
+// timeout, a broken transfer) just ends it; what it had not fetched goes back
+// to the others.
 void RunExtraConnection(SharedFetch& s, int slot, const FtpSettings& settings, const FtpTimeouts& timeouts,
-                        const std::string& folder, const std::function<bool()>& stop)
+                        const std::string& folder, const std::function<bool()>& stop, CStandbyLogin* standby)
 {
     try {
-        const auto giveUp = [&] { return s.over.load() || stop(); };
-        CFtpConnection connection(settings.host, settings.port, settings.user, settings.password, /*passive=*/true,
-                                  timeouts, giveUp, settings.tls);
-        if ((folder.empty() || connection.SetCurrentDirectory(folder)) && AwaitTurn(s, slot, giveUp)) {
+        const std::function<bool()> giveUp = [&] { return s.over.load() || stop(); };
+        std::unique_ptr<CFtpConnection> connection =
+            standby ? standby->Take(giveUp)
+                    : std::make_unique<CFtpConnection>(settings.host, settings.port, settings.user, settings.password,
+                                                       /*passive=*/true, timeouts, giveUp, settings.tls);
+        if (connection && (folder.empty() || connection->SetCurrentDirectory(folder)) && AwaitTurn(s, slot, giveUp)) {
             CPieceWriter writer(s, slot);
             bool checkTime = false;
-            FetchRanges(connection, s, slot, writer, checkTime, {}, [&] { return !giveUp(); });
+            FetchRanges(*connection, s, slot, writer, checkTime, {}, [&] { return !giveUp(); });
         }
     } catch (...) {
         // The other connections carry on.
@@ -442,8 +446,10 @@ void CSegmentFetch::StartHelper(int slot)
         std::lock_guard<std::mutex> hold(m_s.lock);
         m_s.helpers[static_cast<std::size_t>(slot)].started = true;
     }
+    // The first extra connection takes the one logged in ahead, once.
+    CStandbyLogin* standby = slot == 1 && m_setup.standby && !m_setup.standby->Taken() ? m_setup.standby : nullptr;
     m_threads.emplace_back(RunExtraConnection, std::ref(m_s), slot, std::cref(m_setup.settings),
-                           std::cref(m_setup.timeouts), m_serverFolder, m_setup.stop);
+                           std::cref(m_setup.timeouts), m_serverFolder, m_setup.stop, standby);
 }
 
 // An archive whose signature is checked is hashed as it reaches the disk,

@@ -16,6 +16,7 @@
 class CArchivePart;
 class CFtpConnection;
 class CReleaseSignature;
+class CStandbyLogin;
 
 // Fetches what the part of one file lacks: over the worker's connection and
 // over as many extra ones (same account, same folder) as the ramp finds
@@ -43,6 +44,7 @@ public:
         const FtpSettings& settings;
         const FtpTimeouts& timeouts;
         CReleaseSignature* signature = nullptr;   // hashed along when given
+        CStandbyLogin* standby = nullptr;         // the first extra connection, logging in already
         std::function<bool()> stop;               // the run is being stopped
         // Bytes on disk of all connections together, told on this thread at
         // most once per 64 KiB of the total, the last ones always.

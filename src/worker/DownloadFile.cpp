@@ -145,6 +145,7 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
                          .settings = m_settings,
                          .timeouts = m_timeouts,
                          .signature = m_signature,
+                         .standby = m_standby,
                          .stop = [this] { return StopRequested(); },
                          .progress = [this, &remoteName, expectedSize](
                                          std::uint64_t total) { PostProgress(remoteName, total, expectedSize); }});

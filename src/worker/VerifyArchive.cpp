@@ -3,19 +3,25 @@
 #include "worker/CArchiveHasher.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CReleaseSignature.h"
+#include "worker/CStandbyLogin.h"
 #include "worker/Messages.h"
+
+#include <optional>
+
 namespace {
 
-// The signature DownloadFile hashes along with the download, while in scope.
-class SignatureInUse {
+// What DownloadFile uses along with the download (the signature it hashes,
+// the connection logged in ahead), while in scope.
+template <class T>
+class InUse {
 public:
-    SignatureInUse(CReleaseSignature*& slot, CReleaseSignature& signature) : m_slot(slot) { m_slot = &signature; }
-    ~SignatureInUse() { m_slot = nullptr; }
-    SignatureInUse(const SignatureInUse&) = delete;
-    SignatureInUse& operator=(const SignatureInUse&) = delete;
+    InUse(T*& slot, T* object) : m_slot(slot) { m_slot = object; }
+    ~InUse() { m_slot = nullptr; }
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
 
 private:
-    CReleaseSignature*& m_slot;
+    T*& m_slot;
 };
 
 }   // namespace
@@ -61,6 +67,13 @@ StepResult CKELDownloadThread::RefuseArchive(const std::string& name, const char
 StepResult CKELDownloadThread::FetchArchive(CFtpConnection& connection, const std::string& remoteName,
                                             std::uint64_t expectedSize)
 {
+    // A large archive's first extra connection logs in meanwhile: while the
+    // signature comes and the archive's transfer is set up.
+    std::optional<CStandbyLogin> standby;
+    if (m_connections > 1 && expectedSize >= m_segmentMinimum)
+        standby.emplace(m_settings, m_timeouts, [this] { return StopRequested(); });
+    const InUse<CStandbyLogin> loggingIn(m_standby, standby ? &*standby : nullptr);
+
     if (m_settings.releaseKey.empty())
         return DownloadFile(connection, remoteName, expectedSize);
 
@@ -75,7 +88,7 @@ StepResult CKELDownloadThread::FetchArchive(CFtpConnection& connection, const st
 
     StepResult fetched;
     {
-        const SignatureInUse hashing(m_signature, signature);
+        const InUse<CReleaseSignature> hashing(m_signature, &signature);
         fetched = DownloadFile(connection, remoteName, expectedSize);
     }
     if (!fetched)

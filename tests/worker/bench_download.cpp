@@ -1,4 +1,5 @@
-// Fetches one file with the worker's download path (login, DownloadFile);
+// Fetches one file with the worker's download path (login, FetchArchive:
+// the extra connection logged in ahead, DownloadFile);
 // used by scripts/bench/download and scripts/bench/link. The Download folder
 // is the one below $HOME, as in the programs.
 #include "platform/CFtpConnection.h"
@@ -25,7 +26,7 @@ int main(int argc, char** argv)
     try {
         CFtpConnection connection(worker.m_settings.host, worker.m_settings.port, worker.m_settings.user,
                                   worker.m_settings.password, true, worker.m_timeouts, {}, worker.m_settings.tls);
-        return worker.DownloadFile(connection, argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
+        return worker.FetchArchive(connection, argv[2], std::strtoull(argv[3], nullptr, 10)) ? 0 : 1;
     } catch (const CInternetException& e) {
         std::fprintf(stderr, "bench_download: %s\n", e.what());
         return 1;

@@ -440,3 +440,22 @@ TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
     EXPECT_EQ(commands.at(0), "AUTH TLS");
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "PROT P"), 1);
 }
+
+// A large archive's first extra connection is the one logged in while the
+// signature and the transfer were set up: two logins in all, not three.
+TEST_F(RunTest, TheFirstExtraConnectionIsTheOneLoggedInAhead)
+{
+    WriteZip(root.path() / kApp / "KEL_V12.zip",
+             "    z.writestr(zipfile.ZipInfo('KEL_V12/big.dat'), __import__('os').urandom(6 << 20))\n");
+    FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.0005"});
+    ASSERT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel, [](CKELDownloadThread& worker) {
+        worker.m_connections = 2;
+        worker.m_segmentMinimum = 1 << 20;
+    }));
+    EXPECT_EQ(receiver.Take().back(), End(RunResult::Complete));
+    EXPECT_EQ(fs::file_size(Folder() / "KEL_V12/big.dat"), 6u << 20);
+    const auto commands = server.Commands();
+    EXPECT_EQ(
+        std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }),
+        2);
+}
