@@ -11,17 +11,6 @@
 #include <sstream>
 #include <thread>
 
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    // Tests make files read-only on purpose; give the owner rights back first.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
-        if (!it->is_symlink())
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(m_path, ec);
-}
-
 FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> options)
     : TestServer("ftpserver.py", [&] {
           options.insert(options.begin(), {"--root", root.string()});

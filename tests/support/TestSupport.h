@@ -121,7 +121,7 @@ bool CanMakeLinks();
 bool LoopbackHasIPv6();
 // The bytes of disk `path` takes: less than its size for a sparse file.
 std::uintmax_t SpaceTaken(const fs::path& path);
-// True in a Windows program that Wine runs.
+// True in a Windows program that Wine runs, unless VORN_TEST_AS_WINDOWS is 1.
 bool UnderWine();
 
 #ifdef _WIN32

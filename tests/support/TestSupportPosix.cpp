@@ -23,6 +23,17 @@ TempDir::TempDir()
     m_path = pattern;
 }
 
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Tests make files read-only on purpose; give the owner rights back first.
+    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (!it->is_symlink())
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(m_path, ec);
+}
+
 TestServer::TestServer(const std::string& script, const std::vector<std::string>& options)
 {
     const std::string portFile = (m_state.path() / "port").string();

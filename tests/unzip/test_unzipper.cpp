@@ -295,7 +295,11 @@ TEST_F(UnzipTest, NamesThatLeaveTheFolderAreRefusedAndWriteNothing)
     EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
     EXPECT_FALSE(fs::exists("/abs.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "t" / "upfolder"));
+#ifdef _WIN32
+    EXPECT_FALSE(fs::exists("C:/drive.txt"));   // no file can be named "C:" here
+#else
     EXPECT_FALSE(fs::exists(target / "C:"));
+#endif
 }
 
 TEST_F(UnzipTest, LinksOnDiskAndInTheArchiveNeverRedirectWrites)
@@ -416,7 +420,7 @@ TEST_F(UnzipTest, FlattenAndFolderHelpers)
     EXPECT_FALSE(CUnzipper::EnsureFolder(""));
     WriteFile(dir.path() / "file", "f");
     EXPECT_FALSE(CUnzipper::EnsureFolder((dir.path() / "file" / "sub").string().c_str()));
-    EXPECT_TRUE(CUnzipper::EnsureParentFolder((dir.path() / "p" / "q" / "f.txt").string().c_str()));
+    EXPECT_TRUE(CUnzipper::EnsureParentFolder((dir.path() / "p" / "q" / "f.txt").generic_string().c_str()));
     EXPECT_TRUE(fs::is_directory(dir.path() / "p" / "q"));
     EXPECT_FALSE(CUnzipper::EnsureParentFolder("nofolder.txt"));
 
@@ -520,7 +524,9 @@ TEST_F(UnzipTest, FolderEntriesWithoutAttributesAndWindowsSeparators)
     EXPECT_EQ(ExtractAll(j, out().string().c_str()), std::vector<bool>(4, true));
     EXPECT_TRUE(fs::is_directory(out() / "KEL_V12" / "sub"));
     EXPECT_EQ(ReadFile(out() / "KEL_V12" / "Setup.exe"), "setup");
+#ifndef _WIN32   // Windows tells the execute bits by a name's extension
     EXPECT_EQ(Mode(out() / "KEL_V12" / "Setup.exe"), Mode(out() / "KEL_V12" / "sub" / "a.txt"));
+#endif
 
     const auto zip = MakeZip(dir.path(), "win.zip", R"(
     add("KEL_V13\\", folder=True)
@@ -534,9 +540,14 @@ TEST_F(UnzipTest, FolderEntriesWithoutAttributesAndWindowsSeparators)
     ZipEntryInfo info;
     ASSERT_TRUE(w.GetEntryInfo(info));
     EXPECT_STREQ(info.name, "KEL_V13/");
+#ifdef _WIN32
+    // No Windows name holds a "\": the Unix entry's name is refused.
+    EXPECT_EQ(ExtractAll(w, target.string().c_str()), (std::vector<bool>{true, true, false, false, false}));
+#else
     EXPECT_EQ(ExtractAll(w, target.string().c_str()), (std::vector<bool>{true, true, false, false, true}));
-    EXPECT_EQ(ReadFile(target / "KEL_V13" / "KEL_V13" / "Setup.exe"), "win");
     EXPECT_EQ(ReadFile(target / "unix\\name.txt"), "one file");
+#endif
+    EXPECT_EQ(ReadFile(target / "KEL_V13" / "KEL_V13" / "Setup.exe"), "win");
     EXPECT_FALSE(fs::exists(dir.path() / "w" / "up.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
 }
@@ -729,6 +740,9 @@ TEST_F(UnzipTest, UndecodableMethodsAreNamedAndWriteNothing)
     const auto fine =
         MakeZip(dir.path(), "fine.zip", "    add('a.txt', b'a')\n    add('b.txt', b'b', method=zipfile.ZIP_BZIP2)\n");
     CUnzipper f(fine.string().c_str());
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build's libzip decodes no bzip2 (scripts/windows-deps)";
+#endif
     EXPECT_FALSE(f.FindUndecodableEntry(entry, problem));
     EXPECT_FALSE(CUnzipper().FindUndecodableEntry(entry, problem));
 }
@@ -823,10 +837,14 @@ TEST_F(NewMethodsTest, ChecksumsSizesAndDamageFailTheEntryAndLeaveNothing)
         for (const auto& [recordedSize, crc] : lies) {
             SCOPED_TRACE(zip.filename().string() + " size " + recordedSize + " crc " + crc);
             const fs::path copy = dir.path() / "copy.zip";
-            fs::copy_file(zip, copy, fs::copy_options::overwrite_existing);
+            // Removed first: libstdc++ on Windows takes any existing file for the source itself (no inode numbers).
+            fs::remove(copy);
+            fs::copy_file(zip, copy);
             PatchEntry(copy, "text.txt", "None", recordedSize, crc);
-            CUnzipper u(copy.string().c_str());
-            EXPECT_FALSE(ExtractAll(u, out().string().c_str()).front());
+            {
+                CUnzipper u(copy.string().c_str());
+                EXPECT_FALSE(ExtractAll(u, out().string().c_str()).front());
+            }   // lets go of the folder, which Windows keeps from being removed while it is a target
             EXPECT_FALSE(fs::exists(out() / "text.txt"));
             fs::remove_all(out());
         }
@@ -839,8 +857,10 @@ b[at + info.compress_size // 2:at + info.compress_size] = bytes(info.compress_si
 open(sys.argv[1], 'wb').write(b)
 )",
                   dir.path() / "cut.zip");
-        CUnzipper u((dir.path() / "cut.zip").string().c_str());
-        EXPECT_FALSE(ExtractAll(u, out().string().c_str()).front()) << zip;
+        {
+            CUnzipper u((dir.path() / "cut.zip").string().c_str());
+            EXPECT_FALSE(ExtractAll(u, out().string().c_str()).front()) << zip;
+        }
         EXPECT_FALSE(fs::exists(out() / "text.txt"));
         fs::remove_all(out());
     }
@@ -894,10 +914,12 @@ at = info.header_offset + 30 + len(info.filename) + int.from_bytes(b[info.header
     for (const auto& [zip, change] :
          {std::pair{dir.path() / "lzma.zip", std::string("b[at + 5:at + 9] = struct.pack('<I', 256 << 20)\n")},
           std::pair{dir.path() / "xz.zip", xzBlock + "b[f + 2] = 32\n" + xzCrc}}) {
-        CUnzipper u(patch(zip, change).string().c_str());
-        std::string entry, problem;
-        EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << problem;
-        EXPECT_TRUE(u.ExtractEntry(out().string().c_str())) << zip;
+        {
+            CUnzipper u(patch(zip, change).string().c_str());
+            std::string entry, problem;
+            EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << problem;
+            EXPECT_TRUE(u.ExtractEntry(out().string().c_str())) << zip;
+        }
         EXPECT_EQ(ReadFile(out() / "text.txt"), ReadFile(src / "text.txt"));
         fs::remove_all(out());
     }
