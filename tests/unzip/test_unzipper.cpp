@@ -357,17 +357,19 @@ TEST_F(UnzipTest, FileTimesAndUnixPermissionsAreRestored)
     add("dos.txt", b"d", date=(1980,1,1,0,0,0))
 )");
 #ifdef _WIN32
-    GTEST_SKIP() << "Windows keeps no Unix modes, only a read-only mark";
-#endif
+    // Windows keeps no Unix mode, only a read-only mark, and no file comes out with it.
+    const auto expected = [](unsigned) { return std::string("0666"); };
+#else
     const auto mask = umask(022);
     umask(mask);
-    CUnzipper u(zip.string().c_str());
-    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{true, true, true, true}));
     auto expected = [&](unsigned m) {
         char t[8];
         std::snprintf(t, sizeof t, "%04o", m & ~mask);
         return std::string(t);
     };
+#endif
+    CUnzipper u(zip.string().c_str());
+    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{true, true, true, true}));
     EXPECT_EQ(Mode(out() / "setup.sh"), expected(0755));
     EXPECT_EQ(Mode(out() / "suid"), expected(0755));           // never setuid
     EXPECT_EQ(Mode(out() / "readonly.txt"), expected(0644));   // the next run can still replace it

@@ -208,32 +208,41 @@ TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
 TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
 {
     // A link standing where the update folder goes is neither followed nor removed.
-    if (!CanMakeLinks())
-        GTEST_SKIP() << "no symbolic links can be made here";
-    TempDir marker;
-    fs::create_directory_symlink(marker.path(), Folder() / "KEL_V5_UPDATE");
-    Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
-    int failed = 0;
-    TakeAndUnpack("u.zip", "KEL_V5_UPDATE", &failed);
-    EXPECT_EQ(failed, 1);
-    EXPECT_TRUE(fs::is_empty(marker.path()));
-    EXPECT_TRUE(fs::is_symlink(Folder() / "KEL_V5_UPDATE"));
+    const bool links = CanMakeLinks();
+    if (links) {
+        TempDir marker;
+        fs::create_directory_symlink(marker.path(), Folder() / "KEL_V5_UPDATE");
+        Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
+        int failed = 0;
+        TakeAndUnpack("u.zip", "KEL_V5_UPDATE", &failed);
+        EXPECT_EQ(failed, 1);
+        EXPECT_TRUE(fs::is_empty(marker.path()));
+        EXPECT_TRUE(fs::is_symlink(Folder() / "KEL_V5_UPDATE"));
 
-    // A link at the archive's name is not taken, so what it points at is not unpacked.
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('g.txt', 'g')\n",
-              marker.path() / "elsewhere.zip");
-    fs::create_symlink(marker.path() / "elsewhere.zip", Folder() / "KEL_V5.zip");
-    EXPECT_FALSE(TakeAndUnpack("KEL_V5.zip", nullptr));
-    EXPECT_FALSE(fs::exists(Folder() / "g.txt"));
-    EXPECT_TRUE(fs::exists(marker.path() / "elsewhere.zip"));
+        // A link at the archive's name is not taken, so what it points at is not unpacked.
+        RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('g.txt', 'g')\n",
+                  marker.path() / "elsewhere.zip");
+        fs::create_symlink(marker.path() / "elsewhere.zip", Folder() / "KEL_V5.zip");
+        EXPECT_FALSE(TakeAndUnpack("KEL_V5.zip", nullptr));
+        EXPECT_FALSE(fs::exists(Folder() / "g.txt"));
+        EXPECT_TRUE(fs::exists(marker.path() / "elsewhere.zip"));
+    }
 
     // Nor is a file put in place of the one that was taken.
     Archive("a.zip", "    z.writestr('one.txt', '1')\n");
     ASSERT_TRUE(worker->TakeArchive("a.zip"));
     Archive("b.zip", "    z.writestr('two.txt', '2')\n");
+#ifdef _WIN32
+    // Windows refuses to put anything in place of a file while it is taken.
+    std::error_code refused;
+    fs::rename(Folder() / "b.zip", Folder() / "a.zip", refused);
+    EXPECT_TRUE(refused);
+    worker->TakeArchive("none");   // lets the file go
+#else
     fs::rename(Folder() / "b.zip", Folder() / "a.zip");
     EXPECT_FALSE(worker->UnpackArchive("a.zip", nullptr));
     EXPECT_FALSE(fs::exists(Folder() / "two.txt"));
+#endif
 
     // The Download folder itself is never taken away or given another mode.
     fs::remove_all(Folder());
@@ -242,7 +251,11 @@ TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
     EXPECT_FALSE(TakeAndUnpack("x.zip", nullptr));
     struct stat st {};
     ASSERT_EQ(stat(Folder().string().c_str(), &st), 0);
+#ifndef _WIN32   // a Windows folder has no mode, and under Wine not even the read-only mark holds
     EXPECT_EQ(st.st_mode & 0777, 0555u);
+#endif
+    if (!links)
+        GTEST_SKIP() << "the links were not tried: no symbolic links can be made here";
 }
 
 TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
