@@ -429,7 +429,7 @@ TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
 
     if (UnderWine())
         GTEST_SKIP() << "data connections over TLS fail under Wine: this server, which wants the TLS session "
-                        "resumed, refuses the archive's RETR, and listings end with curl error 56";
+                        "resumed, refuses the archive's RETR; one that does not gets curl error 56";
     const auto [done, commands] = run(certs, {FtpTls::Mode::Require, ca});
     EXPECT_EQ(done, End(RunResult::Complete));
     EXPECT_EQ(channel->failureReason.Get(), "");
