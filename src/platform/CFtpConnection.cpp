@@ -121,7 +121,8 @@ std::string ReasonFor(CURLcode code, const std::string& detail)
 {
     switch (code) {
     case CURLE_PEER_FAILED_VERIFICATION:
-        if (detail.find("host name") != std::string::npos)
+        // OpenSSL says "host name", Schannel's check in libcurl "hostname".
+        if (detail.find("host name") != std::string::npos || detail.find("hostname") != std::string::npos)
             return "the server's certificate is for another name";
         if (detail.find("expired") != std::string::npos)
             return "the server's certificate has expired";

@@ -74,5 +74,8 @@ std::vector<std::string> LookUpHost(const std::string& host, std::chrono::millis
             return {};
         lookup->done.wait_for(hold, std::chrono::milliseconds(50));
     }
+    // A stop wins over an answer that came first, as on Linux.
+    if (stop && stop())
+        return {};
     return lookup->addresses;
 }

@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -121,13 +118,9 @@ TEST(FtpConnection, SizesAbove4GiBSurviveTheListing)
 {
     TempDir root;
     const std::uint64_t big = 5ull * 1024 * 1024 * 1024 + 7;
-    {
-        // Sparse: takes no disk space.
-        const int fd = open((root.path() / "sparse.zip").c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(big)), 0);
-        close(fd);
-    }
+    // Sparse: takes no disk space.
+    WriteFile(root.path() / "sparse.zip", "");
+    fs::resize_file(root.path() / "sparse.zip", big);
     WriteFile(root.path() / "faked.zip", "abc");
     for (const char* style : {"unix", "dos"}) {
         FtpTestServer server(root.path(), {"--listing", style, "--fake-size", "faked.zip=6000000000"});
@@ -268,14 +261,23 @@ std::string FailureOf(long port, const FtpTls& tls, const std::string& host = "1
 
 TEST(FtpTls, OfferedOrRequiredTheWholeSessionIsEncryptedAndDataConnectionsResumeIt)
 {
+    if (UnderWine())
+        GTEST_SKIP() << "Wine's DecryptMessage drops the server's close_notify: a data connection over TLS "
+                        "ends with curl error 56 there";
     TlsServerFiles files("DNS:localhost,IP:127.0.0.1,IP:::1");
+#ifdef _WIN32
+    // libcurl's check on Schannel matches a certificate's DNS names only, never an address.
+    const std::string offeredHost = "localhost";
+#else
+    const std::string offeredHost = "127.0.0.1";
+#endif
     for (bool required : {false, true}) {
         SCOPED_TRACE(required ? "required" : "offered");
         FtpTestServer server(files.root.path(),
                              files.Options(required ? std::vector<std::string>{"--tls-required", "--require-reuse"}
                                                     : std::vector<std::string>{}));
         auto c = ConnectTls(server.port(), files.Trusting(required ? FtpTls::Mode::Require : FtpTls::Mode::Try),
-                            required ? "localhost" : "127.0.0.1");
+                            required ? "localhost" : offeredHost);
         EXPECT_EQ(ListNames(*c), (std::vector<Listed>{{"data.bin", 300000}}));
         auto f = c->OpenFile("data.bin");
         ASSERT_NE(f, nullptr);
@@ -297,8 +299,11 @@ TEST(FtpTls, FailedChecksEndTheSessionWithoutEverFallingBackToClearText)
     {
         FtpTestServer server(files.root.path(), files.Options());
         EXPECT_EQ(FailureOf(server.port(), files.Trusting()), "the server's certificate is for another name");
-        // Not trusted at all: only the system's authorities count.
-        EXPECT_EQ(FailureOf(server.port(), {}), "the server's certificate is not trusted");
+        // Not trusted at all: only the system's authorities count. Wine's Schannel
+        // checks no certificate unless libcurl is given a file of its own.
+        if (!UnderWine()) {
+            EXPECT_EQ(FailureOf(server.port(), {}), "the server's certificate is not trusted");
+        }
         for (const auto& c : server.Commands())
             EXPECT_EQ(c.rfind("USER", 0), std::string::npos) << c;
     }
@@ -314,6 +319,9 @@ TEST(FtpTls, FailedChecksEndTheSessionWithoutEverFallingBackToClearText)
     }
     FtpTestServer required(files.root.path(), files.Options({"--tls-required"}));
     EXPECT_EQ(FailureOf(required.port(), {FtpTls::Mode::Off, {}}), "the server refused the login");
+    if (UnderWine())
+        GTEST_SKIP() << "an untrusted certificate without a file of trusted ones was not tried: Wine's Schannel "
+                        "accepts any";
 }
 
 TEST(FtpTransfer, StartsAtAnOffsetHandsPiecesWithTheirOffsetsAndReportsTheFileTime)

@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -16,74 +11,12 @@
 #include <sstream>
 #include <thread>
 
-TempDir::TempDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "vorn-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    // Tests make files read-only on purpose; give the owner rights back first.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
-        if (!it->is_symlink())
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(m_path, ec);
-}
-
 FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> options)
     : TestServer("ftpserver.py", [&] {
           options.insert(options.begin(), {"--root", root.string()});
           return options;
       }())
 {}
-
-TestServer::TestServer(const std::string& script, const std::vector<std::string>& options)
-{
-    const std::string portFile = (m_state.path() / "port").string();
-    const std::string logFile = (m_state.path() / "log").string();
-    std::vector<std::string> argv = {
-        "/usr/bin/python3", VORN_SOURCE_DIR "/scripts/" + script, "--port-file", portFile, "--log", logFile};
-    argv.insert(argv.end(), options.begin(), options.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    m_pid = fork();
-    if (m_pid == 0) {
-        // Dies with the test, even when the test crashes, so no server holds
-        // the test's output open.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        execv(cargv[0], cargv.data());
-        _exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::ifstream in(portFile);
-        if (in >> m_port && m_port > 0)
-            return;
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            throw std::runtime_error(script + " did not start");
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    throw std::runtime_error(script + " did not report its port");
-}
-
-TestServer::~TestServer()
-{
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-    }
-}
 
 std::vector<std::string> TestServer::Commands() const
 {
@@ -168,9 +101,9 @@ void RunPython(const std::string& code, const fs::path& out)
 {
     TempDir dir;
     const fs::path script = dir.path() / "make.py";
-    WriteFile(script, code);
+    WriteFile(script, ForLinux(code));
     const std::string cmd = "/usr/bin/python3 '" + script.string() + "' '" + out.string() + "'";
-    if (std::system(cmd.c_str()) != 0)
+    if (RunCommand(cmd) != 0)
         throw std::runtime_error("python helper failed: " + cmd);
 }
 
@@ -198,15 +131,23 @@ void MakeCertificate(const fs::path& dir, const std::string& names)
         "/ca.pem 2>/dev/null"
         " && cat " +
         d + "/ca.pem " + d + "/key.pem > " + d + "/server.pem";
-    if (std::system(cmd.c_str()) != 0)
+    if (RunCommand(cmd) != 0)
         throw std::runtime_error("openssl failed: " + cmd);
+}
+
+bool CanMakeLinks()
+{
+    const TempDir dir;
+    std::error_code ec;
+    fs::create_symlink(dir.path() / "target", dir.path() / "link", ec);
+    return !ec;
 }
 
 namespace {
 
 void Run(const std::string& cmd)
 {
-    if (std::system(cmd.c_str()) != 0)
+    if (RunCommand(cmd) != 0)
         throw std::runtime_error("failed: " + cmd);
 }
 

@@ -108,6 +108,28 @@ private:
     std::vector<Notice> m_notices;
 };
 
+// Runs a command line of /bin/sh as system() does, and returns its status.
+// On Windows the test helper runs it on the Linux side
+// (tests/support/wine-test-helper.py); see ForLinux for the names in it.
+int RunCommand(const std::string& command);
+// `text` with each single-quoted absolute Windows name ('C:\...') in it
+// given as the Linux programs see that file; unchanged on Linux.
+std::string ForLinux(const std::string& text);
+// False where no symbolic links can be made (libstdc++ on Windows makes none).
+bool CanMakeLinks();
+// Containers often run without IPv6, on the loopback too: nothing can listen on ::1 there.
+bool LoopbackHasIPv6();
+// The bytes of disk `path` takes: less than its size for a sparse file.
+std::uintmax_t SpaceTaken(const fs::path& path);
+// True in a Windows program that Wine runs, unless VORN_TEST_AS_WINDOWS is 1.
+bool UnderWine();
+
+#ifdef _WIN32
+// The C library's names for the environment, as on Linux.
+int setenv(const char* name, const char* value, int overwrite);
+int unsetenv(const char* name);
+#endif
+
 void WriteFile(const fs::path& path, const std::string& data);
 std::string ReadFile(const fs::path& path);
 // Deterministic bytes that do not repeat within a chunk.

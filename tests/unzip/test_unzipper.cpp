@@ -65,15 +65,13 @@ open(path, 'wb').write(b)
 // Runs 7-Zip's command line in `dir`; true when it succeeded.
 bool SevenZip(const fs::path& dir, const std::string& arguments)
 {
-    return std::system(("cd '" + dir.string() + "' && 7zz " + arguments + " >/dev/null").c_str()) == 0;
+    return RunCommand("cd '" + dir.string() + "' && 7zz " + arguments + " >/dev/null") == 0;
 }
 
 std::string Mode(const fs::path& p)
 {
-    struct stat st {};
-    lstat(p.c_str(), &st);
     char text[8];
-    std::snprintf(text, sizeof text, "%04o", st.st_mode & 07777);
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(fs::symlink_status(p).permissions()) & 07777u);
     return text;
 }
 
@@ -93,7 +91,7 @@ std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s)
 std::time_t ModifiedAt(const fs::path& p)
 {
     struct stat st {};
-    stat(p.c_str(), &st);
+    stat(p.string().c_str(), &st);
     return st.st_mtime;
 }
 
@@ -124,10 +122,10 @@ TEST_F(UnzipTest, FoldersNestedNamesStoredAndDeflatedEntries)
     add("a/b/c.bin", bytes(range(256)) * 1000, method=zipfile.ZIP_STORED)
     add("a/b/d.txt", b"x" * 100000)
 )");
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     EXPECT_EQ(u.GetTargetFolder(), (dir.path() / "Pack").string());
     ASSERT_EQ(u.GetEntryCount(), 4);
-    ASSERT_TRUE(u.SetTargetFolder(out().c_str()));
+    ASSERT_TRUE(u.SetTargetFolder(out().string().c_str()));
     EXPECT_EQ(ExtractAll(u), (std::vector<bool>{true, true, true, true}));
     EXPECT_EQ(ReadFile(out() / "docs/readme.txt"), "read me");
     EXPECT_TRUE(fs::is_directory(out() / "empty"));
@@ -147,7 +145,7 @@ TEST_F(UnzipTest, EntryRecordGoToNextAndExtensionFilter)
     add("three.TXT", b"333")
     add("noext", b"4")
 )");
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     ZipEntryInfo info;
     ASSERT_TRUE(u.GetEntryInfo(info));
     EXPECT_STREQ(info.name, "one.txt");
@@ -175,33 +173,33 @@ TEST_F(UnzipTest, ClosedEmptyDamagedTruncatedAndForeignArchives)
     EXPECT_EQ(closed.GetEntryCount(), 0);
     EXPECT_FALSE(closed.GetEntryInfo(info));
     EXPECT_FALSE(closed.GoToNextEntry());
-    EXPECT_FALSE(closed.ExtractEntry(out().c_str()));
+    EXPECT_FALSE(closed.ExtractEntry(out().string().c_str()));
     EXPECT_FALSE(closed.OpenArchive(nullptr));
-    EXPECT_FALSE(closed.OpenArchive((dir.path() / "missing.zip").c_str()));
+    EXPECT_FALSE(closed.OpenArchive((dir.path() / "missing.zip").string().c_str()));
     EXPECT_EQ(closed.GetTargetFolder(), "");
 
     const auto empty = MakeZip(dir.path(), "empty.zip", "    pass\n");
-    CUnzipper e(empty.c_str());
+    CUnzipper e(empty.string().c_str());
     EXPECT_EQ(e.GetEntryCount(), 0);
     EXPECT_FALSE(e.GoToNextEntry());
 
     WriteFile(dir.path() / "text.zip", "this is not a zip archive\n");
-    EXPECT_FALSE(closed.OpenArchive((dir.path() / "text.zip").c_str()));
+    EXPECT_FALSE(closed.OpenArchive((dir.path() / "text.zip").string().c_str()));
 
     // Truncated: the central directory at the end is gone.
     const auto whole = MakeZip(dir.path(), "whole.zip", "    add('f.bin', __import__('os').urandom(200000))\n");
     const std::string bytes = ReadFile(whole);
     WriteFile(dir.path() / "cut.zip", bytes.substr(0, bytes.size() / 2));
-    EXPECT_FALSE(closed.OpenArchive((dir.path() / "cut.zip").c_str()));
+    EXPECT_FALSE(closed.OpenArchive((dir.path() / "cut.zip").string().c_str()));
 
     // Damaged: the compressed data is overwritten; the directory still reads.
     std::string damaged = bytes;
     for (std::size_t i = 60; i < 400; ++i)
         damaged[i] = static_cast<char>(0xA5);
     WriteFile(dir.path() / "damaged.zip", damaged);
-    CUnzipper d((dir.path() / "damaged.zip").c_str());
+    CUnzipper d((dir.path() / "damaged.zip").string().c_str());
     ASSERT_EQ(d.GetEntryCount(), 1);
-    EXPECT_FALSE(d.ExtractEntry(out().c_str()));
+    EXPECT_FALSE(d.ExtractEntry(out().string().c_str()));
     EXPECT_TRUE(fs::is_empty(out()));   // nothing half-written left behind
 }
 
@@ -218,8 +216,8 @@ TEST_F(UnzipTest, DataEndingBeforeItsRecordedSizeFails)
     bytes[22 + 1] = static_cast<char>(bytes[22 + 1] + 1);
     bytes[central + 24 + 1] = static_cast<char>(bytes[central + 24 + 1] + 1);
     WriteFile(zip, bytes);
-    CUnzipper u(zip.c_str());
-    EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+    CUnzipper u(zip.string().c_str());
+    EXPECT_FALSE(u.ExtractEntry(out().string().c_str()));
 }
 
 TEST_F(UnzipTest, ChecksumMismatchFailsTheEntryAndSetsNoTime)
@@ -233,10 +231,10 @@ TEST_F(UnzipTest, ChecksumMismatchFailsTheEntryAndSetsNoTime)
     ASSERT_NE(at, std::string::npos);
     bytes[at + 3] = 'x';   // stored data no longer matches its CRC
     WriteFile(zip, bytes);
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     // An older file of the same name stays whole: a failed entry never replaces it.
     WriteFile(out() / "bad.txt", "from an earlier run");
-    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, false}));
+    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{true, false}));
     EXPECT_EQ(ReadFile(out() / "bad.txt"), "from an earlier run");
     EXPECT_EQ(ModifiedAt(out() / "ok.txt"), LocalTime(2020, 5, 17, 13, 45, 30));
     EXPECT_EQ(fs::directory_iterator(out())->path().filename().string().rfind(".vorn", 0), std::string::npos);
@@ -252,10 +250,10 @@ TEST_F(UnzipTest, PasswordProtectedEntries)
     const std::string secret = PatternBytes(50000);
     WriteFile(src / "secret.txt", secret);
     const std::string cd = "cd '" + src.string() + "' && ";
-    ASSERT_EQ(std::system((cd + "zip -q -P hunter2 ../trad.zip secret.txt").c_str()), 0);
-    ASSERT_EQ(std::system((cd + "7zz a -bso0 -bsp0 -tzip -phunter2 -mem=AES256 ../7z-aes.zip secret.txt").c_str()), 0);
+    ASSERT_EQ(RunCommand(cd + "zip -q -P hunter2 ../trad.zip secret.txt"), 0);
+    ASSERT_EQ(RunCommand(cd + "7zz a -bso0 -bsp0 -tzip -phunter2 -mem=AES256 ../7z-aes.zip secret.txt"), 0);
     int error = 0;
-    zip_t* writer = zip_open((dir.path() / "aes.zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    zip_t* writer = zip_open((dir.path() / "aes.zip").string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     ASSERT_NE(writer, nullptr);
     const zip_int64_t index =
         zip_file_add(writer, "secret.txt", zip_source_buffer(writer, secret.data(), secret.size(), 0), 0);
@@ -265,16 +263,16 @@ TEST_F(UnzipTest, PasswordProtectedEntries)
     for (const char* archive : {"trad.zip", "aes.zip", "7z-aes.zip"}) {
         SCOPED_TRACE(archive);
         fs::remove_all(out());
-        CUnzipper u((dir.path() / archive).c_str());
-        EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, nullptr));
-        EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, "wrong"));
+        CUnzipper u((dir.path() / archive).string().c_str());
+        EXPECT_FALSE(u.ExtractEntry(out().string().c_str(), false, nullptr));
+        EXPECT_FALSE(u.ExtractEntry(out().string().c_str(), false, "wrong"));
         EXPECT_TRUE(fs::is_empty(out()));
         if (std::string(archive) == "7z-aes.zip") {
-            EXPECT_FALSE(u.ExtractEntry(out().c_str(), false, "hunter2"));
+            EXPECT_FALSE(u.ExtractEntry(out().string().c_str(), false, "hunter2"));
             EXPECT_TRUE(fs::is_empty(out()));
             continue;
         }
-        ASSERT_TRUE(u.ExtractEntry(out().c_str(), false, "hunter2"));
+        ASSERT_TRUE(u.ExtractEntry(out().string().c_str(), false, "hunter2"));
         EXPECT_EQ(ReadFile(out() / "secret.txt"), secret);
     }
 }
@@ -289,15 +287,19 @@ TEST_F(UnzipTest, NamesThatLeaveTheFolderAreRefusedAndWriteNothing)
     add("../upfolder/", folder=True)
     add("fine/./ok.txt", b"ok")
 )");
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     const fs::path target = dir.path() / "t" / "in";
-    EXPECT_EQ(ExtractAll(u, target.c_str()), (std::vector<bool>{false, false, false, false, false, true}));
+    EXPECT_EQ(ExtractAll(u, target.string().c_str()), (std::vector<bool>{false, false, false, false, false, true}));
     EXPECT_EQ(ReadFile(target / "fine/ok.txt"), "ok");
     EXPECT_FALSE(fs::exists(dir.path() / "t" / "up.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
     EXPECT_FALSE(fs::exists("/abs.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "t" / "upfolder"));
+#ifdef _WIN32
+    EXPECT_FALSE(fs::exists("C:/drive.txt"));   // no file can be named "C:" here
+#else
     EXPECT_FALSE(fs::exists(target / "C:"));
+#endif
 }
 
 TEST_F(UnzipTest, LinksOnDiskAndInTheArchiveNeverRedirectWrites)
@@ -311,10 +313,12 @@ TEST_F(UnzipTest, LinksOnDiskAndInTheArchiveNeverRedirectWrites)
     fs::create_directories(target);
     fs::create_directories(dir.path() / "elsewhere");
     WriteFile(dir.path() / "victim.txt", "keep");
+    if (!CanMakeLinks())
+        GTEST_SKIP() << "no symbolic links can be made here";
     fs::create_directory_symlink(dir.path() / "elsewhere", target / "via");
     fs::create_symlink(dir.path() / "victim.txt", target / "over.txt");
-    CUnzipper u(zip.c_str());
-    EXPECT_EQ(ExtractAll(u, target.c_str()), (std::vector<bool>{true, false, false}));
+    CUnzipper u(zip.string().c_str());
+    EXPECT_EQ(ExtractAll(u, target.string().c_str()), (std::vector<bool>{true, false, false}));
     // A link entry becomes a plain file holding the link text.
     EXPECT_FALSE(fs::is_symlink(target / "link"));
     EXPECT_EQ(ReadFile(target / "link"), "/etc/passwd");
@@ -330,17 +334,17 @@ TEST_F(UnzipTest, LongNamesAreKeptUpTo260AndRefusedBeyond)
     ASSERT_EQ(name300.size(), 300u);
     const auto zip =
         MakeZip(dir.path(), "long.zip", "    add('" + name260 + "', b'260')\n    add('" + name300 + "', b'300')\n");
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     ZipEntryInfo info;
     ASSERT_TRUE(u.GetEntryInfo(info));
     EXPECT_EQ(std::string(info.name), name260);
-    EXPECT_TRUE(u.ExtractEntry(out().c_str()));
+    EXPECT_TRUE(u.ExtractEntry(out().string().c_str()));
     EXPECT_EQ(ReadFile(out() / name260), "260");
     ASSERT_TRUE(u.GoToNextEntry());
     ASSERT_TRUE(u.GetEntryInfo(info));
     EXPECT_EQ(std::string(info.name), name300.substr(0, 260));   // cut in the record
     // Never written under a cut name.
-    EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+    EXPECT_FALSE(u.ExtractEntry(out().string().c_str()));
     EXPECT_FALSE(fs::exists(out() / name300.substr(0, 260)));
 }
 
@@ -352,15 +356,20 @@ TEST_F(UnzipTest, FileTimesAndUnixPermissionsAreRestored)
     add("readonly.txt", b"r", mode=0o100444)
     add("dos.txt", b"d", date=(1980,1,1,0,0,0))
 )");
-    const mode_t mask = umask(022);
+#ifdef _WIN32
+    // Windows keeps no Unix mode, only a read-only mark, and no file comes out with it.
+    const auto expected = [](unsigned) { return std::string("0666"); };
+#else
+    const auto mask = umask(022);
     umask(mask);
-    CUnzipper u(zip.c_str());
-    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true, true, true}));
     auto expected = [&](unsigned m) {
         char t[8];
         std::snprintf(t, sizeof t, "%04o", m & ~mask);
         return std::string(t);
     };
+#endif
+    CUnzipper u(zip.string().c_str());
+    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{true, true, true, true}));
     EXPECT_EQ(Mode(out() / "setup.sh"), expected(0755));
     EXPECT_EQ(Mode(out() / "suid"), expected(0755));           // never setuid
     EXPECT_EQ(Mode(out() / "readonly.txt"), expected(0644));   // the next run can still replace it
@@ -370,16 +379,16 @@ TEST_F(UnzipTest, FileTimesAndUnixPermissionsAreRestored)
 
     // A second extraction replaces the files and sets the time again.
     WriteFile(out() / "dos.txt", "changed");
-    CUnzipper again(zip.c_str());
-    EXPECT_EQ(ExtractAll(again, out().c_str()), (std::vector<bool>{true, true, true, true}));
+    CUnzipper again(zip.string().c_str());
+    EXPECT_EQ(ExtractAll(again, out().string().c_str()), (std::vector<bool>{true, true, true, true}));
     EXPECT_EQ(ReadFile(out() / "dos.txt"), "d");
     EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(1980, 1, 1, 0, 0, 0));
 
-    EXPECT_TRUE(
-        CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), (40u << 25) | (6u << 21) | (15u << 16) | (8u << 11)));
+    EXPECT_TRUE(CUnzipper::SetTimesFromDos((out() / "dos.txt").string().c_str(),
+                                           (40u << 25) | (6u << 21) | (15u << 16) | (8u << 11)));
     EXPECT_EQ(ModifiedAt(out() / "dos.txt"), LocalTime(2020, 6, 15, 8, 0, 0));
-    EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "missing").c_str(), 0x21));
-    EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "dos.txt").c_str(), 0));   // month 0 is no date
+    EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "missing").string().c_str(), 0x21));
+    EXPECT_FALSE(CUnzipper::SetTimesFromDos((out() / "dos.txt").string().c_str(), 0));   // month 0 is no date
 }
 
 TEST_F(UnzipTest, ExistingReadOnlyTargetAndFoldersInTheWayFail)
@@ -393,36 +402,36 @@ TEST_F(UnzipTest, ExistingReadOnlyTargetAndFoldersInTheWayFail)
     fs::permissions(out() / "ro.txt", fs::perms::owner_read | fs::perms::group_read);
     fs::create_directories(out() / "dir");
     WriteFile(out() / "notdir", "a file");
-    CUnzipper u(zip.c_str());
-    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{false, false, false}));
+    CUnzipper u(zip.string().c_str());
+    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{false, false, false}));
     EXPECT_EQ(ReadFile(out() / "ro.txt"), "old");
 }
 
 TEST_F(UnzipTest, FlattenAndFolderHelpers)
 {
     const auto zip = MakeZip(dir.path(), "flat.zip", "    add('docs/deep/readme.txt', b'r')\n");
-    CUnzipper u(zip.c_str());
-    ASSERT_TRUE(u.ExtractEntry(out().c_str(), true));
+    CUnzipper u(zip.string().c_str());
+    ASSERT_TRUE(u.ExtractEntry(out().string().c_str(), true));
     EXPECT_EQ(ReadFile(out() / "readme.txt"), "r");
     EXPECT_FALSE(fs::exists(out() / "docs"));
 
     const fs::path chain = dir.path() / "x" / "y" / "z";
     EXPECT_TRUE(CUnzipper::EnsureFolder((chain.string() + "/").c_str()));   // true although it ends in "/"
     EXPECT_TRUE(fs::is_directory(chain));
-    EXPECT_TRUE(CUnzipper::EnsureFolder(chain.c_str()));
+    EXPECT_TRUE(CUnzipper::EnsureFolder(chain.string().c_str()));
     EXPECT_FALSE(CUnzipper::EnsureFolder(""));
     WriteFile(dir.path() / "file", "f");
-    EXPECT_FALSE(CUnzipper::EnsureFolder((dir.path() / "file" / "sub").c_str()));
-    EXPECT_TRUE(CUnzipper::EnsureParentFolder((dir.path() / "p" / "q" / "f.txt").c_str()));
+    EXPECT_FALSE(CUnzipper::EnsureFolder((dir.path() / "file" / "sub").string().c_str()));
+    EXPECT_TRUE(CUnzipper::EnsureParentFolder((dir.path() / "p" / "q" / "f.txt").generic_string().c_str()));
     EXPECT_TRUE(fs::is_directory(dir.path() / "p" / "q"));
     EXPECT_FALSE(CUnzipper::EnsureParentFolder("nofolder.txt"));
 
     // A target on an existing file fails and changes nothing.
-    CUnzipper t(zip.c_str());
+    CUnzipper t(zip.string().c_str());
     const std::string before = t.GetTargetFolder();
-    EXPECT_FALSE(t.SetTargetFolder((dir.path() / "file").c_str()));
+    EXPECT_FALSE(t.SetTargetFolder((dir.path() / "file").string().c_str()));
     EXPECT_EQ(t.GetTargetFolder(), before);
-    EXPECT_TRUE(t.SetTargetFolder((dir.path() / "new" / "chain").c_str()));
+    EXPECT_TRUE(t.SetTargetFolder((dir.path() / "new" / "chain").string().c_str()));
     EXPECT_TRUE(fs::is_directory(dir.path() / "new" / "chain"));
 }
 
@@ -442,7 +451,7 @@ TEST_F(UnzipTest, RelativeArchivePathAndZip64Records)
     fs::current_path(old);
     EXPECT_EQ(u.GetTargetFolder(), (dir.path() / "z64").string());
     ASSERT_EQ(u.GetEntryCount(), 66001);   // above 65535: only the Zip64 end record holds it
-    ASSERT_TRUE(u.ExtractEntry(out().c_str()));
+    ASSERT_TRUE(u.ExtractEntry(out().string().c_str()));
     EXPECT_EQ(fs::file_size(out() / "big.bin"), 300000u);
 }
 
@@ -493,14 +502,14 @@ TEST_F(UnzipTest, Zip64FieldsInCentralAndLocalRecords)
         SCOPED_TRACE(localZip64 ? "local Zip64 field" : "plain local header");
         fs::remove_all(out());
         const auto zip = MakeZip64ByHand(dir.path(), "z.zip", localZip64);
-        CUnzipper u(zip.c_str());
+        CUnzipper u(zip.string().c_str());
         ASSERT_EQ(u.GetEntryCount(), 1);
         ZipEntryInfo info;
         ASSERT_TRUE(u.GetEntryInfo(info));
         EXPECT_EQ(info.uncompressedSize, data.size());
         EXPECT_EQ(info.compressedSize, data.size());
         EXPECT_EQ(u.GetTotalUncompressedSize(), data.size());
-        ASSERT_TRUE(u.ExtractEntry(out().c_str()));
+        ASSERT_TRUE(u.ExtractEntry(out().string().c_str()));
         EXPECT_EQ(ReadFile(out() / "KEL_V12/Setup.exe"), data);
     }
 }
@@ -512,13 +521,14 @@ TEST_F(UnzipTest, FolderEntriesWithoutAttributesAndWindowsSeparators)
     const fs::path src = dir.path() / "jar";
     WriteFile(src / "KEL_V12" / "sub" / "a.txt", "a");
     WriteFile(src / "KEL_V12" / "Setup.exe", "setup");
-    ASSERT_EQ(std::system(("cd '" + src.string() + "' && jar --create --file ../k.zip --no-manifest KEL_V12").c_str()),
-              0);
-    CUnzipper j((dir.path() / "k.zip").c_str());
-    EXPECT_EQ(ExtractAll(j, out().c_str()), std::vector<bool>(4, true));
+    ASSERT_EQ(RunCommand("cd '" + src.string() + "' && jar --create --file ../k.zip --no-manifest KEL_V12"), 0);
+    CUnzipper j((dir.path() / "k.zip").string().c_str());
+    EXPECT_EQ(ExtractAll(j, out().string().c_str()), std::vector<bool>(4, true));
     EXPECT_TRUE(fs::is_directory(out() / "KEL_V12" / "sub"));
     EXPECT_EQ(ReadFile(out() / "KEL_V12" / "Setup.exe"), "setup");
+#ifndef _WIN32   // Windows tells the execute bits by a name's extension
     EXPECT_EQ(Mode(out() / "KEL_V12" / "Setup.exe"), Mode(out() / "KEL_V12" / "sub" / "a.txt"));
+#endif
 
     const auto zip = MakeZip(dir.path(), "win.zip", R"(
     add("KEL_V13\\", folder=True)
@@ -528,13 +538,18 @@ TEST_F(UnzipTest, FolderEntriesWithoutAttributesAndWindowsSeparators)
     info = zipfile.ZipInfo("unix\\name.txt"); info.create_system = 3; z.writestr(info, b"one file")
 )");
     const fs::path target = dir.path() / "w" / "in";
-    CUnzipper w(zip.c_str());
+    CUnzipper w(zip.string().c_str());
     ZipEntryInfo info;
     ASSERT_TRUE(w.GetEntryInfo(info));
     EXPECT_STREQ(info.name, "KEL_V13/");
-    EXPECT_EQ(ExtractAll(w, target.c_str()), (std::vector<bool>{true, true, false, false, true}));
-    EXPECT_EQ(ReadFile(target / "KEL_V13" / "KEL_V13" / "Setup.exe"), "win");
+#ifdef _WIN32
+    // No Windows name holds a "\": the Unix entry's name is refused.
+    EXPECT_EQ(ExtractAll(w, target.string().c_str()), (std::vector<bool>{true, true, false, false, false}));
+#else
+    EXPECT_EQ(ExtractAll(w, target.string().c_str()), (std::vector<bool>{true, true, false, false, true}));
     EXPECT_EQ(ReadFile(target / "unix\\name.txt"), "one file");
+#endif
+    EXPECT_EQ(ReadFile(target / "KEL_V13" / "KEL_V13" / "Setup.exe"), "win");
     EXPECT_FALSE(fs::exists(dir.path() / "w" / "up.txt"));
     EXPECT_FALSE(fs::exists(dir.path() / "up2.txt"));
 }
@@ -553,7 +568,7 @@ TEST_F(UnzipTest, CountLiesAndOverlappingEntriesRefuseTheArchive)
     lie[end + 9] = lie[end + 11] = '\xFF';
     WriteFile(dir.path() / "lie.zip", lie);
     CUnzipper u;
-    EXPECT_FALSE(u.OpenArchive((dir.path() / "lie.zip").c_str()));
+    EXPECT_FALSE(u.OpenArchive((dir.path() / "lie.zip").string().c_str()));
     EXPECT_EQ(u.GetEntryCount(), 0);
 
     // Every central record points at the same local entry: a few kilobytes
@@ -574,7 +589,7 @@ end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, 50, 50, len(central), len(l
 open(sys.argv[1], "wb").write(local + central + end)
 )",
               bomb);
-    EXPECT_FALSE(u.OpenArchive(bomb.c_str()));
+    EXPECT_FALSE(u.OpenArchive(bomb.string().c_str()));
     EXPECT_EQ(u.GetEntryCount(), 0);
 }
 
@@ -582,10 +597,10 @@ TEST_F(UnzipTest, StopDuringAnEntryRemovesWhatWasWritten)
 {
     const auto zip = MakeZip(dir.path(), "big.zip", "    add('big.bin', b'b' * (8 << 20))\n");
     WriteFile(out() / "big.bin", "older copy");
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     int reads = 0;
     u.SetStopCheck([&] { return ++reads > 1000; });   // about 2 MB in
-    EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+    EXPECT_FALSE(u.ExtractEntry(out().string().c_str()));
     EXPECT_GT(reads, 1000);
     EXPECT_EQ(ReadFile(out() / "big.bin"), "older copy");
     EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 1);
@@ -628,15 +643,15 @@ open(sys.argv[1] + "/random.bin", "wb").write(r + r + os.urandom(5000) + r)
     PatchEntry(tiny, "one.txt", "9", "1", "0x8CDC1683");   // "x"
     PatchEntry(tiny, "long.txt", "9", "1003",
                std::to_string(crc32(0, reinterpret_cast<const Bytef*>(abc.data()), 1003)));
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     ZipEntryInfo info;
     ASSERT_TRUE(u.GetEntryInfo(info));
     EXPECT_EQ(info.compressionMethod, 9u);
-    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true}));
+    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{true, true}));
     EXPECT_EQ(ReadFile(out() / "text.txt"), ReadFile(dir.path() / "ref/text.txt"));
     EXPECT_EQ(ReadFile(out() / "random.bin"), ReadFile(dir.path() / "ref/random.bin"));
-    CUnzipper t(tiny.c_str());
-    EXPECT_EQ(ExtractAll(t, out().c_str()), (std::vector<bool>{true, true, true}));
+    CUnzipper t(tiny.string().c_str());
+    EXPECT_EQ(ExtractAll(t, out().string().c_str()), (std::vector<bool>{true, true, true}));
     EXPECT_EQ(ReadFile(out() / "empty.txt"), "");
     EXPECT_EQ(ReadFile(out() / "one.txt"), "x");
     EXPECT_EQ(ReadFile(out() / "long.txt"), abc);
@@ -647,12 +662,12 @@ open(sys.argv[1] + "/random.bin", "wb").write(r + r + os.urandom(5000) + r)
     for (std::size_t i = 20000; i < 20100; ++i)
         bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
     WriteFile(dir.path() / "damaged.zip", bytes);
-    CUnzipper d((dir.path() / "damaged.zip").c_str());
-    EXPECT_EQ(ExtractAll(d, (dir.path() / "d").c_str()), (std::vector<bool>{false, true}));
+    CUnzipper d((dir.path() / "damaged.zip").string().c_str());
+    EXPECT_EQ(ExtractAll(d, (dir.path() / "d").string().c_str()), (std::vector<bool>{false, true}));
     EXPECT_FALSE(fs::exists(dir.path() / "d/random.bin"));
     PatchEntry(tiny, "one.txt", "None", "None", "0x8CDC1684");
-    CUnzipper c(tiny.c_str());
-    EXPECT_EQ(ExtractAll(c, (dir.path() / "c").c_str()), (std::vector<bool>{true, false, true}));
+    CUnzipper c(tiny.string().c_str());
+    EXPECT_EQ(ExtractAll(c, (dir.path() / "c").string().c_str()), (std::vector<bool>{true, false, true}));
     EXPECT_FALSE(fs::exists(dir.path() / "c/one.txt"));
 }
 
@@ -690,14 +705,12 @@ f.write(struct.pack("<IIQI", 0x07064b50, 0, end, 1))
 f.write(struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0))
 )",
               far);
-    struct stat st {};
-    ASSERT_EQ(stat(far.c_str(), &st), 0);
-    if (static_cast<std::uint64_t>(st.st_blocks) * 512 > (1u << 30))
+    if (SpaceTaken(far) > (1u << 30))
         GTEST_SKIP() << "the temporary file system has no sparse files";
-    CUnzipper u(far.c_str());
+    CUnzipper u(far.string().c_str());
     ASSERT_EQ(u.GetEntryCount(), 2);
     ASSERT_TRUE(u.GoToNextEntry());
-    EXPECT_TRUE(u.ExtractEntry(out().c_str()));
+    EXPECT_TRUE(u.ExtractEntry(out().string().c_str()));
     EXPECT_EQ(ReadFile(out() / "a.txt"), ReadFile(src / "a.txt"));
 }
 
@@ -717,18 +730,21 @@ TEST_F(UnzipTest, UndecodableMethodsAreNamedAndWriteNothing)
     PatchEntry(zip, "dir/", "98", "None");   // a folder is never decoded
     PatchEntry(zip, "odd.bin", "77", "None");
     std::string entry, problem;
-    CUnzipper u(zip.c_str());
+    CUnzipper u(zip.string().c_str());
     ASSERT_TRUE(u.FindUndecodableEntry(entry, problem));
     EXPECT_EQ(entry + ": " + problem, "odd.bin: Unsupported Compression (77)");
-    EXPECT_EQ(ExtractAll(u, out().c_str()), (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(ExtractAll(u, out().string().c_str()), (std::vector<bool>{true, true, false}));
     EXPECT_FALSE(fs::exists(out() / "odd.bin"));
-    CUnzipper x((dir.path() / "ppmd.zip").c_str());
+    CUnzipper x((dir.path() / "ppmd.zip").string().c_str());
     ASSERT_TRUE(x.FindUndecodableEntry(entry, problem));
     EXPECT_EQ(entry + ": " + problem, "x.txt: Unsupported Compression (PPMd)");
 
     const auto fine =
         MakeZip(dir.path(), "fine.zip", "    add('a.txt', b'a')\n    add('b.txt', b'b', method=zipfile.ZIP_BZIP2)\n");
-    CUnzipper f(fine.c_str());
+    CUnzipper f(fine.string().c_str());
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows build's libzip decodes no bzip2 (scripts/windows-deps)";
+#endif
     EXPECT_FALSE(f.FindUndecodableEntry(entry, problem));
     EXPECT_FALSE(CUnzipper().FindUndecodableEntry(entry, problem));
 }
@@ -772,11 +788,11 @@ open(sys.argv[1], 'wb').write(body + central + end)
     void ExpectWhole(const fs::path& zip, std::uint32_t method)
     {
         SCOPED_TRACE(zip.filename().string());
-        CUnzipper u(zip.c_str());
+        CUnzipper u(zip.string().c_str());
         std::string entry, problem;
         EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << entry << ": " << problem;
         const fs::path into = out() / zip.stem();
-        ASSERT_TRUE(u.SetTargetFolder(into.c_str()));
+        ASSERT_TRUE(u.SetTargetFolder(into.string().c_str()));
         for (int i = 0; i < u.GetEntryCount(); ++i, u.GoToNextEntry()) {
             ZipEntryInfo info;
             ASSERT_TRUE(u.GetEntryInfo(info));
@@ -823,10 +839,14 @@ TEST_F(NewMethodsTest, ChecksumsSizesAndDamageFailTheEntryAndLeaveNothing)
         for (const auto& [recordedSize, crc] : lies) {
             SCOPED_TRACE(zip.filename().string() + " size " + recordedSize + " crc " + crc);
             const fs::path copy = dir.path() / "copy.zip";
-            fs::copy_file(zip, copy, fs::copy_options::overwrite_existing);
+            // Removed first: libstdc++ on Windows takes any existing file for the source itself (no inode numbers).
+            fs::remove(copy);
+            fs::copy_file(zip, copy);
             PatchEntry(copy, "text.txt", "None", recordedSize, crc);
-            CUnzipper u(copy.c_str());
-            EXPECT_FALSE(ExtractAll(u, out().c_str()).front());
+            {
+                CUnzipper u(copy.string().c_str());
+                EXPECT_FALSE(ExtractAll(u, out().string().c_str()).front());
+            }   // lets go of the folder, which Windows keeps from being removed while it is a target
             EXPECT_FALSE(fs::exists(out() / "text.txt"));
             fs::remove_all(out());
         }
@@ -839,8 +859,10 @@ b[at + info.compress_size // 2:at + info.compress_size] = bytes(info.compress_si
 open(sys.argv[1], 'wb').write(b)
 )",
                   dir.path() / "cut.zip");
-        CUnzipper u((dir.path() / "cut.zip").c_str());
-        EXPECT_FALSE(ExtractAll(u, out().c_str()).front()) << zip;
+        {
+            CUnzipper u((dir.path() / "cut.zip").string().c_str());
+            EXPECT_FALSE(ExtractAll(u, out().string().c_str()).front()) << zip;
+        }
         EXPECT_FALSE(fs::exists(out() / "text.txt"));
         fs::remove_all(out());
     }
@@ -883,21 +905,23 @@ at = info.header_offset + 30 + len(info.filename) + int.from_bytes(b[info.header
     for (const auto& c : cases) {
         SCOPED_TRACE(c.problem);
         const fs::path zip = patch(c.zip, c.change);
-        CUnzipper u(zip.c_str());
+        CUnzipper u(zip.string().c_str());
         std::string entry, problem;
         ASSERT_TRUE(u.FindUndecodableEntry(entry, problem));
         EXPECT_EQ(entry + ": " + problem, "text.txt: " + c.problem);
-        EXPECT_FALSE(u.ExtractEntry(out().c_str()));
+        EXPECT_FALSE(u.ExtractEntry(out().string().c_str()));
         EXPECT_TRUE(fs::is_empty(out()));
     }
     // At the bound: 256 MiB dictionaries are taken (the data then decodes as before).
     for (const auto& [zip, change] :
          {std::pair{dir.path() / "lzma.zip", std::string("b[at + 5:at + 9] = struct.pack('<I', 256 << 20)\n")},
           std::pair{dir.path() / "xz.zip", xzBlock + "b[f + 2] = 32\n" + xzCrc}}) {
-        CUnzipper u(patch(zip, change).c_str());
-        std::string entry, problem;
-        EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << problem;
-        EXPECT_TRUE(u.ExtractEntry(out().c_str())) << zip;
+        {
+            CUnzipper u(patch(zip, change).string().c_str());
+            std::string entry, problem;
+            EXPECT_FALSE(u.FindUndecodableEntry(entry, problem)) << problem;
+            EXPECT_TRUE(u.ExtractEntry(out().string().c_str())) << zip;
+        }
         EXPECT_EQ(ReadFile(out() / "text.txt"), ReadFile(src / "text.txt"));
         fs::remove_all(out());
     }
@@ -908,6 +932,10 @@ at = info.header_offset + 30 + len(info.filename) + int.from_bytes(b[info.header
 // MS-DOS time alone is still read as local time.
 TEST_F(UnzipTest, ExtraFieldTimesAreExactInEveryTimeZone)
 {
+#ifdef _WIN32
+    // Windows' C library takes no zone names in TZ, and Windows' file times do not follow TZ.
+    GTEST_SKIP() << "time zones are set through TZ on Linux only";
+#else
     const auto zip = MakeZip(dir.path(), "t.zip", R"(
     import struct
     ut = struct.pack("<HHBi", 0x5455, 5, 1, 1609556645)   # 2021-01-02 03:04:05 UTC
@@ -921,12 +949,12 @@ TEST_F(UnzipTest, ExtraFieldTimesAreExactInEveryTimeZone)
     for (const char* zone : {"UTC", "America/New_York"}) {
         setenv("TZ", zone, 1);
         tzset();
-        CUnzipper u(zip.c_str());
+        CUnzipper u(zip.string().c_str());
         const fs::path into = out() / zone;
-        EXPECT_EQ(ExtractAll(u, into.c_str()), (std::vector<bool>{true, true, true}));
+        EXPECT_EQ(ExtractAll(u, into.string().c_str()), (std::vector<bool>{true, true, true}));
         EXPECT_EQ(ModifiedAt(into / "ut.txt"), 1609556645) << zone;
         struct stat st {};
-        stat((into / "ntfs.txt").c_str(), &st);
+        stat((into / "ntfs.txt").string().c_str(), &st);
         EXPECT_EQ(st.st_mtim.tv_sec, 1606969245) << zone;
         EXPECT_EQ(st.st_mtim.tv_nsec, 123456700) << zone;
         EXPECT_EQ(ModifiedAt(into / "dos.txt"), LocalTime(2020, 5, 17, 13, 45, 30)) << zone;
@@ -936,6 +964,7 @@ TEST_F(UnzipTest, ExtraFieldTimesAreExactInEveryTimeZone)
     else
         unsetenv("TZ");
     tzset();
+#endif
 }
 
 // An entry that holds far more than it declares fails at the first byte past
@@ -945,8 +974,8 @@ TEST_F(UnzipTest, DataBeyondTheRecordedSizeIsNeverWritten)
 {
     const auto zip = MakeZip(dir.path(), "lie.zip", "    add('zeros.bin', bytes(4 << 20))\n");
     PatchEntry(zip, "zeros.bin", "None", "1000");
-    CUnzipper u(zip.c_str());
-    ASSERT_TRUE(u.SetTargetFolder(out().c_str()));
+    CUnzipper u(zip.string().c_str());
+    ASSERT_TRUE(u.SetTargetFolder(out().string().c_str()));
     std::uintmax_t largest = 0;
     u.SetStopCheck([&] {
         std::error_code ec;

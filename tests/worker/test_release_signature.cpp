@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -30,7 +28,7 @@ struct Signed {
     {
         const std::string cmd = "minisign -S " + options + " -s '" + (dir.path() / "key/key.sec").string() + "' -m '" +
                                 file.string() + "' -x '" + file.string() + ".other' >/dev/null 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        EXPECT_EQ(RunCommand(cmd), 0) << cmd;
         return ReadFile(file.string() + ".other");
     }
 };
@@ -127,20 +125,26 @@ TEST(ReleaseSignature, TheHasherFollowsTheFileAsItGrowsAndTheRestIsHashedOnce)
     TempDir dir;
     const fs::path part = dir.path() / "part";
     WriteFile(part, "");
-    const int fd = open(part.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
+    std::fstream writer(part, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(writer);
+    // Written where the download would write: in place, at once on disk.
+    const auto write = [&](std::size_t at, std::size_t size) {
+        writer.seekp(static_cast<std::streamoff>(at));
+        writer.write(f.data.data() + at, static_cast<std::streamsize>(size));
+        return static_cast<bool>(writer.flush());
+    };
     const CFile file = CFolder::OpenPath(dir.path().string(), false).OpenFile("part", FileOpen::Read);
     ASSERT_TRUE(file.IsOpen());
     std::atomic<std::uint64_t> ready{0};
     {
         CArchiveHasher hasher(s, file, [&] { return ready.load(); });
         for (std::size_t at = 0; at < 200000; at += 10000) {
-            ASSERT_EQ(pwrite(fd, f.data.data() + at, 10000, static_cast<off_t>(at)), 10000);
+            ASSERT_TRUE(write(at, 10000));
             ready = at + 10000;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         // Written beyond what is ready: not hashed by the follower.
-        ASSERT_EQ(pwrite(fd, f.data.data() + 200000, 100000, 200000), 100000);
+        ASSERT_TRUE(write(200000, 100000));
     }
     EXPECT_LE(s.Hashed(), 200000u);
     EXPECT_TRUE(CArchiveHasher::HashRest(s, file, {}));
@@ -149,5 +153,4 @@ TEST(ReleaseSignature, TheHasherFollowsTheFileAsItGrowsAndTheRestIsHashedOnce)
     // A stop ends the rest at once.
     s.Accept(f.Signature(), "KEL_V12.zip");
     EXPECT_FALSE(CArchiveHasher::HashRest(s, file, [] { return true; }));
-    close(fd);
 }

@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -60,20 +56,6 @@ struct RunTest : ::testing::Test {
     }
     fs::path Folder() const { return home.DownloadFolder(); }
 };
-
-// Containers often run without IPv6, on the loopback too: nothing can listen on ::1 there.
-bool LoopbackHasIPv6()
-{
-    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return bound;
-}
 
 std::int32_t SizeOf(const fs::path& p)
 {
@@ -156,6 +138,9 @@ TEST_F(RunTest, AMissingApplicationFolderFailsTheRunAMissingUpdateFolderDoesNot)
         EXPECT_EQ(notices[notices.size() - 2], K(kStatusChanged, "No Application File Found"));
         EXPECT_EQ(notices.back(), End(RunResult::Failed));
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows' file names ignore case: the application would go into the other folder";
+#endif
     // Application present, update folder missing: the application is still delivered.
     WriteZip(root.path() / kApp / "KEL_V3.zip", "    z.writestr('KEL_V3/a.txt', 'a')\n");
     FtpTestServer server(root.path());
@@ -360,13 +345,15 @@ TEST_F(RunTest, FoldersLinksAndControlCharactersInListedNames)
 {
     fs::create_directories(root.path() / kApp / "KEL_V99");   // a folder is no archive
     WriteZip(root.path() / kApp / "KEL_V12.zip", "    z.writestr('KEL_V12/a.txt', 'a')\n");
-    fs::create_symlink("KEL_V12.zip", root.path() / kApp / "KEL_V98.zip");   // nor is a link
-    WriteFile(root.path() / kApp / "KEL_V97\x1b]0;owned\x07\x1b[2J.zip", "no local name");
+    // Nor is a link (made on the server's side: libstdc++ makes none on Windows).
+    ASSERT_EQ(RunCommand("ln -s KEL_V12.zip '" + (root.path() / kApp / "KEL_V98.zip").string() + "'"), 0);
+    // Named on the server's side, where a name may hold any byte but "/" (on Windows none below 0x20).
     // A C1 control (CSI) in UTF-8 is a legal name, shown with "?".
-    WriteZip(root.path() / kApp /
-                 "KEL_V50\xc2\x9b"
-                 "2J.zip",
-             "    z.writestr('KEL_V50/b.txt', 'b')\n");
+    RunPython("import sys, zipfile\n"
+              "open(sys.argv[1] + '/KEL_V97\\x1b]0;owned\\x07\\x1b[2J.zip', 'w').write('no local name')\n"
+              "with zipfile.ZipFile(sys.argv[1] + '/KEL_V50\\u009b2J.zip', 'w') as z:\n"
+              "    z.writestr('KEL_V50/b.txt', 'b')\n",
+              root.path() / kApp);
     FtpTestServer server(root.path());
     const auto notices = RunWorker("127.0.0.1", server.port());
     EXPECT_EQ(notices.back(), End(RunResult::Complete));
@@ -417,12 +404,19 @@ TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
 {
     PublisherTree(root.path());
     TempDir certs, otherCerts;
+#ifdef _WIN32
+    // libcurl's check on Schannel matches a certificate's DNS names only, never an address.
+    const std::string host = "localhost";
+    MakeCertificate(certs.path(), "DNS:localhost");
+#else
+    const std::string host = "127.0.0.1";
     MakeCertificate(certs.path(), "IP:127.0.0.1");
+#endif
     MakeCertificate(otherCerts.path(), "DNS:other.example");
     auto run = [&](const TempDir& serverCerts, FtpTls tls) {
         FtpTestServer server(root.path(), {"--tls-cert", (serverCerts.path() / "server.pem").string(), "--tls-required",
                                            "--require-reuse"});
-        EXPECT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel,
+        EXPECT_TRUE(RunWorkerToEnd(host, server.port(), home, channel,
                                    [&](CKELDownloadThread& worker) { worker.m_settings.tls = tls; }));
         return std::make_pair(WithStatusWhereItMatters(receiver.Take()).back(), server.Commands());
     };
@@ -433,6 +427,9 @@ TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
     EXPECT_EQ(channel->failureReason.Get(), "the server's certificate is for another name");
     EXPECT_FALSE(fs::exists(Folder()));
 
+    if (UnderWine())
+        GTEST_SKIP() << "data connections over TLS fail under Wine: this server, which wants the TLS session "
+                        "resumed, refuses the archive's RETR; one that does not gets curl error 56";
     const auto [done, commands] = run(certs, {FtpTls::Mode::Require, ca});
     EXPECT_EQ(done, End(RunResult::Complete));
     EXPECT_EQ(channel->failureReason.Get(), "");

@@ -40,14 +40,14 @@ struct SignedRun : ::testing::Test {
         std::vector<std::string> names;
         if (fs::exists(Folder()))
             for (const auto& e : fs::recursive_directory_iterator(Folder()))
-                names.push_back(fs::relative(e.path(), Folder()).string());
+                names.push_back(fs::relative(e.path(), Folder()).generic_string());
         std::sort(names.begin(), names.end());
         return names;
     }
 };
 
 // RETR commands for `name`, named alone or with its folder.
-long Retrieved(const std::vector<std::string>& commands, const std::string& name)
+std::ptrdiff_t Retrieved(const std::vector<std::string>& commands, const std::string& name)
 {
     return std::count_if(commands.begin(), commands.end(), [&](const std::string& c) {
         return c.starts_with("RETR ") && (c == "RETR " + name || c.ends_with("/" + name));

@@ -104,12 +104,12 @@ TEST_F(Unpack, UpdateFolderKeepsOldFilesReplacesSameNamesAndEmptyFolderIsRenewed
     // An empty folder from an earlier run is taken away and made again.
     const fs::path empty = Folder() / "KEL_V13_UPDATE";
     fs::create_directories(empty);
-    chmod(empty.c_str(), 0500);   // were it kept, nothing could be written into it as a user
+    chmod(empty.string().c_str(), 0500);   // were it kept, nothing could be written into it as a user
     Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
     EXPECT_TRUE(TakeAndUnpack("u.zip", "KEL_V13_UPDATE"));
     EXPECT_EQ(ReadFile(empty / "f.txt"), "f");
     struct stat st {};
-    stat(empty.c_str(), &st);
+    stat(empty.string().c_str(), &st);
     EXPECT_NE(st.st_mode & 0777, 0500u);
 }
 
@@ -117,7 +117,7 @@ TEST_F(Unpack, ReadOnlyArchiveIsDeletedAndAFailingEntryDoesNotStopTheLoop)
 {
     Archive("ro.zip",
             "    z.writestr('one.txt', '1')\n    z.writestr('../bad.txt', 'x')\n    z.writestr('three.txt', '3')\n");
-    chmod((Folder() / "ro.zip").c_str(), 0444);
+    chmod((Folder() / "ro.zip").string().c_str(), 0444);
     int failed = 0;
     const StepResult result = TakeAndUnpack("ro.zip", nullptr, &failed);
     EXPECT_EQ(result.outcome, StepResult::Outcome::Failed);
@@ -208,39 +208,54 @@ TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
 TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
 {
     // A link standing where the update folder goes is neither followed nor removed.
-    TempDir marker;
-    fs::create_directory_symlink(marker.path(), Folder() / "KEL_V5_UPDATE");
-    Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
-    int failed = 0;
-    TakeAndUnpack("u.zip", "KEL_V5_UPDATE", &failed);
-    EXPECT_EQ(failed, 1);
-    EXPECT_TRUE(fs::is_empty(marker.path()));
-    EXPECT_TRUE(fs::is_symlink(Folder() / "KEL_V5_UPDATE"));
+    const bool links = CanMakeLinks();
+    if (links) {
+        TempDir marker;
+        fs::create_directory_symlink(marker.path(), Folder() / "KEL_V5_UPDATE");
+        Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
+        int failed = 0;
+        TakeAndUnpack("u.zip", "KEL_V5_UPDATE", &failed);
+        EXPECT_EQ(failed, 1);
+        EXPECT_TRUE(fs::is_empty(marker.path()));
+        EXPECT_TRUE(fs::is_symlink(Folder() / "KEL_V5_UPDATE"));
 
-    // A link at the archive's name is not taken, so what it points at is not unpacked.
-    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('g.txt', 'g')\n",
-              marker.path() / "elsewhere.zip");
-    fs::create_symlink(marker.path() / "elsewhere.zip", Folder() / "KEL_V5.zip");
-    EXPECT_FALSE(TakeAndUnpack("KEL_V5.zip", nullptr));
-    EXPECT_FALSE(fs::exists(Folder() / "g.txt"));
-    EXPECT_TRUE(fs::exists(marker.path() / "elsewhere.zip"));
+        // A link at the archive's name is not taken, so what it points at is not unpacked.
+        RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('g.txt', 'g')\n",
+                  marker.path() / "elsewhere.zip");
+        fs::create_symlink(marker.path() / "elsewhere.zip", Folder() / "KEL_V5.zip");
+        EXPECT_FALSE(TakeAndUnpack("KEL_V5.zip", nullptr));
+        EXPECT_FALSE(fs::exists(Folder() / "g.txt"));
+        EXPECT_TRUE(fs::exists(marker.path() / "elsewhere.zip"));
+    }
 
     // Nor is a file put in place of the one that was taken.
     Archive("a.zip", "    z.writestr('one.txt', '1')\n");
     ASSERT_TRUE(worker->TakeArchive("a.zip"));
     Archive("b.zip", "    z.writestr('two.txt', '2')\n");
+#ifdef _WIN32
+    // Windows refuses to put anything in place of a file while it is taken.
+    std::error_code refused;
+    fs::rename(Folder() / "b.zip", Folder() / "a.zip", refused);
+    EXPECT_TRUE(refused);
+    worker->TakeArchive("none");   // lets the file go
+#else
     fs::rename(Folder() / "b.zip", Folder() / "a.zip");
     EXPECT_FALSE(worker->UnpackArchive("a.zip", nullptr));
     EXPECT_FALSE(fs::exists(Folder() / "two.txt"));
+#endif
 
     // The Download folder itself is never taken away or given another mode.
     fs::remove_all(Folder());
     fs::create_directory(Folder());
-    chmod(Folder().c_str(), 0555);
+    chmod(Folder().string().c_str(), 0555);
     EXPECT_FALSE(TakeAndUnpack("x.zip", nullptr));
     struct stat st {};
-    ASSERT_EQ(stat(Folder().c_str(), &st), 0);
+    ASSERT_EQ(stat(Folder().string().c_str(), &st), 0);
+#ifndef _WIN32   // a Windows folder has no mode, and under Wine not even the read-only mark holds
     EXPECT_EQ(st.st_mode & 0777, 0555u);
+#endif
+    if (!links)
+        GTEST_SKIP() << "the links were not tried: no symbolic links can be made here";
 }
 
 TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
@@ -275,6 +290,8 @@ TEST(FolderChain, MakesEveryFolderAndRefusesWhatCannotBeMade)
     EXPECT_FALSE(CFolder::OpenPath((dir.path() / "missing").string(), false).IsOpen());
 
     // Below an open folder a link is never followed, not even to make a folder.
+    if (!CanMakeLinks())
+        GTEST_SKIP() << "no symbolic links can be made here";
     const CFolder base = CFolder::OpenPath(dir.path().string(), false);
     fs::create_directory_symlink(dir.path() / "a", dir.path() / "link");
     EXPECT_FALSE(base.OpenFolder("link", true).IsOpen());
@@ -297,6 +314,8 @@ TEST(InstallerPath, OnlyAPlainNameReachedWithoutLinks)
     EXPECT_NE(FindInstaller(folder, "KEL\x1b").problem, "");
 
     // A link at "<app>" leads out of the Download folder.
+    if (!CanMakeLinks())
+        GTEST_SKIP() << "no symbolic links can be made here";
     TempDir outside;
     WriteFile(outside.path() / "KEL_V13/Setup.exe", "outside");
     fs::create_directory_symlink(outside.path(), home.DownloadFolder() / "KEL_V13");
