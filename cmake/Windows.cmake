@@ -72,6 +72,7 @@ if(VORN_BUILD_TESTS)
               $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
     set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
   endif()
+  include(${tests}/win32/CMakeLists.txt)
 
   # Nothing beside the .exe is needed: no libstdc++, libgcc or winpthread DLL.
   find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
