@@ -1,0 +1,22 @@
+# shellcheck shell=bash
+# Sourced by the scripts that run the Windows programs by hand under Wine:
+#   use_wine_prefix TREE
+# exports the settings of the Windows tests (their Wine prefix TREE/build/windows/wine,
+# so nothing is written to ~/.wine) and makes the prefix first if it is not
+# there, as scripts/windows-test does: wineboot, and Tahoma in its Fonts folder.
+use_wine_prefix() {
+  export WINEPREFIX=$1/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [[ ! -e $WINEPREFIX/system.reg ]]; then
+    echo "making the Wine prefix $WINEPREFIX"
+    env -u DISPLAY /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+    wineserver -w
+  fi
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp -u /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+}
+
+# Whether the Windows build folder has the window program's target (it builds
+# the terminal program in any case).
+windows_has_window() {
+  cmake --build "$1" --target help 2>/dev/null | grep -q '^VORNdownload: '
+}
