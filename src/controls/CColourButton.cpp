@@ -4,24 +4,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-int CaptionBandHeight(int textWidth, int lineHeight, int availableWidth)
-{
-    int height = lineHeight;
-    // A caption exactly as wide as the space already needs a second line.
-    while (textWidth >= availableWidth && availableWidth > 0) {
-        textWidth -= availableWidth;
-        height += lineHeight;
-    }
-    return height;
-}
-
 QRect CaptionBand(const QRect& area, int bandHeight)
 {
     // The bottom edge taken as exclusive (top + height, not QRect::bottom(),
     // the last row): a band as tall as the area then covers it exactly.
-    const int top = area.top();
-    const int bottom = area.top() + area.height();
-    const int bandTop = (top + bottom) / 2 - bandHeight / 2;
+    const int bandTop = CaptionBandTop(area.top(), area.top() + area.height(), bandHeight);
     return QRect(area.left(), bandTop, area.width(), bandHeight);
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "controls/CaptionBand.h"
 #include "controls/ColourRef.h"
 
 #include <QPushButton>
@@ -6,10 +7,6 @@
 
 class QPainter;
 
-// Height of the caption band: one line per started multiple of the available
-// width the caption needs (`textWidth` measured on one line); one line when
-// no width is available.
-int CaptionBandHeight(int textWidth, int lineHeight, int availableWidth);
 // The band centred vertically in `area` (divisions truncate toward zero).
 QRect CaptionBand(const QRect& area, int bandHeight);
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <string_view>
 
-// Process-wide table of message names, standing in for RegisterWindowMessage:
-// both sides of the protocol register the same name and get the same number.
+// Numbers for message names: both sides of the protocol register the same
+// name and get the same number (on Windows, RegisterWindowMessage's).
 class CMessageRegistry {
 public:
     static unsigned Register(std::string_view name);

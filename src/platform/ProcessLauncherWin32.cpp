@@ -8,6 +8,26 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+namespace {
+
+// Waits for the process at most `wait`. A window of the calling thread goes
+// on painting meanwhile (nothing else of its is handled, so nothing happens
+// out of turn); a thread without windows simply waits.
+void AwaitStarted(HANDLE process, std::chrono::milliseconds wait)
+{
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(wait.count());
+    for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
+        const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, static_cast<DWORD>(until - now), QS_PAINT);
+        if (woke != WAIT_OBJECT_0 + 1)
+            return;   // ended, timed out, or the wait failed
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+}
+
+}   // namespace
+
 bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds wait)
 {
     // The wide call: a path with letters outside the ANSI code page still starts.
@@ -18,12 +38,13 @@ bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds w
     run.cbSize = sizeof run;
     run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     run.lpFile = file->c_str();
-    run.nShow = SW_SHOWNORMAL;
+    run.lpParameters = L"";
+    run.nShow = SW_SHOW;
     if (!ShellExecuteExW(&run))
         return false;
     if (run.hProcess) {
         // Waited for a while only: an installer runs as long as it likes.
-        (void)WaitForSingleObject(run.hProcess, static_cast<DWORD>(wait.count()));
+        AwaitStarted(run.hProcess, wait);
         CloseHandle(run.hProcess);
     }
     return true;

@@ -1,13 +1,14 @@
 #include "worker/InstallerPath.h"
 
 #include "platform/CFolder.h"
+#include "platform/DownloadFolder.h"
 
 #include <optional>
 
 InstallerPath FindInstaller(const std::string& downloadFolder, const std::string& app)
 {
     InstallerPath result;
-    result.path = downloadFolder + app + "/" + app + "/Setup.exe";
+    result.path = downloadFolder + app + kFolderSeparator + app + kFolderSeparator + "Setup.exe";
     if (!IsPlainFileName(app)) {
         result.problem = "the application name \"" + app + "\" is not a plain folder name";
         return result;
