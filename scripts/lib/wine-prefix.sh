@@ -15,6 +15,19 @@ use_wine_prefix() {
   cp -u /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 }
 
+# Keeps one wineserver for the caller's programs and starts Wine's own services
+# (which outlive the first program) with no output, so that they hold none of
+# the caller's pipes open; the caller's end calls end_wine_server, which ends
+# the server only when it was started here.
+wine_server_kept=""
+keep_wine_server() {
+  if wineserver -p </dev/null >/dev/null 2>&1; then wine_server_kept=1; fi
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
+}
+end_wine_server() {
+  [[ -z $wine_server_kept ]] || wineserver -k 2>/dev/null || true
+}
+
 # Whether the Windows build folder has the window program's target (it builds
 # the terminal program in any case).
 windows_has_window() {
