@@ -159,7 +159,7 @@ struct BarWatch {
 // Follows the window until its message line shows the run's end.
 void FollowJob(HWND dialog, bool complete, std::vector<BarWatch>& bars)
 {
-    const auto end = Clock::now() + 240s;
+    const auto end = Clock::now() + 120s;
     std::wstring shown;
     while (Clock::now() < end && IsWindow(dialog)) {
         for (BarWatch& bar : bars)
@@ -174,7 +174,7 @@ void FollowJob(HWND dialog, bool complete, std::vector<BarWatch>& bars)
             return;
         std::this_thread::sleep_for(15ms);
     }
-    Check(false, IsWindow(dialog) ? "the run ended within 240 s" : "the window stayed during the job");
+    Check(false, IsWindow(dialog) ? "the run ended within 120 s" : "the window stayed during the job");
 }
 
 bool FileExists(const wchar_t* path)
@@ -304,9 +304,9 @@ int main(int argc, char** argv)
         Check(bars[0].moved || bars[1].moved, "a bar seen visible and moving in 0..10000 during the job");
     // Installer started or not, the window is still there afterwards, and its
     // lines stay as they were: the hold for the installer is at most 5 s.
-    const bool started = WaitForMarker(complete ? 60s : 8s);
+    const bool started = WaitForMarker(complete ? 30s : 8s);
     Check(started == complete,
-          complete ? "the installer started within 60 s of the end" : "no installer started within 8 s of the end");
+          complete ? "the installer started within 30 s of the end" : "no installer started within 8 s of the end");
     Check(IsWindow(dialog) != FALSE, "the window stays after the end");
     if (IsWindow(dialog))
         CheckLines(dialog, complete);
