@@ -6,6 +6,7 @@
 //                           "Download Complete", the installer started
 //   window_probe failed     a run that fails: the failure and its reason,
 //                           no installer started
+//   window_probe closed     closed once a bar is under way: the program ends
 // Prints what it sees; exits 0 when every check held, 1 otherwise.
 #include <windows.h>
 
@@ -124,12 +125,12 @@ HWND FindDialog(Clock::duration within)
     }
 }
 
-bool IsEnd(const std::wstring& message, bool complete)
+enum class Mode { Complete, Failed, Closed };
+
+bool IsEnd(const std::wstring& message)
 {
-    if (complete)
-        return message == L"Download Complete" || message.starts_with(L"Download Failed") ||
-               message.starts_with(L"Internet Failed");
-    return message.starts_with(L"Download Failed") || message.starts_with(L"Internet Failed");
+    return message == L"Download Complete" || message.starts_with(L"Download Failed") ||
+           message.starts_with(L"Internet Failed");
 }
 
 // A bar is seen moving when, visible with the scaled range, it shows two
@@ -156,10 +157,12 @@ struct BarWatch {
     }
 };
 
-// Follows the window until its message line shows the run's end.
-void FollowJob(HWND dialog, bool complete, std::vector<BarWatch>& bars)
+// Follows the window until its message line shows the run's end, or (for
+// `underWay`) until a bar shows a position between its ends. Returns the last
+// message line.
+std::wstring FollowJob(HWND dialog, std::vector<BarWatch>& bars, bool underWay)
 {
-    const auto end = Clock::now() + 120s;
+    const auto end = Clock::now() + 90s;
     std::wstring shown;
     while (Clock::now() < end && IsWindow(dialog)) {
         for (BarWatch& bar : bars)
@@ -170,11 +173,12 @@ void FollowJob(HWND dialog, bool complete, std::vector<BarWatch>& bars)
             std::fflush(stdout);
             shown = message;
         }
-        if (IsEnd(message, complete))
-            return;
+        if (IsEnd(message) || (underWay && (bars[0].firstMid >= 0 || bars[1].firstMid >= 0)))
+            return message;
         std::this_thread::sleep_for(15ms);
     }
-    Check(false, IsWindow(dialog) ? "the run ended within 120 s" : "the window stayed during the job");
+    Check(false, IsWindow(dialog) ? "the run ended within 90 s" : "the window stayed during the job");
+    return shown;
 }
 
 bool FileExists(const wchar_t* path)
@@ -266,11 +270,11 @@ void CheckLines(HWND dialog, bool complete)
     }
 }
 
-void CloseAndWait(HWND dialog, HANDLE process, DWORD processId, bool complete)
+void CloseAndWait(HWND dialog, HANDLE process, DWORD processId, bool alone)
 {
     const std::size_t others = CloseOtherWindows(dialog, processId);
-    if (complete)
-        Check(others == 0, "no other window after a complete run");
+    if (alone)
+        Check(others == 0, "no other window of the program");
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     const DWORD waited = process ? WaitForSingleObject(process, 30000) : WAIT_FAILED;
     DWORD code = STILL_ACTIVE;
@@ -284,12 +288,13 @@ void CloseAndWait(HWND dialog, HANDLE process, DWORD processId, bool complete)
 
 int main(int argc, char** argv)
 {
-    const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode != "complete" && mode != "failed") {
-        std::fprintf(stderr, "usage: window_probe complete|failed\n");
+    const std::string name = argc > 1 ? argv[1] : "";
+    if (name != "complete" && name != "failed" && name != "closed") {
+        std::fprintf(stderr, "usage: window_probe complete|failed|closed\n");
         return 2;
     }
-    const bool complete = mode == "complete";
+    const Mode mode = name == "complete" ? Mode::Complete : name == "failed" ? Mode::Failed : Mode::Closed;
+    const bool complete = mode == Mode::Complete;
     const HWND dialog = FindDialog(60s);
     Check(dialog != nullptr, "a window captioned \"Download KEL from VORN FTP Site\" within 60 s");
     if (!dialog)
@@ -299,7 +304,14 @@ int main(int argc, char** argv)
     const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
 
     std::vector<BarWatch> bars{{"application", kAppBar, {}}, {"update", kUpdateBar, {}}};
-    FollowJob(dialog, complete, bars);
+    const std::wstring message = FollowJob(dialog, bars, mode == Mode::Closed);
+    if (mode == Mode::Closed) {
+        Check(!IsEnd(message), "the run still under way when the window is closed");
+        CloseAndWait(dialog, process, processId, true);
+        if (process)
+            CloseHandle(process);
+        return failed ? 1 : 0;
+    }
     if (complete)
         Check(bars[0].moved || bars[1].moved, "a bar seen visible and moving in 0..10000 during the job");
     // Installer started or not, the window is still there afterwards, and its
