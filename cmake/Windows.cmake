@@ -108,6 +108,7 @@ if(VORN_BUILD_TESTS)
               $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py $<TARGET_FILE:hold_file>)
     set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
   endif()
+  include(${tests}/win32/CMakeLists.txt)
 
   if(TARGET vorn_win32)
     # Windows need a display: scripts/windows-test gives the run one.

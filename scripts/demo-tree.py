@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Writes the demo publisher tree below the folder given: KEL_V10 to KEL_V12,
-the newest holding KEL_V12/KEL_V12/Setup.exe, and two updates."""
+the newest holding KEL_V12/KEL_V12/Setup.exe, and two updates.
+  demo-tree.py ROOT [SETUP]
+SETUP names a file to serve as every Setup.exe (a Windows program, for the
+Windows window to start) instead of the shell script."""
 import os, sys, zipfile
 
 root = sys.argv[1]
@@ -21,6 +24,9 @@ def archive(path, entries):
 
 
 setup = b"#!/bin/sh\necho 'KEL installer: demo release 12 would be installed now.'\n"
+if len(sys.argv) > 2:
+    with open(sys.argv[2], "rb") as f:
+        setup = f.read()
 for n in (10, 11, 12):
     base = "KEL_V%d" % n
     archive(os.path.join(app, base + ".zip"), [
