@@ -5,8 +5,7 @@
 #include <chrono>
 
 CStandbyLogin::CStandbyLogin(const FtpSettings& settings, const FtpTimeouts& timeouts, std::function<bool()> stop)
-    : m_stop(std::move(stop)),
-      m_thread(&CStandbyLogin::LogIn, this, std::cref(settings), std::cref(timeouts))
+    : m_stop(std::move(stop)), m_thread(&CStandbyLogin::LogIn, this, std::cref(settings), std::cref(timeouts))
 {}
 
 CStandbyLogin::~CStandbyLogin()

@@ -36,7 +36,7 @@ private:
     std::atomic<bool> m_taken{false};
     std::mutex m_lock;
     std::condition_variable m_ended;
-    bool m_loggedIn = false;                     // under m_lock: the login has ended, well or not
+    bool m_loggedIn = false;                        // under m_lock: the login has ended, well or not
     std::unique_ptr<CFtpConnection> m_connection;   // under m_lock
     std::thread m_thread;
 };
