@@ -11,15 +11,18 @@
 namespace {
 
 // Waits for the process at most `wait`. A window of the calling thread goes
-// on painting meanwhile (nothing else of its is handled, so nothing happens
-// out of turn); a thread without windows simply waits.
+// on painting and answering what other programs send it meanwhile (nothing
+// posted to it is handled, so nothing happens out of turn); a thread without
+// windows simply waits.
 void AwaitStarted(HANDLE process, std::chrono::milliseconds wait)
 {
     const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(wait.count());
     for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, static_cast<DWORD>(until - now), QS_PAINT);
+        const DWORD woke =
+            MsgWaitForMultipleObjects(1, &process, FALSE, static_cast<DWORD>(until - now), QS_PAINT | QS_SENDMESSAGE);
         if (woke != WAIT_OBJECT_0 + 1)
             return;   // ended, timed out, or the wait failed
+        // Sent messages are answered inside PeekMessage, whatever its filter.
         MSG msg;
         while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
             DispatchMessageW(&msg);
