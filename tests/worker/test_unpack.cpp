@@ -1,3 +1,4 @@
+#include "platform/DownloadFolder.h"
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/InstallerPath.h"
@@ -305,7 +306,8 @@ TEST(InstallerPath, OnlyAPlainNameReachedWithoutLinks)
     const std::string folder = home.Folder();
     WriteFile(home.DownloadFolder() / "KEL_V12/KEL_V12/Setup.exe", "s");
     const InstallerPath good = FindInstaller(folder, "KEL_V12");
-    EXPECT_EQ(good.path, folder + "KEL_V12/KEL_V12/Setup.exe");
+    // In the system's own separators: the path goes to its shell.
+    EXPECT_EQ(good.path, folder + "KEL_V12" + kFolderSeparator + "KEL_V12" + kFolderSeparator + "Setup.exe");
     EXPECT_EQ(good.problem, "");
 
     // ".." would name "<home>/Setup.exe"; a control character no real name has.
