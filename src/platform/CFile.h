@@ -35,6 +35,9 @@ public:
     FileResult Truncate(std::uint64_t size) const;
     // The data (and what is needed to read it back) is on the disk.
     FileResult SyncData() const;
+    // Asks the system to start writing what it holds of the file, without
+    // waiting for it, so a later SyncData has little left to wait for.
+    void StartWriteBack() const;
     // Takes the exclusive lock of cooperating processes without waiting;
     // false while another holds it. Released on close.
     bool TryLock() const;

@@ -81,6 +81,12 @@ FileResult CFile::SyncData() const
     return ::fdatasync(Fd(m_handle)) == 0 ? FileResult() : LastError();
 }
 
+void CFile::StartWriteBack() const
+{
+    // Only a hint: a failure leaves it all to SyncData.
+    (void)::sync_file_range(Fd(m_handle), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool CFile::TryLock() const
 {
     return ::flock(Fd(m_handle), LOCK_EX | LOCK_NB) == 0;

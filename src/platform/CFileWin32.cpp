@@ -111,6 +111,12 @@ FileResult CFile::SyncData() const
     return FlushFileBuffers(H(m_handle)) ? FileResult() : LastError();
 }
 
+void CFile::StartWriteBack() const
+{
+    // Windows has no call that starts writing without waiting for it; the
+    // system's lazy writer does so on its own.
+}
+
 bool CFile::TryLock() const
 {
     OVERLAPPED at{};

@@ -17,6 +17,9 @@ using Fetched = CSegmentFetch::Outcome;
 // The state record is written again after this much more, or this long.
 constexpr std::uint64_t kRecordEvery = 64u << 20;
 constexpr auto kRecordAfter = std::chrono::seconds(5);
+// What has arrived is handed to the disk in steps of this size, so neither a
+// record's sync nor the last one waits for much.
+constexpr std::uint64_t kWriteBackEvery = 8u << 20;
 constexpr std::int64_t kAnyTime = -2;
 
 // Hands what is left of a slot's range back to the plan, on every way out of
@@ -342,6 +345,10 @@ bool CSegmentFetch::Progress()
         // The last bytes are always told, once.
         m_nextPost = total >= m_setup.size ? total + 1 : std::min(total + CPieceWriter::kChunk, m_setup.size);
         m_setup.progress(total);
+    }
+    if (total >= m_nextWriteBack) {
+        m_part.File().StartWriteBack();
+        m_nextWriteBack = total + kWriteBackEvery;
     }
     SaveRecordNowAndThen(total);
     if (m_fileTime >= 0 && total <= m_setup.size)

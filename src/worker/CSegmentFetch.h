@@ -113,5 +113,6 @@ private:
     std::uint64_t m_rampFrom = 0;
     std::uint64_t m_nextPost = 1;
     std::uint64_t m_nextRecord = 0;
+    std::uint64_t m_nextWriteBack = 0;
     std::chrono::steady_clock::time_point m_lastRecord;
 };
