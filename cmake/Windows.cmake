@@ -1,8 +1,7 @@
-# The Windows build (cross-built with cmake/mingw-w64-x86_64.cmake, preset
-# "windows"): the engine with the platform layer's Win32 side, the terminal
-# program, the Win32 window (src/win32) and the tests that run under Wine. The
-# libraries come static from scripts/windows-deps, and the preset links with
-# -static, so every program imports only Windows' own DLLs.
+# The libraries of the Windows build (cross-built with
+# cmake/mingw-w64-x86_64.cmake, preset "windows"): static, from
+# scripts/windows-deps, under the names the engine's CMakeLists link with. The
+# preset links with -static, so every program imports only Windows' own DLLs.
 find_package(Threads REQUIRED)
 find_package(CURL 7.88 CONFIG REQUIRED)
 # libzip's package expects ZLIB::ZLIB to exist already; the static one.
@@ -25,106 +24,3 @@ add_library(PkgConfig::SODIUM INTERFACE IMPORTED)
 target_link_libraries(PkgConfig::SODIUM INTERFACE ${VORN_SODIUM_LIBRARY})
 target_compile_definitions(PkgConfig::SODIUM INTERFACE SODIUM_STATIC)
 target_compile_definitions(LibLZMA::LibLZMA INTERFACE LZMA_API_STATIC)
-
-# The version header, as the Linux build makes it.
-configure_file(src/VornVersion.h.in ${PROJECT_BINARY_DIR}/generated/VornVersion.h @ONLY)
-add_library(vorn_version INTERFACE)
-target_include_directories(vorn_version INTERFACE ${PROJECT_BINARY_DIR}/generated)
-
-add_subdirectory(src/platform)
-add_subdirectory(src/unzip)
-add_subdirectory(src/worker)
-if(VORN_BUILD_CLI)
-  add_subdirectory(src/cli)
-endif()
-if(VORN_BUILD_GUI)
-  add_subdirectory(src/win32)
-endif()
-# The programs a user gets carry no symbols (a third of their size).
-foreach(program VORNdownload vorndownload-cli)
-  if(TARGET ${program})
-    target_link_options(${program} PRIVATE -s)
-  endif()
-endforeach()
-
-
-if(VORN_BUILD_TESTS)
-  enable_testing()
-  find_package(GTest CONFIG REQUIRED)
-  include(GoogleTest)
-  set(tests ${PROJECT_SOURCE_DIR}/tests)
-
-  # Run by ctest through CMAKE_CROSSCOMPILING_EMULATOR (Wine), one test a case.
-  add_executable(test_portable ${tests}/worker/test_basename.cpp ${tests}/worker/test_segment_plan.cpp)
-  target_link_libraries(test_portable PRIVATE vorn_worker GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(test_portable DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
-
-  add_executable(test_files ${tests}/platform/test_files.cpp)
-  target_link_libraries(test_files PRIVATE vorn_platform GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(test_files DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
-
-  # The engine's own suites, shared with Linux. The Linux programs they start
-  # (python3 and the test servers, openssl, minisign, zip, 7zz, jar) are started
-  # for them by the helper that runs each test under Wine.
-  add_library(vorn_testsupport STATIC ${tests}/support/TestSupport.cpp ${tests}/support/TestSupportWin32.cpp)
-  target_include_directories(vorn_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/src ${tests})
-  target_link_libraries(vorn_testsupport PUBLIC vorn_worker GTest::gtest GTest::gtest_main ws2_32)
-  target_compile_definitions(vorn_testsupport PUBLIC VORN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-                                                     VORN_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  # GCC 12 at -O3 warns of overlapping copies inside std::string's own
-  # concatenation (GCC bug 105329), which the tests' messages are made of.
-  target_compile_options(vorn_testsupport PUBLIC -Wno-restrict)
-  find_program(VORN_PYTHON3 python3 REQUIRED)
-  function(vorn_wine_test name)
-    add_executable(${name} ${ARGN})
-    target_link_libraries(${name} PRIVATE vorn_testsupport)
-    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
-      "${VORN_PYTHON3};${tests}/support/wine-test-helper.py;${CMAKE_CROSSCOMPILING_EMULATOR}")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
-  endfunction()
-  vorn_wine_test(test_worker ${tests}/worker/test_download.cpp ${tests}/worker/test_unpack.cpp
-                 ${tests}/worker/test_run.cpp ${tests}/worker/test_progress_model.cpp
-                 ${tests}/worker/test_release_signature.cpp ${tests}/worker/test_signed_release.cpp
-                 ${tests}/worker/test_connection_ramp.cpp)
-  vorn_wine_test(test_platform ${tests}/platform/test_threading.cpp ${tests}/platform/test_ftp.cpp)
-  vorn_wine_test(test_unzip ${tests}/unzip/test_unzipper.cpp)
-  target_link_libraries(test_unzip PRIVATE libzip::zip vorn_static_codecs)
-
-  add_executable(bench_unzip ${tests}/unzip/bench_unzip.cpp)
-  target_link_libraries(bench_unzip PRIVATE vorn_unzip)
-
-  add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
-  target_link_libraries(cross_smoke PRIVATE CURL::libcurl libzip::zip vorn_static_codecs)
-  add_test(NAME windows.cross_smoke
-    COMMAND bash ${tests}/platform/windows-cross-smoke ${CMAKE_CROSSCOMPILING_EMULATOR}
-            $<TARGET_FILE:cross_smoke> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
-  set_tests_properties(windows.cross_smoke PROPERTIES TIMEOUT 300)
-
-  if(TARGET vorndownload-cli)
-    add_executable(hold_file ${tests}/win32/hold_file.cpp)
-    target_link_options(hold_file PRIVATE -municode)
-    add_test(NAME windows.cli_job
-      COMMAND bash ${tests}/cli/windows-cli-job ${CMAKE_CROSSCOMPILING_EMULATOR}
-              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py $<TARGET_FILE:hold_file>)
-    set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
-  endif()
-  include(${tests}/win32/CMakeLists.txt)
-
-  if(TARGET vorn_win32)
-    # Windows need a display: scripts/windows-test gives the run one.
-    add_executable(test_win32_controls ${tests}/win32/test_win32_controls.cpp)
-    target_link_libraries(test_win32_controls PRIVATE vorn_win32 GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(test_win32_controls DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
-  endif()
-
-  # Nothing beside the .exe is needed: no libstdc++, libgcc or winpthread DLL.
-  find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
-  set(shipped $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable> $<TARGET_FILE:test_files>
-              $<TARGET_FILE:test_worker>)
-  foreach(program vorndownload-cli VORNdownload)
-    if(TARGET ${program})
-      list(APPEND shipped $<TARGET_FILE:${program}>)
-    endif()
-  endforeach()
-  add_test(NAME windows.imports COMMAND bash ${tests}/platform/windows-imports ${VORN_MINGW_OBJDUMP} ${shipped})
-endif()
