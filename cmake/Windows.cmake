@@ -4,9 +4,10 @@
 # preset links with -static, so every program imports only Windows' own DLLs.
 find_package(Threads REQUIRED)
 find_package(CURL 7.88 CONFIG REQUIRED)
-# libzip's package expects ZLIB::ZLIB to exist already; the static one.
+# libzip's package expects ZLIB::ZLIB and BZip2::BZip2 to exist already; the static ones.
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
+find_package(BZip2 REQUIRED)
 find_package(libzip CONFIG REQUIRED)
 find_package(zstd CONFIG REQUIRED)
 find_package(LibLZMA REQUIRED)
