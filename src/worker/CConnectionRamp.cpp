@@ -36,6 +36,9 @@ constexpr double kLateGain = 0.25;
 // At a steady count, a rate this much lower than the window before means the
 // path changed.
 constexpr double kDrop = 0.3;
+// The share of the rate a trial gets while it is judged on a path one
+// connection fills.
+constexpr double kTrialShare = 0.25;
 // One more login pays only when the rest of the file takes this long.
 constexpr int kRestUnits = 12;
 constexpr milliseconds kShortestRest{500};
@@ -203,10 +206,12 @@ std::uint64_t CConnectionRamp::TrialBytes() const
 {
     if (m_worth > 1 || m_target < 2)
         return 0;
-    // Half the rate (it shares the path; a newcomer gets less at first) over
-    // its warm-up and the longest judgement.
+    // What a newcomer gets over its warm-up and the longest judgement beside
+    // one that already fills the path: about a quarter of the rate. A larger
+    // range outlasts its judgement, and the two flows sharing a full path
+    // knock the first one's sending rate down for seconds after.
     const auto span = std::max(kShortestWarm, kWarmUnits * m_unit) + std::max(kShortestWindow, kHoldUnits * m_unit);
-    return static_cast<std::uint64_t>(m_baseline * 0.5 * static_cast<double>(span.count()) / 1000.0);
+    return static_cast<std::uint64_t>(m_baseline * kTrialShare * static_cast<double>(span.count()) / 1000.0);
 }
 
 int CConnectionRamp::Worth() const

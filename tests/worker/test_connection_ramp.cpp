@@ -18,6 +18,8 @@ namespace {
 struct Ramped {
     std::vector<double> adds;   // when each Add came, seconds
     int drops = 0;
+    double dropAt = 0;
+    std::uint64_t trialBytes = 0;   // what the first one asked for fetches first
     int asked = 0;
     int worth = 0;
     double seconds = 0;
@@ -43,12 +45,15 @@ Ramped Simulate(std::uint64_t size, std::chrono::milliseconds firstByte, std::ch
         const auto step = ramp.Sample(at, std::min<std::uint64_t>(onDisk, size), fetching);
         if (step == CConnectionRamp::Step::Add) {
             run.adds.push_back(t);
+            if (run.adds.size() == 1)
+                run.trialBytes = ramp.TrialBytes();
             if (refused)
                 ramp.Lost();
             else
                 joinsAt.push_back(t + static_cast<double>(join.count()) / 1000.0);
         } else if (step == CConnectionRamp::Step::Drop) {
             ++run.drops;
+            run.dropAt = t;
             joinsAt.pop_back();
         }
     }
@@ -82,6 +87,13 @@ TEST(ConnectionRamp, APathThatOneConnectionFillsGetsOneTrialAndNoMore)
     ASSERT_EQ(run.adds.size(), 1u);
     EXPECT_EQ(run.drops, 1);
     EXPECT_LT(run.adds[0], 2.0);   // judged within a second or two, not at the end
+    // The trial's range lasts about until it is judged, at the quarter of the
+    // rate a newcomer gets there: neither two flows long after, nor a split
+    // of the first one's range before.
+    const double joined = run.adds[0] + 0.12;
+    const double untilDropped = 0.25 * 11.9 * kMiB * (run.dropAt - joined);
+    EXPECT_GT(static_cast<double>(run.trialBytes), 0.7 * untilDropped);
+    EXPECT_LT(static_cast<double>(run.trialBytes), 1.3 * untilDropped);
 }
 
 TEST(ConnectionRamp, ALossyLongPathGetsEveryConnectionSoon)
