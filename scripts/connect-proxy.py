@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """An HTTP proxy that only tunnels (CONNECT), on 127.0.0.1, for the tests.
-Writes its port to --port-file and one line per tunnel to --log."""
+Writes its port to --port-file and one line per tunnel to --log. With
+--refuse it answers every CONNECT with 403, as proxies that tunnel only to
+ports 443 and 80 do."""
 import argparse, os, socket, sys, threading
 
 
@@ -21,7 +23,7 @@ def pipe(a, b):
                 pass
 
 
-def serve(client, log):
+def serve(client, log, refuse):
     head = b""
     while b"\r\n\r\n" not in head:
         data = client.recv(4096)
@@ -36,7 +38,11 @@ def serve(client, log):
         return
     host, _, port = request[1].rpartition(":")
     with open(log, "a") as f:
-        f.write("CONNECT %s:%s\n" % (host, port))
+        f.write("%s %s:%s\n" % ("REFUSED" if refuse else "CONNECT", host, port))
+    if refuse:
+        client.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+        client.close()
+        return
     try:
         upstream = socket.create_connection((host, int(port)), timeout=10)
     except OSError:
@@ -52,6 +58,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--port-file", required=True)
     p.add_argument("--log", required=True)
+    p.add_argument("--refuse", action="store_true")
     args = p.parse_args()
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
@@ -61,7 +68,7 @@ def main():
     os.rename(args.port_file + ".tmp", args.port_file)
     while True:
         client, _ = listener.accept()
-        threading.Thread(target=serve, args=(client, args.log), daemon=True).start()
+        threading.Thread(target=serve, args=(client, args.log, args.refuse), daemon=True).start()
 
 
 if __name__ == "__main__":

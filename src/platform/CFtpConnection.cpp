@@ -4,6 +4,8 @@
 #include "platform/CInternetException.h"
 #include "platform/CurlGlobalInit.h"
 #include "platform/CurlHandles.h"
+#include "platform/ProxyRules.h"
+#include "platform/SystemProxy.h"
 
 #ifdef _WIN32
 // curl.h brings windows.h, whose macros would rename these members to their
@@ -189,6 +191,7 @@ struct CFtpConnection::Impl {
     void ThrowIfCancelled() const;
     void ThrowIfBusy() const;
     [[noreturn]] void Throw(CURLcode code) const;
+    void UseSystemProxy(const std::string& host, long port, std::chrono::milliseconds bound);
     template <typename T>
     void Set(CURLoption option, T value);
 
@@ -206,6 +209,7 @@ struct CFtpConnection::Impl {
     FtpSink m_sink;
     std::uint64_t m_offset = 0;
     std::int64_t m_fileTime = -1;
+    std::string m_proxy;   // the system's, when it gives one
 };
 
 template <typename T>
@@ -251,6 +255,7 @@ CFtpConnection::Impl::Impl(const std::string& host, long port, const std::string
     // would turn each request into an HTTP one, without folders or listings:
     // tunnel through it instead, so the session stays FTP end to end.
     Set(CURLOPT_HTTPPROXYTUNNEL, 1L);
+    UseSystemProxy(host, port, timeouts.connect);
     Set(CURLOPT_WRITEFUNCTION, &Impl::OnData);
     Set(CURLOPT_WRITEDATA, this);
 
@@ -375,7 +380,36 @@ void CFtpConnection::Impl::Throw(CURLcode code) const
     std::string what = curl_easy_strerror(code);
     if (m_error[0])
         what += std::string(": ") + m_error;
+    // Many proxies tunnel only to ports 443 and 80: say which one refused.
+    long tunnel = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel >= 300) {
+        const std::string proxy = m_proxy.empty() ? ProxyFromEnvironment().value_or("") : m_proxy;
+        throw CInternetException(FtpError::CannotConnect, what,
+                                 "the proxy " + ProxyShownAs(proxy) + " refused the tunnel to the server (HTTP " +
+                                     std::to_string(tunnel) + ")");
+    }
+    if (code == CURLE_COULDNT_CONNECT && !m_proxy.empty())
+        throw CInternetException(FtpError::CannotConnect, what,
+                                 "the proxy " + ProxyShownAs(m_proxy) + " cannot be reached");
     throw CInternetException(KindOf(code), what, ReasonFor(code, m_error));
+}
+
+// The proxy set in the system, where the environment names none: Windows users
+// set theirs in Internet Options, as the original's preconfigured access read.
+void CFtpConnection::Impl::UseSystemProxy(const std::string& host, long port, std::chrono::milliseconds bound)
+{
+    if (ProxyFromEnvironment())
+        return;
+    m_proxy = SystemProxyFor(host, port, bound, m_cancelled);
+    if (m_proxy.empty())
+        return;
+    Set(CURLOPT_PROXY, m_proxy.c_str());
+    // A proxy that asks who is there is answered with the user's own Windows
+    // logon, where libcurl reaches it through SSPI (":" names no one else).
+    if (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_SSPI) {
+        Set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NTLM | CURLAUTH_NEGOTIATE));
+        Set(CURLOPT_PROXYUSERPWD, ":");
+    }
 }
 
 void CFtpConnection::Impl::Attach()

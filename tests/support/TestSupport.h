@@ -61,10 +61,10 @@ public:
     explicit FtpTestServer(const fs::path& root, std::vector<std::string> options = {});
 };
 
-// An HTTP proxy that only tunnels (CONNECT).
+// An HTTP proxy that only tunnels (CONNECT); with {"--refuse"} it refuses every tunnel.
 class ProxyTestServer : public TestServer {
 public:
-    ProxyTestServer() : TestServer("connect-proxy.py", {}) {}
+    explicit ProxyTestServer(const std::vector<std::string>& options = {}) : TestServer("connect-proxy.py", options) {}
 };
 
 // Names `server` (on 127.0.0.1) in VORN_FTP_HOST and VORN_FTP_PORT while it
