@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -25,8 +26,19 @@ bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds w
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // The installer starts in its own folder, so that it finds the files
+    // beside it ("setup.ini", its cabinets) by their names alone.
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : path.substr(0, std::max<std::size_t>(slash, 1));
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    const bool spawned = posix_spawn_file_actions_addchdir_np(&actions, folder.c_str()) == 0 &&
+                         posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!spawned)
         return false;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     int status = 0;

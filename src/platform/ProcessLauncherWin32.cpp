@@ -37,11 +37,16 @@ bool StartWithDefaultAction(const std::string& path, std::chrono::milliseconds w
     const auto file = WideFromUtf8(path);
     if (!file)
         return false;
+    // The installer starts in its own folder, so that it finds the files
+    // beside it ("setup.ini", its cabinets) by their names alone.
+    const std::size_t separator = file->find_last_of(L"\\/");
+    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : file->substr(0, separator + 1);
     SHELLEXECUTEINFOW run{};
     run.cbSize = sizeof run;
     run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     run.lpFile = file->c_str();
     run.lpParameters = L"";
+    run.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     run.nShow = SW_SHOW;
     if (!ShellExecuteExW(&run))
         return false;

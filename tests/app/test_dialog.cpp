@@ -266,14 +266,15 @@ TEST(MainDialog, KindsEndMessagesAndTheInstallerPath)
     box->close();
 }
 
-TEST(Installer, RealScriptRunsAndMissingFileIsReported)
+TEST(Installer, RealScriptRunsInItsOwnFolderAndMissingFileIsReported)
 {
     TempDir dir;
     const fs::path script = dir.path() / "Setup.exe";
-    WriteFile(script, "#!/bin/sh\necho ran > \"" + (dir.path() / "marker").string() + "\"\n");
+    // Written by a name alone, as an installer opens the files beside it.
+    WriteFile(script, "#!/bin/sh\npwd -P > marker\n");
     fs::permissions(script, fs::perms::owner_all);
     EXPECT_TRUE(StartWithDefaultAction(script.string(), 5000ms));
-    EXPECT_EQ(ReadFile(dir.path() / "marker"), "ran\n");
+    EXPECT_EQ(ReadFile(dir.path() / "marker"), fs::canonical(dir.path()).string() + "\n");
     EXPECT_FALSE(StartWithDefaultAction((dir.path() / "missing.exe").string(), 5000ms));
     // A long-running installer is left running after the wait and reaped later.
     const fs::path slow = dir.path() / "slow.exe";

@@ -1,6 +1,7 @@
 // A stand-in installer for the window's tests: it leaves C:\setup-started.txt
 // holding the full path it was started from (UTF-8), so the test can tell that
-// the window started it, and which copy.
+// the window started it, and which copy; and "started-here.txt" in its working
+// folder, by that name alone, as installers open the files beside them.
 #include <windows.h>
 
 #include <string>
@@ -26,5 +27,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     CloseHandle(file);
     if (!wrote || written != text.size())
         return 4;
+    const HANDLE here =
+        CreateFileW(L"started-here.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (here == INVALID_HANDLE_VALUE)
+        return 6;
+    CloseHandle(here);
     return MoveFileExW(L"C:\\setup-started.tmp", L"C:\\setup-started.txt", MOVEFILE_REPLACE_EXISTING) ? 0 : 5;
 }
