@@ -10,7 +10,7 @@ if(VORN_BUILD_TESTS)
   target_link_libraries(test_portable PRIVATE vorn_worker GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_portable DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
-  add_executable(test_files ${tests}/platform/test_files.cpp)
+  add_executable(test_files ${tests}/platform/test_files.cpp ${tests}/platform/test_proxy.cpp)
   target_link_libraries(test_files PRIVATE vorn_platform GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_files DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
@@ -42,6 +42,8 @@ if(VORN_BUILD_TESTS)
   target_link_libraries(test_unzip PRIVATE libzip::zip vorn_static_codecs)
 
   add_executable(bench_unzip ${tests}/unzip/bench_unzip.cpp)
+  add_executable(bench_system_proxy ${tests}/platform/bench_system_proxy.cpp)
+  target_link_libraries(bench_system_proxy PRIVATE vorn_platform)
   target_link_libraries(bench_unzip PRIVATE vorn_unzip)
 
   add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
@@ -58,8 +60,21 @@ if(VORN_BUILD_TESTS)
       COMMAND bash ${tests}/cli/windows-cli-job ${CMAKE_CROSSCOMPILING_EMULATOR}
               $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py $<TARGET_FILE:hold_file>)
     set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
+    add_test(NAME windows.proxy_job
+      COMMAND bash ${tests}/cli/windows-proxy-job ${CMAKE_CROSSCOMPILING_EMULATOR}
+              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
+    # It shares "C:\VORN Download\" of the one test prefix too.
+    set_tests_properties(windows.proxy_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
   endif()
   include(${tests}/win32/CMakeLists.txt)
+
+  # The customers' zip, signed with a throwaway certificate and verified.
+  if(TARGET vorndownload-cli AND TARGET VORNdownload)
+    add_test(NAME windows.signed_zip
+      COMMAND bash ${tests}/platform/windows-signed-zip ${PROJECT_SOURCE_DIR}/scripts/windows-zip
+              $<TARGET_FILE:VORNdownload> $<TARGET_FILE:vorndownload-cli>)
+    set_tests_properties(windows.signed_zip PROPERTIES TIMEOUT 120)
+  endif()
 
   if(TARGET vorn_win32)
     # Windows need a display: scripts/windows-test gives the run one.

@@ -15,6 +15,19 @@ use_wine_prefix() {
   cp -u /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 }
 
+# A prefix of its own in DIR with the registry of the prefix WINEPREFIX names
+# copied, and that prefix's C: drive shared (a copy would be about 700 MB):
+# settings written into it reach no other program run meanwhile. Exports
+# WINEPREFIX=DIR; the caller ends its wineserver (WINEPREFIX=DIR wineserver -k).
+twin_wine_prefix() {
+  local twin=$1
+  mkdir -p "$twin/dosdevices"
+  cp "$WINEPREFIX"/.update-timestamp "$WINEPREFIX"/*.reg "$twin/"
+  ln -s "$(cd "$WINEPREFIX/drive_c" && pwd)" "$twin/dosdevices/c:"
+  ln -s / "$twin/dosdevices/z:"
+  export WINEPREFIX=$twin
+}
+
 # Keeps one wineserver for the caller's programs and starts Wine's own services
 # (which outlive the first program) with no output, so that they hold none of
 # the caller's pipes open; the caller's end calls end_wine_server, which ends

@@ -383,14 +383,16 @@ void CFtpConnection::Impl::Throw(CURLcode code) const
     // Many proxies tunnel only to ports 443 and 80: say which one refused.
     long tunnel = 0;
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel >= 300) {
-        const std::string proxy = m_proxy.empty() ? ProxyFromEnvironment().value_or("") : m_proxy;
-        throw CInternetException(FtpError::CannotConnect, what,
-                                 "the proxy " + ProxyShownAs(proxy) + " refused the tunnel to the server (HTTP " +
-                                     std::to_string(tunnel) + ")");
+        std::string reason = "the proxy ";
+        reason += ProxyShownAs(m_proxy.empty() ? ProxyFromEnvironment().value_or("") : m_proxy);
+        reason += " refused the tunnel to the server (HTTP " + std::to_string(tunnel) + ")";
+        throw CInternetException(FtpError::CannotConnect, what, reason);
     }
-    if (code == CURLE_COULDNT_CONNECT && !m_proxy.empty())
-        throw CInternetException(FtpError::CannotConnect, what,
-                                 "the proxy " + ProxyShownAs(m_proxy) + " cannot be reached");
+    if (code == CURLE_COULDNT_CONNECT && !m_proxy.empty()) {
+        std::string reason = "the proxy ";
+        reason += ProxyShownAs(m_proxy) + " cannot be reached";
+        throw CInternetException(FtpError::CannotConnect, what, reason);
+    }
     throw CInternetException(KindOf(code), what, ReasonFor(code, m_error));
 }
 

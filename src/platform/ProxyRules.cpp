@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,14 @@ std::string Lower(std::string_view text)
     return out;
 }
 
+std::string Joined(std::initializer_list<std::string_view> parts)
+{
+    std::string out;
+    for (std::string_view part : parts)
+        out.append(part);
+    return out;
+}
+
 // "host", "host:port", "[v6]:port" or a bare v6 address as "host:port", the
 // port filled in where none is given; "" for what cannot be a proxy's address.
 std::string WithPort(std::string_view address, std::string_view defaultPort)
@@ -39,13 +48,12 @@ std::string WithPort(std::string_view address, std::string_view defaultPort)
         const std::size_t close = address.find(']');
         if (close == std::string_view::npos)
             return {};
-        return close + 1 == address.size() ? std::string(address) + ":" + std::string(defaultPort)
-                                           : std::string(address);
+        return close + 1 == address.size() ? Joined({address, ":", defaultPort}) : std::string(address);
     }
     const auto colons = std::count(address.begin(), address.end(), ':');
     if (colons > 1)
-        return "[" + std::string(address) + "]:" + std::string(defaultPort);
-    return colons == 1 ? std::string(address) : std::string(address) + ":" + std::string(defaultPort);
+        return Joined({"[", address, "]:", defaultPort});
+    return colons == 1 ? std::string(address) : Joined({address, ":", defaultPort});
 }
 
 bool IsLoopback(std::string_view host)
@@ -122,11 +130,11 @@ std::string CurlProxyFor(const ProxySettings& settings, ProxyScheme scheme, cons
             if (!entry.empty() && entry.back() == '/')
                 entry.remove_suffix(1);
             if (const std::string address = WithPort(entry, "80"); chosen.empty() && !address.empty())
-                chosen = "http://" + address;
+                chosen = Joined({"http://", address});
         } else if (kind == "socks") {
             // Windows speaks SOCKS version 4 to such an entry.
             if (const std::string address = WithPort(entry, "1080"); socks.empty() && !address.empty())
-                socks = "socks4://" + address;
+                socks = Joined({"socks4://", address});
         }
     }
     std::string proxy = chosen.empty() ? socks : chosen;

@@ -139,7 +139,12 @@ std::string SystemProxyFor(const std::string& host, long port, std::chrono::mill
     if (user.fAutoDetect || user.lpszAutoConfigUrl) {
         // WinHTTP knows no ftp:// address; the server's as an http:// one.
         const bool v6 = host.find(':') != std::string::npos;
-        const auto url = WideFromUtf8("http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/");
+        std::string address = v6 ? "http://[" : "http://";
+        address += host;
+        address += v6 ? "]:" : ":";
+        address += std::to_string(port);
+        address += "/";
+        const auto url = WideFromUtf8(address);
         if (url)
             automatic = AskAutomatic(user, *url, bound, cancelled);
     }
