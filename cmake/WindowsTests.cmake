@@ -42,8 +42,8 @@ if(VORN_BUILD_TESTS)
   target_link_libraries(test_unzip PRIVATE libzip::zip vorn_static_codecs)
 
   add_executable(bench_unzip ${tests}/unzip/bench_unzip.cpp)
-  add_executable(bench_system_proxy ${tests}/platform/bench_system_proxy.cpp)
-  target_link_libraries(bench_system_proxy PRIVATE vorn_platform)
+  add_executable(system_proxy_probe ${tests}/platform/system_proxy_probe.cpp)
+  target_link_libraries(system_proxy_probe PRIVATE vorn_platform)
   target_link_libraries(bench_unzip PRIVATE vorn_unzip)
 
   add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
@@ -62,7 +62,8 @@ if(VORN_BUILD_TESTS)
     set_tests_properties(windows.cli_job PROPERTIES TIMEOUT 300)
     add_test(NAME windows.proxy_job
       COMMAND bash ${tests}/cli/windows-proxy-job ${CMAKE_CROSSCOMPILING_EMULATOR}
-              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
+              $<TARGET_FILE:vorndownload-cli> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py
+              $<TARGET_FILE:system_proxy_probe>)
     # It shares "C:\VORN Download\" of the one test prefix too.
     set_tests_properties(windows.proxy_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
   endif()
