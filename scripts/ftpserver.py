@@ -9,7 +9,8 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --stall-after N          stop sending (but keep the connection) after N bytes
   --fake-size NAME=SIZE    list NAME with SIZE bytes whatever its real size
   --chunk N / --pause S    send RETR data in N-byte pieces with S seconds between
-  --log FILE               one line per command received
+  --log FILE               one line per command received; FILE-sent gets the
+                           bytes of each data transfer, one line each
   --style NAME             reply to transfers as vsftpd, proftpd or pure-ftpd do
   --sendfile               serve with sendfile(2), for benchmarks (no faults then)
   --tls-cert FILE          offer explicit TLS (AUTH TLS) with this certificate and key
@@ -101,6 +102,13 @@ class FaultDTP(DTPHandler):
         n = DTPHandler.send(self, data)
         self.sent += n
         return n
+
+    def close(self):
+        if args.log and self.sent and not getattr(self, "_sent_logged", False):
+            self._sent_logged = True
+            with open(args.log + "-sent", "a") as f:
+                f.write("%d\n" % self.sent)
+        return super().close()
 
 
 # How other servers word the start and the end of a transfer: pure-ftpd ends

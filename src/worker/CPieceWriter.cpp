@@ -1,6 +1,7 @@
 #include "worker/CPieceWriter.h"
 
 #include "platform/CFtpConnection.h"
+#include "worker/CPieceCheck.h"
 
 #include <algorithm>
 #include <cstring>
@@ -71,6 +72,8 @@ bool CPieceWriter::WriteAt(std::uint64_t at, const char* p, std::size_t length)
     {
         std::lock_guard<std::mutex> hold(m_s.lock);
         m_s.plan.Finish(at, length);
+        if (m_s.pieces)
+            m_s.pieces->Finished(at, length);
     }
     if (m_flushed)
         m_flushed();

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+class CPieceCheck;
+
 // A running range is halved only when each half is worth a new transfer.
 inline constexpr std::uint64_t kMinimumSplit = 1u << 20;
 
@@ -49,6 +51,7 @@ struct SharedFetch {
     int worth = std::numeric_limits<int>::max();
     std::vector<HelperState> helpers;   // under `lock`, by slot
     std::atomic<bool> over{false};      // the download is given up: extra connections end
+    CPieceCheck* pieces = nullptr;      // checks each piece as it is whole, when the archive is listed
     const CFile& file;
     const std::string remoteName;
     const std::function<bool()> stop;   // the run is being stopped

@@ -1,0 +1,67 @@
+#pragma once
+#include "worker/CReleaseList.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+struct SharedFetch;
+
+// Checks each piece of an archive against its release list as soon as the
+// piece is whole on disk, whichever connections brought its bytes: the write
+// that completes a piece queues it, and checker threads (any free core) read
+// it back from the page cache and hash it. A piece that does not match goes
+// back to the download to be fetched once more; a second mismatch refuses the
+// archive and ends the download. Everything but the hashing runs under the
+// download's lock.
+class CPieceCheck {
+public:
+    // `s` and `archive` outlive the object, whose end stops the checkers.
+    CPieceCheck(SharedFetch& s, const ReleaseArchive& archive);
+    ~CPieceCheck();
+    CPieceCheck(const CPieceCheck&) = delete;
+    CPieceCheck& operator=(const CPieceCheck&) = delete;
+
+    // Under the lock, after the plan took `length` bytes from `at` as finished:
+    // the pieces they completed are queued.
+    void Finished(std::uint64_t at, std::uint64_t length);
+    // Under the lock: every whole piece not checked yet is queued (the kept
+    // pieces of a resumed part, before they count as fetched).
+    void QueueWhole();
+    // Waits, holding `hold` on the lock between, until no check is pending.
+    void Drain(std::unique_lock<std::mutex>& hold);
+    // Under the lock: checks queued or running; a piece failed twice; all matched.
+    bool Busy() const { return m_pending > 0; }
+    bool Refused() const { return m_refused; }
+    bool AllGood() const;
+    // Under the lock, none pending: the part starts again from its first byte.
+    void Reset();
+
+    // Checks every piece of the complete archive `file` on the caller's
+    // thread: true when all match. `stopped` is set when `stop` ended it first.
+    static bool WholeFileMatches(const CFile& file, const ReleaseArchive& archive, const std::function<bool()>& stop,
+                                 bool& stopped);
+
+private:
+    enum class State : unsigned char { Open, Queued, Good };
+    void Queue(std::size_t piece);
+    void Run();
+    static bool Matches(const CFile& file, const ReleaseArchive& archive, std::size_t piece, std::vector<char>& buffer);
+
+    SharedFetch& m_s;
+    const ReleaseArchive& m_archive;
+    std::vector<State> m_state;             // under the lock, by piece
+    std::vector<unsigned char> m_failures;  // under the lock, by piece
+    std::deque<std::size_t> m_queue;        // under the lock
+    int m_pending = 0;                      // under the lock: queued or being hashed
+    bool m_refused = false;                 // under the lock
+    bool m_stop = false;                    // under the lock
+    std::condition_variable m_wake;
+    std::vector<std::thread> m_threads;
+};
