@@ -98,7 +98,7 @@ std::string Utf8(const fs::path& path)
 // The archive at `path`, described as the list names it.
 ReleaseArchive Describe(const std::string& path, const char* option)
 {
-    const fs::path full = fs::absolute(fs::u8path(path));
+    const fs::path full = fs::absolute(fs::u8path(path)).lexically_normal();
     const CFolder folder = CFolder::OpenPath(Utf8(full.parent_path()), /*create=*/false);
     const CFile file = folder ? folder.OpenFile(Utf8(full.filename()), FileOpen::Read) : CFile();
     if (!file)
