@@ -231,6 +231,9 @@ CSegmentFetch::CSegmentFetch(CArchivePart& part, const std::string& remoteName, 
 CSegmentFetch::~CSegmentFetch()
 {
     EndExtraConnections();
+    // The checkers end before the record is read: a piece they had not
+    // settled counts as kept, and the next run checks it before it counts.
+    EndChecks();
     // A failure or a stop keeps the part and its record: best effort on the way out.
     if (m_keepRecord && m_fileTime >= 0 && m_part.IsOpen())
         m_part.WriteRecord(m_s.plan.Record(m_fileTime));
@@ -339,12 +342,17 @@ bool CSegmentFetch::PiecesRefused()
 void CSegmentFetch::Settle()
 {
     EndExtraConnections();
+    EndChecks();
+    m_keepRecord = false;
+}
+
+void CSegmentFetch::EndChecks()
+{
     {
         std::lock_guard<std::mutex> hold(m_s.lock);
         m_s.pieces = nullptr;
     }
     m_pieces.reset();
-    m_keepRecord = false;
 }
 
 // Progress of all connections together, on this thread only; the record is

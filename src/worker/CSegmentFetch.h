@@ -95,6 +95,7 @@ private:
     bool NoteLostConnections();   // under m_s.lock
     void StartHelper(int slot);
     void CheckKeptPieces();
+    void EndChecks();
     void EndExtraConnections();
 
     CArchivePart& m_part;

@@ -384,6 +384,9 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
 {
     TempDir keys;
     const std::string key = MakeSigningKey(keys.path());
+    // The worker remembers the list it accepted here, not in the real home.
+    TempDir state;
+    setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     for (const Forgery forgery :
          {Forgery::None, Forgery::ByteChanged, Forgery::Unsigned, Forgery::OtherKey, Forgery::Renamed}) {
         SCOPED_TRACE(static_cast<int>(forgery));
@@ -416,8 +419,11 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
         ASSERT_NE(box, nullptr);
         EXPECT_TRUE(box->text().contains("not downloaded and unpacked completely"));
         EXPECT_EQ(dlg.m_channel->failureReason.Get(),
-                  forgery == Forgery::Unsigned ? "KEL_V12.zip - Not Signed" : "KEL_V12.zip - Signature Not Valid");
+                  forgery == Forgery::Unsigned      ? "KEL.release - Not Signed"
+                  : forgery == Forgery::ByteChanged ? "KEL_V12.zip - Signature Not Valid"
+                                                    : "KEL.release - Not Valid");
     }
+    unsetenv("XDG_STATE_HOME");
 }
 
 // Closing hides the window at once; the dialog ends only after the worker
