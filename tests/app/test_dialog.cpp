@@ -384,12 +384,12 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
 {
     TempDir keys;
     const std::string key = MakeSigningKey(keys.path());
-    // The worker remembers the list it accepted here, not in the real home.
-    TempDir state;
-    setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     for (const Forgery forgery :
          {Forgery::None, Forgery::ByteChanged, Forgery::Unsigned, Forgery::OtherKey, Forgery::Renamed}) {
         SCOPED_TRACE(static_cast<int>(forgery));
+        // The worker remembers the list it accepted here, not in the real home.
+        TempDir state;
+        setenv("XDG_STATE_HOME", state.path().c_str(), 1);
         TempHome home;
         TempDir root;
         SignedRelease(root.path(), keys.path(), forgery);
@@ -417,7 +417,9 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
         EXPECT_TRUE(launched.empty());
         auto* box = dlg.findChild<QMessageBox*>();
         ASSERT_NE(box, nullptr);
-        EXPECT_TRUE(box->text().contains("not downloaded and unpacked completely"));
+        // A refused list names no application; a refused archive was named.
+        EXPECT_TRUE(box->text().contains(forgery == Forgery::ByteChanged ? "not downloaded and unpacked completely"
+                                                                         : "No application was downloaded"));
         EXPECT_EQ(dlg.m_channel->failureReason.Get(),
                   forgery == Forgery::Unsigned      ? "KEL.release - Not Signed"
                   : forgery == Forgery::ByteChanged ? "KEL_V12.zip - Signature Not Valid"
