@@ -20,17 +20,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kUsage =
-    "usage: vorn-release --application KEL_V12.zip [--update KELUPD01_24.zip]\n"
-    "                    [--serial N] [--valid DAYS] -o KEL.release\n"
-    "Writes the release list naming the application archive and, when given,\n"
-    "the update archive: sizes, central directories and the BLAKE2b-256 of each\n"
-    "piece. Then sign it: minisign -Sm KEL.release\n"
-    "  --serial N     a number above the serial of the list it replaces\n"
-    "                 (default: the UTC time as YYYYMMDDHHMMSS)\n"
-    "  --valid DAYS   how long customers take it (default 90); sign a new list\n"
-    "                 before then\n"
-    "  -o FILE        the list to write (and to replace)\n";
+const char* const kUsage = "usage: vorn-release --application KEL_V12.zip [--update KELUPD01_24.zip]\n"
+                           "                    [--serial N] [--valid DAYS] -o KEL.release\n"
+                           "Writes the release list naming the application archive and, when given,\n"
+                           "the update archive: sizes, central directories and the BLAKE2b-256 of each\n"
+                           "piece. Then sign it: minisign -Sm KEL.release\n"
+                           "  --serial N     a number above the serial of the list it replaces\n"
+                           "                 (default: the UTC time as YYYYMMDDHHMMSS)\n"
+                           "  --valid DAYS   how long customers take it (default 90); sign a new list\n"
+                           "                 before then\n"
+                           "  -o FILE        the list to write (and to replace)\n";
 
 struct Arguments {
     std::string application;
@@ -154,10 +153,11 @@ int main(int argc, char** argv)
         list.expires = now + a.validDays * 86400;
         // Whatever the serial, never one that is not above the list replaced:
         // customers who took that one would refuse this one.
-        if (const std::optional<std::uint64_t> replaced = ReplacedSerial(a.output); replaced && list.serial <= *replaced)
-            throw BadArguments{"serial " + std::to_string(list.serial) + " is not above " +
-                               std::to_string(*replaced) + ", the serial of " + a.output +
-                               "; give --serial " + std::to_string(*replaced + 1) + " or more"};
+        if (const std::optional<std::uint64_t> replaced = ReplacedSerial(a.output);
+            replaced && list.serial <= *replaced)
+            throw BadArguments{"serial " + std::to_string(list.serial) + " is not above " + std::to_string(*replaced) +
+                               ", the serial of " + a.output + "; give --serial " + std::to_string(*replaced + 1) +
+                               " or more"};
         list.application = Describe(a.application, "--application");
         if (!a.update.empty()) {
             list.update = Describe(a.update, "--update");

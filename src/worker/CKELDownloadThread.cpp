@@ -142,9 +142,8 @@ int CKELDownloadThread::Run()
     RunResult result = RunResult::InternetFailed;
     m_applicationComplete = false;
     m_release.reset();
-    m_runStart = std::chrono::duration_cast<std::chrono::seconds>(
-                     std::chrono::system_clock::now().time_since_epoch())
-                     .count();
+    m_runStart =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     // Why the run did not end complete, in words; handed to the front ends at
     // the end, since a status text may be overwritten before it is shown.
     std::string failure;

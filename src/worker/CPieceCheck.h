@@ -56,12 +56,12 @@ private:
 
     SharedFetch& m_s;
     const ReleaseArchive& m_archive;
-    std::vector<State> m_state;             // under the lock, by piece
-    std::vector<unsigned char> m_failures;  // under the lock, by piece
-    std::deque<std::size_t> m_queue;        // under the lock
-    int m_pending = 0;                      // under the lock: queued or being hashed
-    bool m_refused = false;                 // under the lock
-    bool m_stop = false;                    // under the lock
+    std::vector<State> m_state;              // under the lock, by piece
+    std::vector<unsigned char> m_failures;   // under the lock, by piece
+    std::deque<std::size_t> m_queue;         // under the lock
+    int m_pending = 0;                       // under the lock: queued or being hashed
+    bool m_refused = false;                  // under the lock
+    bool m_stop = false;                     // under the lock
     std::condition_variable m_wake;
     std::vector<std::thread> m_threads;
 };

@@ -41,7 +41,8 @@ std::optional<PieceHash> FromHex(std::string_view text)
 std::optional<std::uint64_t> Number(std::string_view text)
 {
     std::uint64_t value = 0;
-    if (text.empty() || text.size() > 20 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || text.size() > 20 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size())
@@ -186,7 +187,8 @@ std::optional<ReleaseArchive> ReleaseArchive::Describe(const CFile& file, const 
 
 std::string CReleaseList::Text() const
 {
-    std::string out = std::string(kHead) + "\nserial " + std::to_string(serial) + "\nexpires " + UtcTimeText(expires) + '\n';
+    std::string out =
+        std::string(kHead) + "\nserial " + std::to_string(serial) + "\nexpires " + UtcTimeText(expires) + '\n';
     Write(out, "application", application);
     if (update)
         Write(out, "update", *update);

@@ -1,8 +1,8 @@
 #include "platform/CFolder.h"
 #include "worker/BaseName.h"
 #include "worker/CArchivePart.h"
-#include "worker/CPieceCheck.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/CPieceCheck.h"
 #include "worker/CSegmentFetch.h"
 #include "worker/Messages.h"
 
@@ -134,7 +134,8 @@ StepResult CKELDownloadThread::TakeListedArchive(const std::string& name)
         return taken;
     // A copy from an earlier run is checked piece by piece before it counts.
     bool stopped = false;
-    if (CPieceCheck::WholeFileMatches(m_archiveLock, *m_listed, [this] { return StopRequested(); }, stopped))
+    if (CPieceCheck::WholeFileMatches(
+            m_archiveLock, *m_listed, [this] { return StopRequested(); }, stopped))
         return taken;
     if (stopped)
         return StepResult::Fail(Outcome::Stopped, "the check of " + name + " was stopped");

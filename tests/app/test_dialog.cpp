@@ -420,10 +420,10 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
         // A refused list names no application; a refused archive was named.
         EXPECT_TRUE(box->text().contains(forgery == Forgery::ByteChanged ? "not downloaded and unpacked completely"
                                                                          : "No application was downloaded"));
-        EXPECT_EQ(dlg.m_channel->failureReason.Get(),
-                  forgery == Forgery::Unsigned      ? "KEL.release - Not Signed"
-                  : forgery == Forgery::ByteChanged ? "KEL_V12.zip - Signature Not Valid"
-                                                    : "KEL.release - Not Valid");
+        EXPECT_EQ(dlg.m_channel->failureReason.Get(), forgery == Forgery::Unsigned ? "KEL.release - Not Signed"
+                                                      : forgery == Forgery::ByteChanged
+                                                          ? "KEL_V12.zip - Signature Not Valid"
+                                                          : "KEL.release - Not Valid");
     }
     unsetenv("XDG_STATE_HOME");
 }

@@ -59,13 +59,14 @@ TEST(ReleaseTool, WritesAListMinisignSignsAndTheSerialOnlyGrows)
     const std::string before = ReadFile(dir.path() / "KEL.release");
     for (const std::string& args : {std::string("--serial 5"), std::to_string(list->serial), std::string()}) {
         const Tool again =
-            RunTool(dir.path(), "--application KEL_V12.zip " + (args.empty() || args[0] == '-' ? args : "--serial " + args) +
-                                    " -o KEL.release");
+            RunTool(dir.path(), "--application KEL_V12.zip " +
+                                    (args.empty() || args[0] == '-' ? args : "--serial " + args) + " -o KEL.release");
         EXPECT_EQ(again.exitCode, 2) << again.output;
         EXPECT_NE(again.output.find("is not above " + std::to_string(list->serial)), std::string::npos) << again.output;
     }
     EXPECT_EQ(ReadFile(dir.path() / "KEL.release"), before);
-    const Tool above = RunTool(dir.path(), "--application KEL_V12.zip --serial 99999999999999 --valid 7 -o KEL.release");
+    const Tool above =
+        RunTool(dir.path(), "--application KEL_V12.zip --serial 99999999999999 --valid 7 -o KEL.release");
     EXPECT_EQ(above.exitCode, 0) << above.output;
     EXPECT_FALSE(CReleaseList::Parse(ReadFile(dir.path() / "KEL.release"))->update);
 }

@@ -215,8 +215,8 @@ namespace {
 
 ReleaseArchive Described(const fs::path& file)
 {
-    const CFile f = CFolder::OpenPath(file.parent_path().string(), false).OpenFile(file.filename().string(),
-                                                                                   FileOpen::Read);
+    const CFile f =
+        CFolder::OpenPath(file.parent_path().string(), false).OpenFile(file.filename().string(), FileOpen::Read);
     std::string why;
     const std::optional<ReleaseArchive> a = ReleaseArchive::Describe(f, file.filename().string(), why);
     if (!a)
@@ -228,10 +228,9 @@ CReleaseList ListFor(const fs::path& root, const ListedRelease& release)
 {
     CReleaseList list;
     list.serial = release.serial;
-    list.expires = std::chrono::duration_cast<std::chrono::seconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count() +
-                   release.validFor;
+    list.expires =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count() +
+        release.validFor;
     list.application = Described(ApplicationFolder(root) / release.application);
     if (!release.update.empty())
         list.update = Described(UpdateFolder(root) / release.update);

@@ -1,8 +1,8 @@
 #include "platform/CFolder.h"
 #include "support/TestSupport.h"
 #include "worker/CReleaseList.h"
-#include "worker/CReleaseState.h"
 #include "worker/CReleaseSignature.h"
+#include "worker/CReleaseState.h"
 
 #include <gtest/gtest.h>
 
@@ -148,15 +148,14 @@ TEST(ReleaseList, TheListReadsBackAndAnyOtherTextIsRefused)
         return t.replace(at, from.size(), to);
     };
     const std::string firstPiece = text.substr(text.find("piece "), 71);
-    for (const std::string& bad : {
-             std::string(), text.substr(0, text.size() - 1), text + "\n", text + "piece " + std::string(64, '0') + "\n",
-             changed(firstPiece, ""), changed("\n", "\r\n"), changed("VORN release list 1", "VORN release list 2"),
-             changed("serial 2026", "serial +2026"), changed("2027-03-17", "2027-02-30"),
-             changed("piece-size 1048576", "piece-size 524288"), changed("piece-size 1048576", "piece-size 33554432"),
-             changed("piece-size 1048576", "piece-size 3145728"), changed("KEL_V12.zip", "../KEL_V12.zip"),
-             changed("KELUPD01_24.zip", "KEL_V12.zip"), changed("central-directory ", "central-directory 9"),
-             changed(firstPiece, "piece " + std::string(63, '0') + "g"),
-             changed("update KELUPD", "application KELUPD")})
+    for (const std::string& bad :
+         {std::string(), text.substr(0, text.size() - 1), text + "\n", text + "piece " + std::string(64, '0') + "\n",
+          changed(firstPiece, ""), changed("\n", "\r\n"), changed("VORN release list 1", "VORN release list 2"),
+          changed("serial 2026", "serial +2026"), changed("2027-03-17", "2027-02-30"),
+          changed("piece-size 1048576", "piece-size 524288"), changed("piece-size 1048576", "piece-size 33554432"),
+          changed("piece-size 1048576", "piece-size 3145728"), changed("KEL_V12.zip", "../KEL_V12.zip"),
+          changed("KELUPD01_24.zip", "KEL_V12.zip"), changed("central-directory ", "central-directory 9"),
+          changed(firstPiece, "piece " + std::string(63, '0') + "g"), changed("update KELUPD", "application KELUPD")})
         EXPECT_FALSE(CReleaseList::Parse(bad)) << bad.substr(0, 400);
 }
 
