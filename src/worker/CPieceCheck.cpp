@@ -16,7 +16,11 @@ unsigned Checkers()
 }   // namespace
 
 CPieceCheck::CPieceCheck(SharedFetch& s, const ReleaseArchive& archive)
-    : m_s(s), m_archive(archive), m_state(archive.pieces.size()), m_failures(archive.pieces.size())
+    : m_s(s),
+      m_archive(archive),
+      m_state(archive.pieces.size()),
+      m_failures(archive.pieces.size()),
+      m_again(archive.pieces.size())
 {
     for (unsigned i = 0; i < Checkers(); ++i)
         m_threads.emplace_back([this] { Run(); });
@@ -40,9 +44,16 @@ void CPieceCheck::Finished(std::uint64_t at, std::uint64_t length)
     const std::size_t first = static_cast<std::size_t>(at / m_archive.pieceSize);
     const std::size_t last =
         std::min(static_cast<std::size_t>((at + length - 1) / m_archive.pieceSize), m_archive.pieces.size() - 1);
-    for (std::size_t piece = first; piece <= last; ++piece)
-        if (m_state[piece] == State::Open && m_s.plan.Covers({m_archive.PieceBegin(piece), m_archive.PieceEnd(piece)}))
+    for (std::size_t piece = first; piece <= last; ++piece) {
+        if (!m_s.plan.Covers({m_archive.PieceBegin(piece), m_archive.PieceEnd(piece)}))
+            continue;
+        // A piece written again (a connection that runs on over bytes another
+        // fetched) is checked again: what counts is what is on disk.
+        if (m_state[piece] == State::Queued)
+            m_again[piece] = true;
+        else
             Queue(piece);
+    }
 }
 
 void CPieceCheck::QueueWhole()
@@ -74,6 +85,7 @@ void CPieceCheck::Reset()
 {
     std::fill(m_state.begin(), m_state.end(), State::Open);
     std::fill(m_failures.begin(), m_failures.end(), 0);
+    std::fill(m_again.begin(), m_again.end(), false);
     m_refused = false;
 }
 
@@ -90,6 +102,13 @@ void CPieceCheck::Run()
         hold.unlock();
         const bool good = Matches(m_s.file, m_archive, piece, buffer);
         hold.lock();
+        if (m_again[piece]) {
+            // Written again while it was read: checked once more.
+            m_again[piece] = false;
+            m_queue.push_back(piece);
+            m_wake.notify_one();
+            continue;
+        }
         if (good) {
             m_state[piece] = State::Good;
         } else if (++m_failures[piece] >= 2) {

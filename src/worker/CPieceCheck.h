@@ -58,6 +58,7 @@ private:
     const ReleaseArchive& m_archive;
     std::vector<State> m_state;              // under the lock, by piece
     std::vector<unsigned char> m_failures;   // under the lock, by piece
+    std::vector<bool> m_again;               // under the lock, by piece: written again while queued
     std::deque<std::size_t> m_queue;         // under the lock
     int m_pending = 0;                       // under the lock: queued or being hashed
     bool m_refused = false;                  // under the lock

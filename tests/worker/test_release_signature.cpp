@@ -1,8 +1,10 @@
 #include "platform/CFolder.h"
 #include "support/TestSupport.h"
+#include "worker/CPieceCheck.h"
 #include "worker/CReleaseList.h"
 #include "worker/CReleaseSignature.h"
 #include "worker/CReleaseState.h"
+#include "worker/SharedFetch.h"
 
 #include <gtest/gtest.h>
 
@@ -180,4 +182,47 @@ TEST(ReleaseList, TheStoredSerialLoadsBackAndAnUnreadableRecordIsNone)
     EXPECT_NE(CReleaseState((dir.path() / "state/vorndownload/release-0011223344556677/x").string() + "/")
                   .Store("0011223344556677", accepted),
               "");
+}
+
+// A piece is checked once it is whole on disk, again whenever it is written
+// again (what counts is what is on disk), taken out of the finished bytes when
+// it is wrong, and refused when it is wrong a second time.
+TEST(ReleaseList, APieceIsCheckedWhenWholeAndAgainWhenWrittenAgain)
+{
+    const std::string data = PatternBytes((3u << 20) + 5);
+    ReleaseArchive archive;
+    archive.name = "KEL_V12.zip";
+    archive.size = data.size();
+    for (std::size_t at = 0; at < data.size(); at += archive.pieceSize)
+        archive.pieces.push_back(
+            HashPiece(data.data() + at, std::min<std::size_t>(archive.pieceSize, data.size() - at)));
+    TempDir dir;
+    const CFile file = CFolder::OpenPath(dir.path().string(), false).OpenFile("part", FileOpen::ReadWrite);
+    SharedFetch s(
+        archive.size, file, archive.name, [] { return false; }, 1);
+    CPieceCheck check(s, archive);
+    s.pieces = &check;
+    const auto write = [&](std::uint64_t at, const std::string& bytes) {
+        ASSERT_TRUE(file.WriteAt(bytes.data(), bytes.size(), at).Ok());
+        std::unique_lock<std::mutex> hold(s.lock);
+        s.plan.Finish(at, bytes.size());
+        check.Finished(at, bytes.size());
+        check.Drain(hold);
+    };
+    const auto piece = [&](std::size_t i) { return ByteRange{archive.PieceBegin(i), archive.PieceEnd(i)}; };
+    write(0, data.substr(0, 1500000));
+    write(1500000, data.substr(1500000));
+    EXPECT_TRUE(check.AllGood());
+    EXPECT_TRUE(s.plan.Complete());
+
+    std::string wrong = data.substr(1u << 20, 1000);
+    wrong[10] ^= 0x01;
+    write(1u << 20, wrong);
+    EXPECT_FALSE(check.AllGood());
+    EXPECT_FALSE(check.Refused());
+    EXPECT_FALSE(s.plan.Covers(piece(1)));
+    EXPECT_TRUE(s.plan.Covers(piece(0)) && s.plan.Covers(piece(2)) && s.plan.Covers(piece(3)));
+    write(1u << 20, wrong + data.substr((1u << 20) + 1000, (1u << 20) - 1000));
+    EXPECT_TRUE(check.Refused());
+    EXPECT_TRUE(s.over);
 }
