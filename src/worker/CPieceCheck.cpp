@@ -37,7 +37,37 @@ CPieceCheck::~CPieceCheck()
         t.join();
 }
 
-void CPieceCheck::Finished(std::uint64_t at, std::uint64_t length)
+void CPieceCheck::Stream::Add(const ReleaseArchive& archive, std::uint64_t at, const char* data, std::size_t size,
+                              std::vector<Hashed>& done)
+{
+    while (size > 0 && at < archive.size) {
+        const std::size_t piece = static_cast<std::size_t>(at / archive.pieceSize);
+        const std::uint64_t end = archive.PieceEnd(piece);
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - at));
+        if (at == archive.PieceBegin(piece)) {
+            crypto_generichash_init(&m_state, nullptr, 0, PieceHash().size());
+            m_on = true;
+            m_piece = piece;
+            m_at = at;
+        }
+        if (m_on && m_piece == piece && m_at == at) {
+            crypto_generichash_update(&m_state, reinterpret_cast<const unsigned char*>(data), take);
+            m_at += take;
+            if (m_at == end) {
+                done.push_back({piece, {}});
+                crypto_generichash_final(&m_state, done.back().hash.data(), done.back().hash.size());
+                m_on = false;
+            }
+        } else {
+            m_on = false;   // a piece begun elsewhere: the checkers read it back
+        }
+        at += take;
+        data += take;
+        size -= take;
+    }
+}
+
+void CPieceCheck::Finished(std::uint64_t at, std::uint64_t length, const std::vector<Stream::Hashed>& hashed)
 {
     if (length == 0 || m_archive.pieces.empty())
         return;
@@ -49,8 +79,11 @@ void CPieceCheck::Finished(std::uint64_t at, std::uint64_t length)
             continue;
         // A piece written again (a connection that runs on over bytes another
         // fetched) is checked again: what counts is what is on disk.
+        const auto own = std::find_if(hashed.begin(), hashed.end(), [&](const auto& h) { return h.piece == piece; });
         if (m_state[piece] == State::Queued)
             m_again[piece] = true;
+        else if (own != hashed.end())
+            Settle(piece, own->hash == m_archive.pieces[piece]);
         else
             Queue(piece);
     }
@@ -109,18 +142,23 @@ void CPieceCheck::Run()
             m_wake.notify_one();
             continue;
         }
-        if (good) {
-            m_state[piece] = State::Good;
-        } else if (++m_failures[piece] >= 2) {
-            // Fetched twice and wrong twice: not the publisher's archive.
-            m_refused = true;
-            m_s.over = true;
-        } else {
-            m_state[piece] = State::Open;
-            m_s.plan.Unfinish({m_archive.PieceBegin(piece), m_archive.PieceEnd(piece)});
-        }
+        Settle(piece, good);
         --m_pending;
         m_s.helperEnded.notify_all();
+    }
+}
+
+void CPieceCheck::Settle(std::size_t piece, bool good)
+{
+    if (good) {
+        m_state[piece] = State::Good;
+    } else if (++m_failures[piece] >= 2) {
+        // Fetched twice and wrong twice: not the publisher's archive.
+        m_refused = true;
+        m_s.over = true;
+    } else {
+        m_state[piece] = State::Open;
+        m_s.plan.Unfinish({m_archive.PieceBegin(piece), m_archive.PieceEnd(piece)});
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include "worker/CReleaseList.h"
 
+#include <sodium.h>
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -14,9 +16,12 @@
 struct SharedFetch;
 
 // Checks each piece of an archive against its release list as soon as the
-// piece is whole on disk, whichever connections brought its bytes: the write
-// that completes a piece queues it, and checker threads (any free core) read
-// it back from the page cache and hash it. A piece that does not match goes
+// piece is whole on disk, whichever connections brought its bytes: a piece
+// one connection wrote from its first byte to its last is hashed by that
+// connection as it writes it (Stream), while the bytes are in memory; any
+// other (split between connections, kept from an earlier run, written again)
+// is queued, and checker threads (any free core) read it back from the page
+// cache and hash it. A piece that does not match goes
 // back to the download to be fetched once more; a second mismatch refuses the
 // archive and ends the download. Everything but the hashing runs under the
 // download's lock.
@@ -28,9 +33,31 @@ public:
     CPieceCheck(const CPieceCheck&) = delete;
     CPieceCheck& operator=(const CPieceCheck&) = delete;
 
+    // The pieces one connection writes from their first byte, hashed as the
+    // bytes go to disk.
+    class Stream {
+    public:
+        struct Hashed {
+            std::size_t piece;
+            PieceHash hash;
+        };
+        // Takes the `size` bytes written at `at`; adds the pieces they end
+        // (this stream having had all of them) to `done`.
+        void Add(const ReleaseArchive& archive, std::uint64_t at, const char* data, std::size_t size,
+                 std::vector<Hashed>& done);
+        void Reset() { m_on = false; }
+
+    private:
+        bool m_on = false;
+        std::size_t m_piece = 0;
+        std::uint64_t m_at = 0;
+        crypto_generichash_state m_state{};
+    };
+
     // Under the lock, after the plan took `length` bytes from `at` as finished:
-    // the pieces they completed are queued.
-    void Finished(std::uint64_t at, std::uint64_t length);
+    // the pieces they completed are settled by the hashes the writing
+    // connection made of them (`hashed`), or queued.
+    void Finished(std::uint64_t at, std::uint64_t length, const std::vector<Stream::Hashed>& hashed = {});
     // Under the lock: every whole piece not checked yet is queued (the kept
     // pieces of a resumed part, before they count as fetched).
     void QueueWhole();
@@ -51,6 +78,7 @@ public:
 private:
     enum class State : unsigned char { Open, Queued, Good };
     void Queue(std::size_t piece);
+    void Settle(std::size_t piece, bool good);
     void Run();
     static bool Matches(const CFile& file, const ReleaseArchive& archive, std::size_t piece, std::vector<char>& buffer);
 

@@ -226,7 +226,9 @@ CSegmentFetch::CSegmentFetch(CArchivePart& part, const std::string& remoteName, 
       m_writer(m_s, 0, [this] { Progress(); }),
       m_expectTime(kAnyTime),
       m_ramp(m_setup.connections, m_setup.size)
-{}
+{
+    m_s.listed = m_setup.listed;
+}
 
 CSegmentFetch::~CSegmentFetch()
 {

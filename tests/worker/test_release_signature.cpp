@@ -210,6 +210,18 @@ TEST(ReleaseList, APieceIsCheckedWhenWholeAndAgainWhenWrittenAgain)
         check.Drain(hold);
     };
     const auto piece = [&](std::size_t i) { return ByteRange{archive.PieceBegin(i), archive.PieceEnd(i)}; };
+    // A connection that wrote a piece from its first byte hashed it on the
+    // way; one it began inside a piece it did not.
+    CPieceCheck::Stream stream;
+    std::vector<CPieceCheck::Stream::Hashed> done;
+    for (std::size_t at = 1000; at < data.size(); at += 65536)
+        stream.Add(archive, at, data.data() + at, std::min<std::size_t>(65536, data.size() - at), done);
+    ASSERT_EQ(done.size(), 3u);
+    for (std::size_t i = 0; i < done.size(); ++i) {
+        EXPECT_EQ(done[i].piece, i + 1);
+        EXPECT_EQ(done[i].hash, archive.pieces[i + 1]);
+    }
+
     write(0, data.substr(0, 1500000));
     write(1500000, data.substr(1500000));
     EXPECT_TRUE(check.AllGood());
