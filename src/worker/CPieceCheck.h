@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -51,7 +52,9 @@ public:
         bool m_on = false;
         std::size_t m_piece = 0;
         std::uint64_t m_at = 0;
-        crypto_generichash_state m_state{};
+        // On the heap: the state asks for 64-byte alignment, which MinGW does
+        // not give an object on the stack, and each connection's writer is one.
+        std::unique_ptr<crypto_generichash_state> m_state = std::make_unique<crypto_generichash_state>();
     };
 
     // Under the lock, after the plan took `length` bytes from `at` as finished:
