@@ -77,7 +77,8 @@ if(VORN_BUILD_TESTS)
       COMMAND bash ${tests}/cli/windows-cli-signed-job ${CMAKE_CROSSCOMPILING_EMULATOR}
               $<TARGET_FILE:vorndownload-cli-signed> $<TARGET_FILE:vorn-release>
               ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py ${test_key_dir})
-    set_tests_properties(windows.cli_signed_job PROPERTIES TIMEOUT 300)
+    # "C:\VORN Download\" is one folder for the jobs that use it.
+    set_tests_properties(windows.cli_signed_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
   endif()
   include(${tests}/win32/CMakeLists.txt)
 
