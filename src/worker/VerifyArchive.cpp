@@ -82,12 +82,12 @@ StepResult CKELDownloadThread::AcceptReleaseList(CFtpConnection& connection)
 {
     m_release.reset();
     bool found = false;
-    bool signed_ = false;
+    bool signatureFound = false;
     const std::string text = FetchBounded(connection, kList, CReleaseList::kMaxFileSize, found);
     const std::string signature =
-        found ? FetchBounded(connection, CReleaseList::kSignatureName, CReleaseSignature::kMaxFileSize, signed_)
+        found ? FetchBounded(connection, CReleaseList::kSignatureName, CReleaseSignature::kMaxFileSize, signatureFound)
               : std::string();
-    if (!found || !signed_)
+    if (!found || !signatureFound)
         return Refuse(kList + " - Not Signed");
 
     // Key id, trusted comment, signatures (CReleaseSignature::Accept), the
