@@ -66,6 +66,27 @@ if(VORN_BUILD_TESTS)
               $<TARGET_FILE:system_proxy_probe>)
     # It shares "C:\VORN Download\" of the one test prefix too.
     set_tests_properties(windows.proxy_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
+
+    # The terminal program once more with a publisher key of the tests' own,
+    # made by minisign when the build is configured (build tree only).
+    find_program(MINISIGN minisign REQUIRED)
+    set(test_key_dir ${CMAKE_CURRENT_BINARY_DIR}/release-key)
+    if(NOT EXISTS ${test_key_dir}/key.pub)
+      file(MAKE_DIRECTORY ${test_key_dir})
+      execute_process(COMMAND ${MINISIGN} -G -W -f -p ${test_key_dir}/key.pub -s ${test_key_dir}/key.sec
+                      OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+    file(STRINGS ${test_key_dir}/key.pub test_key REGEX "^RW")
+    add_executable(vorndownload-cli-signed ${PROJECT_SOURCE_DIR}/src/cli/main.cpp
+                   ${PROJECT_SOURCE_DIR}/src/worker/ReleaseKey.cpp)
+    target_link_libraries(vorndownload-cli-signed PRIVATE vorn_cli vorn_worker vorn_version)
+    target_compile_definitions(vorndownload-cli-signed PRIVATE VORN_RELEASE_KEY_DEFAULT="${test_key}")
+    add_test(NAME windows.cli_signed_job
+      COMMAND bash ${tests}/cli/windows-cli-signed-job ${CMAKE_CROSSCOMPILING_EMULATOR}
+              $<TARGET_FILE:vorndownload-cli-signed> $<TARGET_FILE:vorn-release>
+              ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py ${test_key_dir})
+    # "C:\VORN Download\" is one folder for the jobs that use it.
+    set_tests_properties(windows.cli_signed_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
   endif()
   include(${tests}/win32/CMakeLists.txt)
 
@@ -88,7 +109,7 @@ if(VORN_BUILD_TESTS)
   find_program(VORN_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
   set(shipped $<TARGET_FILE:cross_smoke> $<TARGET_FILE:test_portable> $<TARGET_FILE:test_files>
               $<TARGET_FILE:test_worker>)
-  foreach(program vorndownload-cli VORNdownload)
+  foreach(program vorndownload-cli VORNdownload vorn-release)
     if(TARGET ${program})
       list(APPEND shipped $<TARGET_FILE:${program}>)
     endif()

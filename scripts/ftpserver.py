@@ -9,7 +9,10 @@ Serves --root to the user "vornpublic" and writes the port it listens on to
   --stall-after N          stop sending (but keep the connection) after N bytes
   --fake-size NAME=SIZE    list NAME with SIZE bytes whatever its real size
   --chunk N / --pause S    send RETR data in N-byte pieces with S seconds between
-  --log FILE               one line per command received
+  --rate MBPS              send each transfer at most MBPS MB/s (benchmarks; the
+                           server is one thread, so a wait holds all transfers)
+  --log FILE               one line per command received; FILE-sent gets the
+                           bytes of each data transfer, one line each
   --style NAME             reply to transfers as vsftpd, proftpd or pure-ftpd do
   --sendfile               serve with sendfile(2), for benchmarks (no faults then)
   --tls-cert FILE          offer explicit TLS (AUTH TLS) with this certificate and key
@@ -98,9 +101,24 @@ class FaultDTP(DTPHandler):
             data = data[: args.chunk]
             if args.pause > 0:
                 time.sleep(args.pause)
+        if args.rate > 0:
+            # What this transfer may have sent by now; a wait of at most 10 ms
+            # when it is ahead, so a late wake-up never lowers the rate.
+            if not hasattr(self, "_began"):
+                self._began = time.monotonic()
+            ahead = self.sent - (time.monotonic() - self._began) * args.rate * 1e6
+            if ahead > 0:
+                time.sleep(min(0.01, ahead / (args.rate * 1e6)))
         n = DTPHandler.send(self, data)
         self.sent += n
         return n
+
+    def close(self):
+        if args.log and self.sent and not getattr(self, "_sent_logged", False):
+            self._sent_logged = True
+            with open(args.log + "-sent", "a") as f:
+                f.write("%d\n" % self.sent)
+        return super().close()
 
 
 # How other servers word the start and the end of a transfer: pure-ftpd ends
@@ -198,6 +216,7 @@ def main():
     p.add_argument("--fake-size", action="append", default=[])
     p.add_argument("--chunk", type=int, default=0)
     p.add_argument("--pause", type=float, default=0.0)
+    p.add_argument("--rate", type=float, default=0.0)
     p.add_argument("--log")
     p.add_argument("--style", choices=sorted(STYLES))
     p.add_argument("--sendfile", action="store_true", help="serve files with sendfile (benchmarks)")

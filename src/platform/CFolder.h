@@ -68,6 +68,8 @@ public:
     std::optional<FolderEntry> Stat(const std::string& name) const;
     // Replaces `to` (a file) with `from`, within this folder.
     FileResult Rename(const std::string& from, const std::string& to) const;
+    // Makes the folder's names (a rename into it) durable.
+    FileResult Sync() const;
     // Deletes the regular file `name` even when it is read-only; anything else
     // at the name, a link or a folder, stays. False when it did not go.
     bool RemoveFile(const std::string& name) const;

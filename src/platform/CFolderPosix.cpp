@@ -171,6 +171,11 @@ FileResult CFolder::Rename(const std::string& from, const std::string& to) const
                                                                                  : FileResult::FromSystem(errno);
 }
 
+FileResult CFolder::Sync() const
+{
+    return ::fsync(Fd(m_handle)) == 0 ? FileResult() : FileResult::FromSystem(errno);
+}
+
 bool CFolder::RemoveFile(const std::string& name) const
 {
     struct stat st {};

@@ -318,6 +318,12 @@ FileResult CFolder::Rename(const std::string& from, const std::string& to) const
                : FileResult::FromSystem(static_cast<int>(GetLastError()));
 }
 
+FileResult CFolder::Sync() const
+{
+    // NTFS logs a rename's metadata itself; a folder handle cannot be flushed.
+    return IsOpen() ? FileResult() : FileResult(FileResult::Kind::Other, ERROR_INVALID_HANDLE);
+}
+
 bool CFolder::RemoveFile(const std::string& name) const
 {
     const auto wide = IsOpen() && IsPlainFileName(name) ? Beneath(m_path, name) : std::nullopt;

@@ -119,6 +119,8 @@ bool CCentralDirectory::Read(const CFile& file)
     }
     if (offset > directoryEnd || size > directoryEnd - offset)
         return false;
+    m_offset = offset;
+    m_size = size;
     return ReadRecords(file, offset, size, count) && EntriesAreDisjoint(file, offset);
 }
 

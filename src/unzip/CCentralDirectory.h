@@ -30,10 +30,15 @@ public:
     // directory holds, or when two entries' data overlap.
     bool Read(const CFile& file);
     const std::vector<CentralRecord>& Records() const { return m_records; }
+    // Where the directory lies in the archive, after a Read that succeeded.
+    std::uint64_t Offset() const { return m_offset; }
+    std::uint64_t Size() const { return m_size; }
 
 private:
     bool ReadRecords(const CFile& file, std::uint64_t offset, std::uint64_t size, std::uint64_t count);
     bool EntriesAreDisjoint(const CFile& file, std::uint64_t directoryOffset) const;
 
     std::vector<CentralRecord> m_records;
+    std::uint64_t m_offset = 0;
+    std::uint64_t m_size = 0;
 };

@@ -5,6 +5,7 @@
 #include "platform/CInternetException.h"
 #include "platform/LookUpHost.h"
 #include "platform/PrintableText.h"
+#include "platform/StateFolder.h"
 #include "platform/TextCase.h"
 #include "worker/BaseName.h"
 #include "worker/Messages.h"
@@ -20,6 +21,8 @@ namespace {
 // Each walk is one change on the server: it fails where any step would.
 const char* const kApplicationFolders = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
 const char* const kUpdateFolders = "../../KEL Update DVD/ZIP_Files";
+// Back from the update folder, when both are listed before any download.
+const char* const kApplicationFromUpdate = "../../KEL Software DVD/ZIP";
 
 // atoi of the text after "KEL_V", low 16 bits, signed; 0 for other names.
 std::int16_t ApplicationNumber(const std::string& name)
@@ -44,11 +47,7 @@ bool IsSignatureName(const std::string& name)
 // Why a run ended that no step explained.
 const char* const kUnexpectedError = "an unexpected error ended the run";
 
-struct Choice {
-    std::string name;
-    std::uint64_t size = 0;
-    std::int16_t number = 0;
-};
+using Choice = CKELDownloadThread::Choice;
 
 // Lists the current folder and keeps the file with the greatest number;
 // ties keep the earlier entry. Folders and links are no archives, and a name
@@ -75,8 +74,12 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
         // A signature is never an archive, though "KEL_V12.zip.minisig" carries a number.
         if (finder.IsDirectory() || finder.IsLink() || !IsPlainFileName(name) || IsSignatureName(name))
             continue;
-        if (const std::int16_t number = numberOf(name); number > best.number)
-            best = {name, finder.GetLength(), number};
+        best.files.emplace(name, finder.GetLength());
+        if (const std::int16_t number = numberOf(name); number > best.number) {
+            best.name = name;
+            best.size = finder.GetLength();
+            best.number = number;
+        }
     }
     finder.Close();
     return best;
@@ -84,7 +87,8 @@ Choice ChooseArchive(CFtpConnection& connection, const std::function<std::int16_
 
 }   // namespace
 
-CKELDownloadThread::CKELDownloadThread() : m_settings(GetFtpSettings()), m_connections(VORN_FTP_CONNECTIONS_DEFAULT)
+CKELDownloadThread::CKELDownloadThread()
+    : m_settings(GetFtpSettings()), m_stateFolder(GetStateFolder()), m_connections(VORN_FTP_CONNECTIONS_DEFAULT)
 {}
 
 CKELDownloadThread::~CKELDownloadThread() = default;
@@ -137,6 +141,9 @@ int CKELDownloadThread::Run()
 
     RunResult result = RunResult::InternetFailed;
     m_applicationComplete = false;
+    m_release.reset();
+    m_runStart =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     // Why the run did not end complete, in words; handed to the front ends at
     // the end, since a status text may be overwritten before it is shown.
     std::string failure;
@@ -196,10 +203,28 @@ StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         SetText(slot, BaseName(name));
         PostNotify(UM_FILENAME_UPDATE, chosen, 0);
     };
+    const bool inApplicationFolder = connection.SetCurrentDirectory(kApplicationFolders);
+    // With a publisher key the signed release list comes first, and both
+    // folders are listed before anything is downloaded: a release other than
+    // the one the list names costs no byte.
+    const bool listed = inApplicationFolder && !m_settings.releaseKey.empty();
+    if (listed) {
+        if (StepResult accepted = AcceptReleaseList(connection); !accepted)
+            return accepted;
+    }
     // Without an application there is no release: a missing publisher folder
     // or no qualifying name fails the run.
-    const Choice application =
-        connection.SetCurrentDirectory(kApplicationFolders) ? ChooseArchive(connection, ApplicationNumber) : Choice{};
+    const Choice application = inApplicationFolder ? ChooseArchive(connection, ApplicationNumber) : Choice{};
+    Choice update;
+    if (listed) {
+        const bool updateFolder = connection.SetCurrentDirectory(kUpdateFolders);
+        if (updateFolder)
+            update = ChooseArchive(connection, UpdateNumber);
+        if (StepResult matched = MatchRelease(application, update); !matched)
+            return matched;
+        if (updateFolder && !connection.SetCurrentDirectory(kApplicationFromUpdate))
+            return StepResult::Fail(StepResult::Outcome::Failed, "the application folder cannot be entered again");
+    }
     if (application.number <= 0) {
         StepResult none = StepResult::Fail(StepResult::Outcome::Failed, "No Application File Found");
         SetText(m_pStatusText, none.reason);
@@ -213,10 +238,16 @@ StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
         return applicationStep;
     m_applicationComplete = applicationStep.IsDone();
 
-    // A missing update folder or no qualifying update: the application alone is the release.
-    if (!connection.SetCurrentDirectory(kUpdateFolders))
-        return applicationStep;
-    const Choice update = ChooseArchive(connection, UpdateNumber);
+    // A missing update folder or no qualifying update: the application alone
+    // is the release (with a list, only when the list names no update).
+    if (!connection.SetCurrentDirectory(kUpdateFolders)) {
+        if (!listed || update.number <= 0)
+            return applicationStep;
+        m_applicationComplete = false;
+        return StepResult::Fail(StepResult::Outcome::Failed, "the update folder cannot be entered again");
+    }
+    if (!listed)
+        update = ChooseArchive(connection, UpdateNumber);
     if (update.number <= 0)
         return applicationStep;
     announce("Found Update File", m_pUpdateName, update.name, kUpdateChosen);

@@ -3,18 +3,20 @@
 #include "platform/CFtpConnection.h"
 #include "platform/CNotifyChannel.h"
 #include "platform/CWorkerThread.h"
+#include "worker/CReleaseList.h"
 #include "worker/FtpSettings.h"
 #include "worker/StepResult.h"
 
 class CArchivePart;
-class CReleaseSignature;
 class CStandbyLogin;
 class CUnzipper;
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 // The download worker: resolves the publisher host, logs in, picks the newest
@@ -24,6 +26,15 @@ class CKELDownloadThread : public CWorkerThread {
 public:
     CKELDownloadThread();
     ~CKELDownloadThread() override;
+
+    // What discovery chose in one server folder: the archive with the
+    // greatest number, and every file the listing held with its size.
+    struct Choice {
+        std::string name;
+        std::uint64_t size = 0;
+        std::int16_t number = 0;
+        std::map<std::string, std::uint64_t> files;
+    };
 
     bool InitInstance() override;
     int Run() override;
@@ -44,10 +55,9 @@ public:
     // run goes on). Throws what the connection throws.
     StepResult DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
 
-    // DownloadFile, and with a release key first "<name>.minisig" from the
-    // same folder, checked before the download and against the bytes after it
-    // (Refused: not signed, or not by the publisher's key for this name and
-    // these bytes, and deleted).
+    // DownloadFile, and with a release list accepted each piece checked
+    // against the list as it arrives (Refused: a piece wrong twice, or a
+    // complete local copy that does not match; the archive is deleted).
     StepResult FetchArchive(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
     // Takes the regular file `name` of the Download folder (never a link) as
     // the archive to unpack, and locks it. Failed when it is not there or not
@@ -74,6 +84,9 @@ public:
     FtpSettings m_settings;
     FtpTimeouts m_timeouts;
     std::string m_downloadFolder;
+    // Where the last release list accepted per publisher key is kept
+    // (ending in the separator); found at construction, replaceable for tests.
+    std::string m_stateFolder;
     // Free room on the file system of an open folder; replaceable for tests.
     std::function<FreeRoom(const CFolder&)> m_freeSpace = &CFolder::Free;
     // The host's lookup (CheckInternet); replaceable for tests.
@@ -88,9 +101,11 @@ public:
     int m_connections;
     std::uint64_t m_segmentMinimum = std::uint64_t{64} << 20;
 
-    // While FetchArchive downloads a signed archive: its signature, whose hash
-    // DownloadFile keeps up with what is on disk. Null otherwise.
-    CReleaseSignature* m_signature = nullptr;
+    // The release list accepted in this run, with a publisher key.
+    std::optional<CReleaseList> m_release;
+    // While FetchArchive downloads a listed archive: what the list says of
+    // it, against which DownloadFile checks each piece. Null otherwise.
+    const ReleaseArchive* m_listed = nullptr;
     // While FetchArchive fetches a large archive: its first extra connection,
     // logging in meanwhile. Null otherwise.
     CStandbyLogin* m_standby = nullptr;
@@ -104,6 +119,8 @@ private:
     // The steps of DownloadFile: the part opened and locked; what it lacks
     // fetched; a failed write's end of the part and of the run.
     StepResult OpenPart(CArchivePart& part, const std::string& remoteName);
+    // TakeArchive, and for a listed archive each piece checked.
+    StepResult TakeListedArchive(const std::string& name);
     StepResult FetchMissing(CFtpConnection& connection, CArchivePart& part, const std::string& remoteName,
                             std::uint64_t expectedSize);
     StepResult WriteFailed(CArchivePart& part, const std::string& remoteName, const FileResult& why);
@@ -135,9 +152,17 @@ private:
     // Deletes or keeps the archive, lets go of it unless stopped, and says
     // what unpacking it came to.
     StepResult FinishUnpacking(const CFolder& folder, const std::string& archiveName, const Unpacked& unpacked);
-    // The signature file `name` of the current server folder; empty when the
-    // server has none. Read whole up to one byte past the largest taken.
-    std::string FetchSignature(CFtpConnection& connection, const std::string& name, bool& found);
+    // The small file `name` of the current server folder; empty when the
+    // server has none. Read up to one byte past `limit`, never further.
+    std::string FetchBounded(CFtpConnection& connection, const std::string& name, std::size_t limit, bool& found);
+    // Fetches and checks the signed release list of the current (the
+    // application's) folder and remembers it; Refused with the reason otherwise.
+    StepResult AcceptReleaseList(CFtpConnection& connection);
+    // The archives chosen (with the names and sizes the two listings held)
+    // must be the ones the list names; Refused otherwise, before any download.
+    StepResult MatchRelease(const Choice& application, const Choice& update);
+    // Says `status` and ends the run as refused.
+    StepResult Refuse(const std::string& status);
     // Deletes the archive `name`, its part and the part's record, each unless
     // another running copy holds it, and says `verdict` as the status.
     StepResult RefuseArchive(const std::string& name, const char* verdict);
@@ -148,4 +173,6 @@ private:
     std::string m_archiveName;
     // The application archive was unpacked whole in this run.
     bool m_applicationComplete = false;
+    // When the run started, in seconds since 1970 (UTC): a list must expire later.
+    std::int64_t m_runStart = 0;
 };

@@ -1,6 +1,7 @@
 #include "worker/CPieceWriter.h"
 
 #include "platform/CFtpConnection.h"
+#include "worker/CPieceCheck.h"
 
 #include <algorithm>
 #include <cstring>
@@ -68,9 +69,14 @@ bool CPieceWriter::WriteAt(std::uint64_t at, const char* p, std::size_t length)
         m_failed = true;
         return false;
     }
+    m_hashed.clear();
+    if (m_s.listed)
+        m_stream.Add(*m_s.listed, at, p, length, m_hashed);
     {
         std::lock_guard<std::mutex> hold(m_s.lock);
         m_s.plan.Finish(at, length);
+        if (m_s.pieces)
+            m_s.pieces->Finished(at, length, m_hashed);
     }
     if (m_flushed)
         m_flushed();

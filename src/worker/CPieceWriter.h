@@ -1,10 +1,12 @@
 #pragma once
+#include "worker/CPieceCheck.h"
 #include "worker/SharedFetch.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // One connection's fixed buffer: small pieces gather in it and go to disk
 // in writes of 64 KiB at their place in the file, larger ones go straight
@@ -22,6 +24,7 @@ public:
     {
         m_open = open;
         m_atEnd = m_failed = m_stopped = false;
+        m_stream.Reset();
     }
     void Open() { m_open = true; }
     bool AtEnd() const { return m_atEnd; }
@@ -41,6 +44,9 @@ private:
     const int m_slot;
     std::unique_ptr<char[]> m_buffer;
     std::function<void()> m_flushed;
+    // The pieces of a listed archive this connection writes whole, hashed on the way.
+    CPieceCheck::Stream m_stream;
+    std::vector<CPieceCheck::Stream::Hashed> m_hashed;
     std::uint64_t m_at = 0;
     std::size_t m_length = 0;
     bool m_open = true;

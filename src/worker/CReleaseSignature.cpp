@@ -89,11 +89,20 @@ bool CReleaseSignature::Accept(std::string_view signatureFile, std::string_view 
     const std::string_view comment = lines[2].substr(kTrusted.size());
     std::vector<unsigned char> signedText(m_signature.begin(), m_signature.end());
     signedText.insert(signedText.end(), comment.begin(), comment.end());
-    if (crypto_sign_verify_detached(global->data(), signedText.data(), signedText.size(), m_publicKey.data()) != 0 ||
-        !NamesFile(comment, fileName))
+    if (!NamesFile(comment, fileName) ||
+        crypto_sign_verify_detached(global->data(), signedText.data(), signedText.size(), m_publicKey.data()) != 0)
         return false;
     m_accepted = true;
     return true;
+}
+
+std::string CReleaseSignature::KeyId() const
+{
+    // minisign shows the id as a little-endian number; any fixed spelling would do.
+    std::string text(m_keyId.size() * 2 + 1, '\0');
+    sodium_bin2hex(text.data(), text.size(), m_keyId.data(), m_keyId.size());
+    text.pop_back();
+    return text;
 }
 
 void CReleaseSignature::Restart()

@@ -7,13 +7,12 @@
 #include <string>
 #include <string_view>
 
-// A minisign signature of one release archive, checked against the
-// publisher's public key with libsodium: the signature file's key id, its
-// trusted comment (signed too) naming the archive, and the Ed25519 signature
-// over the BLAKE2b-512 hash of the archive's bytes, which are handed over in
-// order, once each. Only the prehashed form ("ED", what minisign writes by
-// default) is taken: the legacy form signs the raw file, which would have to
-// be held whole in memory.
+// A minisign signature of one file (the release list), checked against the
+// publisher's public key with libsodium, in this order: the signature file's
+// key id, its trusted comment (signed too) naming the file, the Ed25519
+// signature of that comment, and the Ed25519 signature over the BLAKE2b-512
+// hash of the file's bytes, which are handed over in order, once each. Only
+// the prehashed form ("ED", what minisign writes by default) is taken.
 class CReleaseSignature {
 public:
     // The largest signature file taken: minisign's own limits on the two
@@ -25,6 +24,8 @@ public:
     explicit CReleaseSignature(std::string_view publicKey);
 
     bool HasKey() const { return m_hasKey; }
+    // The key's id as 16 hex digits, which names what is kept per publisher key.
+    std::string KeyId() const;
     // Takes the text of "<fileName>.minisig" and starts the hash afresh. False
     // when it is no prehashed signature by this key whose trusted comment
     // holds the field "file:<fileName>", or its global signature fails.

@@ -3,7 +3,6 @@
 #include "platform/CFtpConnection.h"
 #include "platform/CInternetException.h"
 #include "worker/CArchivePart.h"
-#include "worker/CReleaseSignature.h"
 #include "worker/CStandbyLogin.h"
 
 #include <algorithm>
@@ -227,11 +226,16 @@ CSegmentFetch::CSegmentFetch(CArchivePart& part, const std::string& remoteName, 
       m_writer(m_s, 0, [this] { Progress(); }),
       m_expectTime(kAnyTime),
       m_ramp(m_setup.connections, m_setup.size)
-{}
+{
+    m_s.listed = m_setup.listed;
+}
 
 CSegmentFetch::~CSegmentFetch()
 {
     EndExtraConnections();
+    // The checkers end before the record is read: a piece they had not
+    // settled counts as kept, and the next run checks it before it counts.
+    EndChecks();
     // A failure or a stop keeps the part and its record: best effort on the way out.
     if (m_keepRecord && m_fileTime >= 0 && m_part.IsOpen())
         m_part.WriteRecord(m_s.plan.Record(m_fileTime));
@@ -251,7 +255,7 @@ FileResult CSegmentFetch::Prepare()
         if (const FileResult emptied = m_part.StartAfresh(); !emptied.Ok())
             return emptied;
     }
-    HashFromStart();
+    CheckKeptPieces();
     m_nextRecord = m_s.plan.FinishedBytes() + kRecordEvery;
     m_lastRecord = std::chrono::steady_clock::now();
     return {};
@@ -284,9 +288,12 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
         if (outcome != Outcome::NothingLeft || !goOn)
             break;
         std::unique_lock<std::mutex> hold(m_s.lock);
-        if (m_s.helpersRunning == 0) {
+        if (m_pieces && m_pieces->Refused())
+            break;
+        if (m_s.helpersRunning == 0 && !(m_pieces && m_pieces->Busy())) {
             // The last extra connection may have handed its range back after
-            // this one found nothing to take: then it fetches that itself.
+            // this one found nothing to take, or a piece proved wrong: then
+            // it fetches that itself.
             if (m_s.plan.Complete() || m_s.plan.RunningCount() != 0)
                 break;
             continue;
@@ -306,27 +313,48 @@ FileResult CSegmentFetch::StartAgain()
 {
     m_resuming = false;
     m_expectTime = kAnyTime;
-    m_hashing.reset();
-    m_s.plan.Reset();
-    if (const FileResult emptied = m_part.StartAfresh(); !emptied.Ok())
-        return emptied;
-    HashFromStart();
-    return {};
+    {
+        std::unique_lock<std::mutex> hold(m_s.lock);
+        if (m_pieces) {
+            m_pieces->Drain(hold);
+            m_pieces->Reset();
+        }
+        m_s.plan.Reset();
+    }
+    return m_part.StartAfresh();
 }
 
-bool CSegmentFetch::Whole(Outcome outcome) const
+bool CSegmentFetch::Whole(Outcome outcome)
 {
+    std::lock_guard<std::mutex> hold(m_s.lock);
+    if (m_pieces)
+        return m_s.plan.Complete() && m_pieces->AllGood();
     const std::vector<ByteRange>& finished = m_s.plan.Finished();
     const bool shortFile =
         outcome == Outcome::ServerEnded && finished.size() <= 1 && (finished.empty() || finished.front().begin == 0);
     return m_s.plan.Complete() || shortFile;
 }
 
+bool CSegmentFetch::PiecesRefused()
+{
+    std::lock_guard<std::mutex> hold(m_s.lock);
+    return m_pieces && m_pieces->Refused();
+}
+
 void CSegmentFetch::Settle()
 {
     EndExtraConnections();
-    m_hashing.reset();
+    EndChecks();
     m_keepRecord = false;
+}
+
+void CSegmentFetch::EndChecks()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_s.lock);
+        m_s.pieces = nullptr;
+    }
+    m_pieces.reset();
 }
 
 // Progress of all connections together, on this thread only; the record is
@@ -459,19 +487,20 @@ void CSegmentFetch::StartHelper(int slot)
                            std::cref(m_setup.timeouts), m_serverFolder, m_setup.stop, standby);
 }
 
-// An archive whose signature is checked is hashed as it reaches the disk,
-// from its first byte.
-void CSegmentFetch::HashFromStart()
+// A listed archive's pieces are checked from here on; those a resumed part
+// kept are checked now, and a wrong one is fetched again.
+void CSegmentFetch::CheckKeptPieces()
 {
-    m_hashing.reset();
-    if (!m_setup.signature)
+    if (!m_setup.listed)
         return;
-    m_setup.signature->Restart();
-    m_hashing.emplace(*m_setup.signature, m_part.File(), [this] {
-        std::lock_guard<std::mutex> hold(m_s.lock);
-        const std::vector<ByteRange>& done = m_s.plan.Finished();
-        return !done.empty() && done.front().begin == 0 ? done.front().end : 0;
-    });
+    std::unique_lock<std::mutex> hold(m_s.lock);
+    if (!m_pieces) {
+        m_pieces.emplace(m_s, *m_setup.listed);
+        m_s.pieces = &*m_pieces;
+    }
+    m_pieces->Reset();
+    m_pieces->QueueWhole();
+    m_pieces->Drain(hold);
 }
 
 // On every way out of a download too.

@@ -1,6 +1,6 @@
 #pragma once
-#include "worker/CArchiveHasher.h"
 #include "worker/CConnectionRamp.h"
+#include "worker/CPieceCheck.h"
 #include "worker/CPieceWriter.h"
 #include "worker/FtpSettings.h"
 #include "worker/SharedFetch.h"
@@ -15,14 +15,13 @@
 
 class CArchivePart;
 class CFtpConnection;
-class CReleaseSignature;
 class CStandbyLogin;
 
 // Fetches what the part of one file lacks: over the worker's connection and
 // over as many extra ones (same account, same folder) as the ramp finds
 // paying, each with ranges of its own. Meanwhile the part's record is kept up
-// to date and, for an archive whose signature is checked, the bytes are
-// hashed as they reach the disk. Extra connections end with the object, on
+// to date and, for an archive the release list names, each piece is checked
+// as soon as it is whole on disk, and fetched once more when it is wrong. Extra connections end with the object, on
 // every way out; a part fetched into keeps its record then, so the next run
 // fetches only what is missing.
 class CSegmentFetch {
@@ -43,7 +42,7 @@ public:
         int slots = 1;            // extra connections the download may try (the worker's setting)
         const FtpSettings& settings;
         const FtpTimeouts& timeouts;
-        CReleaseSignature* signature = nullptr;   // hashed along when given
+        const ReleaseArchive* listed = nullptr;   // its pieces checked when given
         CStandbyLogin* standby = nullptr;         // the first extra connection, logging in already
         std::function<bool()> stop;               // the run is being stopped
         // Bytes on disk of all connections together, told on this thread at
@@ -59,8 +58,9 @@ public:
 
     // The part is resumed when its record names the listed size, a known time
     // and ranges the part holds (the time is checked against the server's
-    // with the first transfer); otherwise it is emptied. A result that is not
-    // Ok: it could not be emptied.
+    // with the first transfer); otherwise it is emptied. The kept pieces of a
+    // listed archive are checked first: only the good ones count. A result
+    // that is not Ok: it could not be emptied.
     FileResult Prepare();
     bool Resuming() const { return m_resuming; }
     std::uint64_t FinishedBytes();
@@ -76,12 +76,15 @@ public:
     FileResult StartAgain();
 
     // After Run: the part holds the whole file, or all the server sent of one
-    // shorter than listed (the unpacking checks what arrived).
-    bool Whole(Outcome outcome) const;
+    // shorter than listed (the unpacking checks what arrived); with a release
+    // list, the whole file with every piece checked.
+    bool Whole(Outcome outcome);
+    // After Run: a piece did not match twice, and the download was given up.
+    bool PiecesRefused();
     // After Run: the first write that failed; Ok when none did.
     const FileResult& WriteError() const { return m_s.writeError; }
-    // The part is complete or is to go: extra connections and the hasher end
-    // now, and no record is written on the way out.
+    // The part is complete or is to go: extra connections and the checkers
+    // end now, and no record is written on the way out.
     void Settle();
 
 private:
@@ -91,14 +94,15 @@ private:
     void RampUp(std::uint64_t total);
     bool NoteLostConnections();   // under m_s.lock
     void StartHelper(int slot);
-    void HashFromStart();
+    void CheckKeptPieces();
+    void EndChecks();
     void EndExtraConnections();
 
     CArchivePart& m_part;
     const Setup m_setup;
     SharedFetch m_s;
     CPieceWriter m_writer;   // the worker's connection's
-    std::optional<CArchiveHasher> m_hashing;
+    std::optional<CPieceCheck> m_pieces;
     std::vector<std::thread> m_threads;   // the extra connections
     std::string m_serverFolder;
 

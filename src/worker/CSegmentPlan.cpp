@@ -127,6 +127,26 @@ void CSegmentPlan::Finish(std::uint64_t offset, std::uint64_t size)
             r.left.begin = std::min(end, r.left.end);
 }
 
+bool CSegmentPlan::Covers(const ByteRange& range) const
+{
+    return std::any_of(m_finished.begin(), m_finished.end(),
+                       [&](const ByteRange& r) { return r.begin <= range.begin && range.end <= r.end; });
+}
+
+void CSegmentPlan::Unfinish(const ByteRange& range)
+{
+    std::vector<ByteRange> kept;
+    for (const ByteRange& r : m_finished) {
+        if (r.end <= range.begin || r.begin >= range.end) {
+            kept.push_back(r);
+            continue;
+        }
+        kept.push_back({r.begin, range.begin});
+        kept.push_back({range.end, r.end});
+    }
+    m_finished = Merged(std::move(kept));
+}
+
 void CSegmentPlan::Release(int slot)
 {
     const auto it = std::find_if(m_running.begin(), m_running.end(), [&](const Running& r) { return r.slot == slot; });

@@ -45,6 +45,10 @@ public:
     std::uint64_t EndOf(int slot) const;
     // `size` bytes from `offset` are on disk.
     void Finish(std::uint64_t offset, std::uint64_t size);
+    // Whether all of `range` is finished.
+    bool Covers(const ByteRange& range) const;
+    // `range` is to be fetched again (its bytes proved wrong).
+    void Unfinish(const ByteRange& range);
     // `slot` gives up its range: what is left of it goes to the slot whose
     // range ends right where it begins (that transfer simply runs on), or
     // back to the missing ranges.

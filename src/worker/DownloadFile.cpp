@@ -2,6 +2,7 @@
 #include "worker/BaseName.h"
 #include "worker/CArchivePart.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/CPieceCheck.h"
 #include "worker/CSegmentFetch.h"
 #include "worker/Messages.h"
 
@@ -107,7 +108,7 @@ StepResult CKELDownloadThread::DownloadFile(CFtpConnection& connection, const st
         if (there->kind != FolderEntry::Kind::File)
             return StepResult::Fail(Outcome::Failed, remoteName + " in the Download folder is not a file");
         if (there->size == expectedSize)
-            return TakeArchive(remoteName);
+            return TakeListedArchive(remoteName);
     }
 
     // Otherwise the part is opened (and maybe resumed), what it lacks is
@@ -124,6 +125,21 @@ StepResult CKELDownloadThread::DownloadFile(CFtpConnection& connection, const st
     m_archiveLock = part.Release();
     m_archiveName = remoteName;
     return StepResult::Done();
+}
+
+StepResult CKELDownloadThread::TakeListedArchive(const std::string& name)
+{
+    StepResult taken = TakeArchive(name);
+    if (!taken || !m_listed)
+        return taken;
+    // A copy from an earlier run is checked piece by piece before it counts.
+    bool stopped = false;
+    if (CPieceCheck::WholeFileMatches(
+            m_archiveLock, *m_listed, [this] { return StopRequested(); }, stopped))
+        return taken;
+    if (stopped)
+        return StepResult::Fail(Outcome::Stopped, "the check of " + name + " was stopped");
+    return RefuseArchive(name, "Signature Not Valid");
 }
 
 StepResult CKELDownloadThread::OpenPart(CArchivePart& part, const std::string& remoteName)
@@ -144,7 +160,7 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
                          .slots = m_connections,
                          .settings = m_settings,
                          .timeouts = m_timeouts,
-                         .signature = m_signature,
+                         .listed = m_listed,
                          .standby = m_standby,
                          .stop = [this] { return StopRequested(); },
                          .progress = [this, &remoteName, expectedSize](
@@ -168,6 +184,12 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
         const FileResult failed = fetch.WriteError();
         fetch.Settle();
         return WriteFailed(part, remoteName, failed);
+    }
+    // A piece wrong twice: the archive is not the publisher's.
+    if (fetch.PiecesRefused()) {
+        fetch.Settle();
+        part.Remove();
+        return RefuseArchive(remoteName, "Signature Not Valid");
     }
     if (outcome == CSegmentFetch::Outcome::Refused) {
         PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(-1), -1);   // failed: the bar goes

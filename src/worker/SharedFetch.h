@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+class CPieceCheck;
+struct ReleaseArchive;
+
 // A running range is halved only when each half is worth a new transfer.
 inline constexpr std::uint64_t kMinimumSplit = 1u << 20;
 
@@ -47,8 +50,10 @@ struct SharedFetch {
     int active = 1;                 // under `lock`: slots below this fetch; the others, logged in, wait
     // under `lock`: a slot whose range is done halves another's only while fewer than this fetch
     int worth = std::numeric_limits<int>::max();
-    std::vector<HelperState> helpers;   // under `lock`, by slot
-    std::atomic<bool> over{false};      // the download is given up: extra connections end
+    std::vector<HelperState> helpers;         // under `lock`, by slot
+    std::atomic<bool> over{false};            // the download is given up: extra connections end
+    CPieceCheck* pieces = nullptr;            // checks each piece as it is whole, when the archive is listed
+    const ReleaseArchive* listed = nullptr;   // set before any connection runs: the pieces' sizes and hashes
     const CFile& file;
     const std::string remoteName;
     const std::function<bool()> stop;   // the run is being stopped

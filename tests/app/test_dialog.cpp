@@ -388,6 +388,9 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
     for (const Forgery forgery :
          {Forgery::None, Forgery::ByteChanged, Forgery::Unsigned, Forgery::OtherKey, Forgery::Renamed}) {
         SCOPED_TRACE(static_cast<int>(forgery));
+        // The worker remembers the list it accepted here, not in the real home.
+        TempDir state;
+        setenv("XDG_STATE_HOME", state.path().c_str(), 1);
         TempHome home;
         TempDir root;
         SignedRelease(root.path(), keys.path(), forgery);
@@ -415,10 +418,15 @@ TEST(MainDialog, WithAPublisherKeyOnlyASignedReleaseStartsItsInstaller)
         EXPECT_TRUE(launched.empty());
         auto* box = dlg.findChild<QMessageBox*>();
         ASSERT_NE(box, nullptr);
-        EXPECT_TRUE(box->text().contains("not downloaded and unpacked completely"));
-        EXPECT_EQ(dlg.m_channel->failureReason.Get(),
-                  forgery == Forgery::Unsigned ? "KEL_V12.zip - Not Signed" : "KEL_V12.zip - Signature Not Valid");
+        // A refused list names no application; a refused archive was named.
+        EXPECT_TRUE(box->text().contains(forgery == Forgery::ByteChanged ? "not downloaded and unpacked completely"
+                                                                         : "No application was downloaded"));
+        EXPECT_EQ(dlg.m_channel->failureReason.Get(), forgery == Forgery::Unsigned ? "KEL.release - Not Signed"
+                                                      : forgery == Forgery::ByteChanged
+                                                          ? "KEL_V12.zip - Signature Not Valid"
+                                                          : "KEL.release - Not Valid");
     }
+    unsetenv("XDG_STATE_HOME");
 }
 
 // Closing hides the window at once; the dialog ends only after the worker

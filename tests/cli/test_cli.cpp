@@ -44,6 +44,7 @@ Result RunCli(const TempHome& home, long port, const std::vector<std::string>& a
         dup2(out[1], STDERR_FILENO);
         close(out[0]);
         setenv("HOME", home.path().c_str(), 1);
+        unsetenv("XDG_STATE_HOME");   // the state folder in the test's home
         setenv("VORN_FTP_HOST", "127.0.0.1", 1);
         setenv("VORN_FTP_PORT", std::to_string(port).c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(VORN_CLI)};
@@ -125,9 +126,10 @@ TEST(TerminalProgram, WithAPublisherKeyASignedReleaseCompletesAndEachRefusalSays
     } cases[] = {
         {Forgery::None, nullptr},
         {Forgery::ByteChanged, "KEL_V12.zip - Signature Not Valid"},
-        {Forgery::Unsigned, "KEL_V12.zip - Not Signed"},
-        {Forgery::OtherKey, "KEL_V12.zip - Signature Not Valid"},
-        {Forgery::Renamed, "KEL_V12.zip - Signature Not Valid"},
+        {Forgery::Unsigned, "KEL.release - Not Signed"},
+        {Forgery::OtherKey, "KEL.release - Not Valid"},
+        {Forgery::Renamed, "KEL.release - Not Valid"},
+        {Forgery::UpdateNotListed, "KELUPD01_03.zip - Not In Release List"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason ? c.reason : "signed");

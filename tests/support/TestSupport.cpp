@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
+#include "platform/CFolder.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/CReleaseList.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,15 @@ FtpTestServer::FtpTestServer(const fs::path& root, std::vector<std::string> opti
           return options;
       }())
 {}
+
+std::uint64_t TestServer::SentBytes() const
+{
+    std::uint64_t total = 0;
+    std::ifstream in(m_state.path() / "log-sent");
+    for (std::uint64_t n = 0; in >> n;)
+        total += n;
+    return total;
+}
 
 std::vector<std::string> TestServer::Commands() const
 {
@@ -50,6 +61,7 @@ bool RunWorkerToEnd(const std::string& host, long port, const TempHome& home,
     worker->m_settings.host = host;
     worker->m_settings.port = port;
     worker->m_downloadFolder = home.Folder();
+    worker->m_stateFolder = home.StateFolder();
     if (setUp)
         setUp(*worker);
     CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
@@ -189,20 +201,73 @@ void SignFile(const fs::path& keyDir, const fs::path& file)
     Run("minisign -S -s " + Quoted(keyDir / "key.sec") + " -m " + Quoted(file) + " >/dev/null 2>&1");
 }
 
+fs::path ApplicationFolder(const fs::path& root)
+{
+    return root / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+}
+
+fs::path UpdateFolder(const fs::path& root)
+{
+    return root / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+}
+
+namespace {
+
+ReleaseArchive Described(const fs::path& file)
+{
+    const CFile f =
+        CFolder::OpenPath(file.parent_path().string(), false).OpenFile(file.filename().string(), FileOpen::Read);
+    std::string why;
+    const std::optional<ReleaseArchive> a = ReleaseArchive::Describe(f, file.filename().string(), why);
+    if (!a)
+        throw std::runtime_error(file.string() + ": " + why);
+    return *a;
+}
+
+CReleaseList ListFor(const fs::path& root, const ListedRelease& release)
+{
+    CReleaseList list;
+    list.serial = release.serial;
+    list.expires =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count() +
+        release.validFor;
+    list.application = Described(ApplicationFolder(root) / release.application);
+    if (!release.update.empty())
+        list.update = Described(UpdateFolder(root) / release.update);
+    return list;
+}
+
+}   // namespace
+
+void ListRelease(const fs::path& root, const fs::path& keyDir, const ListedRelease& release)
+{
+    const fs::path list = ApplicationFolder(root) / "KEL.release";
+    WriteFile(list, ListFor(root, release).Text());
+    SignFile(keyDir, list);
+}
+
 void SignedRelease(const fs::path& root, const fs::path& keyDir, Forgery forgery)
 {
-    const fs::path app = root / "Digital Product Updates/KEL/KEL Software DVD/ZIP";
-    const fs::path upd = root / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files";
+    const fs::path app = ApplicationFolder(root);
+    const fs::path upd = UpdateFolder(root);
     fs::create_directories(app);
     fs::create_directories(upd);
     const fs::path archive = app / "KEL_V12.zip";
     ReleaseZip(archive, 12);
-    SignFile(keyDir, archive);
     RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('patch.txt', 'p')\n",
               upd / "KELUPD01_02.zip");
-    SignFile(keyDir, upd / "KELUPD01_02.zip");
+    ListedRelease release;
+    if (forgery == Forgery::NewerWithheld) {
+        ReleaseZip(app / "KEL_V13.zip", 13);
+        release.application = "KEL_V13.zip";
+    }
+    if (forgery == Forgery::Expired)
+        release.validFor = -3600;
+    ListRelease(root, keyDir, release);
+    const fs::path list = app / "KEL.release";
     switch (forgery) {
     case Forgery::None:
+    case Forgery::Expired:
         break;
     case Forgery::ByteChanged: {
         std::string bytes = ReadFile(archive);
@@ -211,19 +276,30 @@ void SignedRelease(const fs::path& root, const fs::path& keyDir, Forgery forgery
         break;
     }
     case Forgery::Unsigned:
-        fs::remove(app / "KEL_V12.zip.minisig");
+        fs::remove(app / "KEL.release.minisig");
         break;
     case Forgery::OtherKey: {
         const TempDir other;
         MakeSigningKey(other.path());
-        SignFile(other.path(), archive);
+        SignFile(other.path(), list);
         break;
     }
     case Forgery::Renamed:
-        ReleaseZip(app / "KEL_V10.zip", 10);
-        SignFile(keyDir, app / "KEL_V10.zip");
-        fs::rename(app / "KEL_V10.zip", archive);
-        fs::rename(app / "KEL_V10.zip.minisig", app / "KEL_V12.zip.minisig");
+        Run("minisign -S -s " + Quoted(keyDir / "key.sec") + " -m " + Quoted(list) +
+            " -t 'file:KEL.release.old' >/dev/null 2>&1");
+        break;
+    case Forgery::NewerWithheld:
+        fs::remove(app / "KEL_V13.zip");
+        break;
+    case Forgery::UpdateMissing:
+        fs::remove(upd / "KELUPD01_02.zip");
+        break;
+    case Forgery::UpdateNotListed:
+        fs::copy_file(upd / "KELUPD01_02.zip", upd / "KELUPD01_03.zip");
+        break;
+    case Forgery::Oversized:
+        WriteFile(list, ReadFile(list) + std::string(1 << 20, '#'));
+        SignFile(keyDir, list);
         break;
     }
 }

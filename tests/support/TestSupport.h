@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/CNotifyChannel.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -32,6 +33,9 @@ public:
     fs::path DownloadFolder() const { return m_dir.path() / "VORN Download"; }
     // As the front ends hand it on: ending in "/".
     std::string Folder() const { return DownloadFolder().string() + "/"; }
+    // Where the worker keeps the release lists it accepted (the programs:
+    // "$HOME/.local/state/vorndownload/").
+    std::string StateFolder() const { return (m_dir.path() / ".local/state/vorndownload").string() + "/"; }
 
 private:
     TempDir m_dir;
@@ -48,6 +52,8 @@ public:
     long port() const { return m_port; }
     // What the server logged, one line each ("CWD KEL", "CONNECT 127.0.0.1:21").
     std::vector<std::string> Commands() const;
+    // Bytes of data transfers the FTP server sent, listings included.
+    std::uint64_t SentBytes() const;
 
 private:
     TempDir m_state;
@@ -151,14 +157,33 @@ std::string MakeSigningKey(const fs::path& dir);
 // Writes "<file>.minisig" with the secret key in `keyDir`.
 void SignFile(const fs::path& keyDir, const fs::path& file);
 
-// A publisher tree whose KEL_V12.zip (holding KEL_V12/KEL_V12/Setup.exe) and
-// KELUPD01_02.zip are signed with the key in `keyDir`, then the application
-// archive as a forger would serve it.
+// Writes the release list "KEL.release" into the application folder of
+// `root`, naming its `application` and (unless empty) the update folder's
+// `update`, and signs it with the key in `keyDir` by minisign.
+struct ListedRelease {
+    std::string application = "KEL_V12.zip";
+    std::string update = "KELUPD01_02.zip";
+    std::uint64_t serial = 2;
+    std::int64_t validFor = 86400;   // seconds from now; negative: expired
+};
+void ListRelease(const fs::path& root, const fs::path& keyDir, const ListedRelease& release = {});
+
+// A publisher tree with KEL_V12.zip (holding KEL_V12/KEL_V12/Setup.exe) and
+// KELUPD01_02.zip, named by a list signed with the key in `keyDir`, then as
+// a forger would serve it.
 enum class Forgery {
     None,
-    ByteChanged,   // one byte of the zip's comment: still a valid zip
-    Unsigned,      // no KEL_V12.zip.minisig
-    OtherKey,      // signed by another key
-    Renamed,       // a genuine KEL_V10.zip and its signature, served as KEL_V12.zip
+    ByteChanged,       // one byte of the application's zip comment: still a valid zip
+    Unsigned,          // no KEL.release.minisig
+    OtherKey,          // the list signed by another key
+    Renamed,           // the list signed as another file
+    NewerWithheld,     // the list names KEL_V13.zip, which the server no longer lists
+    UpdateMissing,     // the listed update is gone from the server
+    UpdateNotListed,   // the server offers KELUPD01_03.zip, which the list does not name
+    Expired,           // the list expired an hour ago
+    Oversized,         // the list larger than 1 MiB
 };
 void SignedRelease(const fs::path& root, const fs::path& keyDir, Forgery forgery);
+// The root's application folder and update folder.
+fs::path ApplicationFolder(const fs::path& root);
+fs::path UpdateFolder(const fs::path& root);

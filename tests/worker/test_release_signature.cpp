@@ -1,7 +1,10 @@
 #include "platform/CFolder.h"
 #include "support/TestSupport.h"
-#include "worker/CArchiveHasher.h"
+#include "worker/CPieceCheck.h"
+#include "worker/CReleaseList.h"
 #include "worker/CReleaseSignature.h"
+#include "worker/CReleaseState.h"
+#include "worker/SharedFetch.h"
 
 #include <gtest/gtest.h>
 
@@ -115,42 +118,123 @@ TEST(ReleaseSignature, OtherKeysAndMalformedFilesAreRefused)
     EXPECT_FALSE(none.Verify());
 }
 
-// The hasher follows what is on disk as it grows and stops where it is told;
-// the rest is hashed afterwards, each byte once.
-TEST(ReleaseSignature, TheHasherFollowsTheFileAsItGrowsAndTheRestIsHashedOnce)
+// What vorn-release writes reads back the same; anything else is refused
+// whole, never taken in part.
+TEST(ReleaseList, TheListReadsBackAndAnyOtherTextIsRefused)
 {
-    Signed f;
-    CReleaseSignature s(f.key);
-    ASSERT_TRUE(s.Accept(f.Signature(), "KEL_V12.zip"));
     TempDir dir;
-    const fs::path part = dir.path() / "part";
-    WriteFile(part, "");
-    std::fstream writer(part, std::ios::in | std::ios::out | std::ios::binary);
-    ASSERT_TRUE(writer);
-    // Written where the download would write: in place, at once on disk.
-    const auto write = [&](std::size_t at, std::size_t size) {
-        writer.seekp(static_cast<std::streamoff>(at));
-        writer.write(f.data.data() + at, static_cast<std::streamsize>(size));
-        return static_cast<bool>(writer.flush());
+    const fs::path zip = dir.path() / "KEL_V12.zip";
+    RunPython("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    z.writestr('a.bin', bytes(range(256)) * 9000)\n",
+              zip);
+    const CFile file = CFolder::OpenPath(dir.path().string(), false).OpenFile("KEL_V12.zip", FileOpen::Read);
+    std::string why;
+    const std::optional<ReleaseArchive> archive = ReleaseArchive::Describe(file, "KEL_V12.zip", why);
+    ASSERT_TRUE(archive) << why;
+    EXPECT_EQ(archive->pieces.size(), 3u);   // 2304000 bytes and some, in pieces of 1 MiB
+    EXPECT_EQ(archive->directoryOffset + archive->directorySize + 22, archive->size);
+    CReleaseList list{.serial = 20261210111100, .expires = 1805282460, .application = *archive, .update = *archive};
+    list.update->name = "KELUPD01_24.zip";
+    const std::string text = list.Text();
+    EXPECT_NE(text.find("\nexpires 2027-03-17T11:21:00Z\n"), std::string::npos) << text;
+    EXPECT_EQ(CReleaseList::Parse(text), list);
+    std::string describedWhy;
+    WriteFile(dir.path() / "x.zip", "not a zip");
+    EXPECT_FALSE(ReleaseArchive::Describe(
+        CFolder::OpenPath(dir.path().string(), false).OpenFile("x.zip", FileOpen::Read), "x.zip", describedWhy));
+
+    const auto changed = [&](const std::string& from, const std::string& to) {
+        std::string t = text;
+        const std::size_t at = t.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return t.replace(at, from.size(), to);
     };
-    const CFile file = CFolder::OpenPath(dir.path().string(), false).OpenFile("part", FileOpen::Read);
-    ASSERT_TRUE(file.IsOpen());
-    std::atomic<std::uint64_t> ready{0};
-    {
-        CArchiveHasher hasher(s, file, [&] { return ready.load(); });
-        for (std::size_t at = 0; at < 200000; at += 10000) {
-            ASSERT_TRUE(write(at, 10000));
-            ready = at + 10000;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        // Written beyond what is ready: not hashed by the follower.
-        ASSERT_TRUE(write(200000, 100000));
+    const std::string firstPiece = text.substr(text.find("piece "), 71);
+    for (const std::string& bad :
+         {std::string(), text.substr(0, text.size() - 1), text + "\n", text + "piece " + std::string(64, '0') + "\n",
+          changed(firstPiece, ""), changed("\n", "\r\n"), changed("VORN release list 1", "VORN release list 2"),
+          changed("serial 2026", "serial +2026"), changed("2027-03-17", "2027-02-30"),
+          changed("piece-size 1048576", "piece-size 524288"), changed("piece-size 1048576", "piece-size 33554432"),
+          changed("piece-size 1048576", "piece-size 3145728"), changed("KEL_V12.zip", "../KEL_V12.zip"),
+          changed("KELUPD01_24.zip", "KEL_V12.zip"), changed("central-directory ", "central-directory 9"),
+          changed(firstPiece, "piece " + std::string(63, '0') + "g"), changed("update KELUPD", "application KELUPD")})
+        EXPECT_FALSE(CReleaseList::Parse(bad)) << bad.substr(0, 400);
+}
+
+// The state record: what was stored loads back; one that cannot be read is none.
+TEST(ReleaseList, TheStoredSerialLoadsBackAndAnUnreadableRecordIsNone)
+{
+    TempDir dir;
+    const std::string folder = (dir.path() / "state/vorndownload").string() + "/";
+    const CReleaseState state(folder);
+    EXPECT_FALSE(state.Load("0011223344556677"));
+    const CReleaseState::Accepted accepted{.serial = 42, .list = HashPiece("list", 4)};
+    EXPECT_EQ(state.Store("0011223344556677", accepted), "");
+    EXPECT_EQ(state.Load("0011223344556677"), accepted);
+    EXPECT_FALSE(state.Load("8899aabbccddeeff"));
+    for (const std::string& garbage : {std::string(), std::string("VORN release-state 1\nserial x\n"),
+                                       std::string("VORN release-state 1\nserial 42\nlist abcd\n")}) {
+        WriteFile(fs::path(folder) / "release-0011223344556677", garbage);
+        EXPECT_FALSE(state.Load("0011223344556677")) << garbage;
     }
-    EXPECT_LE(s.Hashed(), 200000u);
-    EXPECT_TRUE(CArchiveHasher::HashRest(s, file, {}));
-    EXPECT_EQ(s.Hashed(), f.data.size());
-    EXPECT_TRUE(s.Verify());
-    // A stop ends the rest at once.
-    s.Accept(f.Signature(), "KEL_V12.zip");
-    EXPECT_FALSE(CArchiveHasher::HashRest(s, file, [] { return true; }));
+    // Nothing but the record is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_NE(CReleaseState((dir.path() / "state/vorndownload/release-0011223344556677/x").string() + "/")
+                  .Store("0011223344556677", accepted),
+              "");
+}
+
+// A piece is checked once it is whole on disk, again whenever it is written
+// again (what counts is what is on disk), taken out of the finished bytes when
+// it is wrong, and refused when it is wrong a second time.
+TEST(ReleaseList, APieceIsCheckedWhenWholeAndAgainWhenWrittenAgain)
+{
+    const std::string data = PatternBytes((3u << 20) + 5);
+    ReleaseArchive archive;
+    archive.name = "KEL_V12.zip";
+    archive.size = data.size();
+    for (std::size_t at = 0; at < data.size(); at += archive.pieceSize)
+        archive.pieces.push_back(
+            HashPiece(data.data() + at, std::min<std::size_t>(archive.pieceSize, data.size() - at)));
+    TempDir dir;
+    const CFile file = CFolder::OpenPath(dir.path().string(), false).OpenFile("part", FileOpen::ReadWrite);
+    SharedFetch s(
+        archive.size, file, archive.name, [] { return false; }, 1);
+    CPieceCheck check(s, archive);
+    s.pieces = &check;
+    const auto write = [&](std::uint64_t at, const std::string& bytes) {
+        ASSERT_TRUE(file.WriteAt(bytes.data(), bytes.size(), at).Ok());
+        std::unique_lock<std::mutex> hold(s.lock);
+        s.plan.Finish(at, bytes.size());
+        check.Finished(at, bytes.size());
+        check.Drain(hold);
+    };
+    const auto piece = [&](std::size_t i) { return ByteRange{archive.PieceBegin(i), archive.PieceEnd(i)}; };
+    // A connection that wrote a piece from its first byte hashed it on the
+    // way; one it began inside a piece it did not.
+    CPieceCheck::Stream stream;
+    std::vector<CPieceCheck::Stream::Hashed> done;
+    for (std::size_t at = 1000; at < data.size(); at += 65536)
+        stream.Add(archive, at, data.data() + at, std::min<std::size_t>(65536, data.size() - at), done);
+    ASSERT_EQ(done.size(), 3u);
+    for (std::size_t i = 0; i < done.size(); ++i) {
+        EXPECT_EQ(done[i].piece, i + 1);
+        EXPECT_EQ(done[i].hash, archive.pieces[i + 1]);
+    }
+
+    write(0, data.substr(0, 1500000));
+    write(1500000, data.substr(1500000));
+    EXPECT_TRUE(check.AllGood());
+    EXPECT_TRUE(s.plan.Complete());
+
+    std::string wrong = data.substr(1u << 20, 1000);
+    wrong[10] ^= 0x01;
+    write(1u << 20, wrong);
+    EXPECT_FALSE(check.AllGood());
+    EXPECT_FALSE(check.Refused());
+    EXPECT_FALSE(s.plan.Covers(piece(1)));
+    EXPECT_TRUE(s.plan.Covers(piece(0)) && s.plan.Covers(piece(2)) && s.plan.Covers(piece(3)));
+    write(1u << 20, wrong + data.substr((1u << 20) + 1000, (1u << 20) - 1000));
+    EXPECT_TRUE(check.Refused());
+    EXPECT_TRUE(s.over);
 }

@@ -12,6 +12,16 @@ namespace {
 
 const fs::path kApp = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
 
+// A stored archive of random bytes, so its pieces differ.
+void BigArchive(const fs::path& path, int mib)
+{
+    RunPython("import sys, zipfile, random\n"
+              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    z.writestr('KEL_V13/data.bin', random.Random(13).randbytes(" +
+                  std::to_string(mib) + " << 20))\n",
+              path);
+}
+
 // Runs with a publisher key made by minisign for the test.
 struct SignedRun : ::testing::Test {
     TempDir keys;
@@ -35,6 +45,7 @@ struct SignedRun : ::testing::Test {
         return WithStatusWhereItMatters(receiver.Take());
     }
     fs::path Folder() const { return home.DownloadFolder(); }
+    fs::path State() const { return home.StateFolder(); }
     std::vector<std::string> Left() const
     {
         std::vector<std::string> names;
@@ -69,84 +80,87 @@ TEST_F(SignedRun, ASignedReleaseCompletesOverOneConnectionOrSeveral)
         FtpTestServer server(root.path());
         EXPECT_EQ(Run(server).back(), End(RunResult::Complete));
         EXPECT_TRUE(channel->applicationComplete);
-        for (const char* signature : {"KEL_V12.zip.minisig", "KELUPD01_02.zip.minisig"})
-            EXPECT_EQ(Retrieved(server.Commands(), signature), 1) << signature;
+        EXPECT_EQ(Retrieved(server.Commands(), "KEL.release"), 1);
+        EXPECT_EQ(Retrieved(server.Commands(), "KEL.release.minisig"), 1);
     }
     EXPECT_EQ(Left(), (std::vector<std::string>{"KEL_V12", "KEL_V12/KEL_V12", "KEL_V12/KEL_V12/Setup.exe",
                                                 "KEL_V12_UPDATE", "KEL_V12_UPDATE/patch.txt"}));
+    // The list's serial is remembered per publisher key, and nowhere in the Download folder.
+    ASSERT_TRUE(fs::is_directory(State()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(State()), fs::directory_iterator()), 1);
 
-    // A large signed archive over four connections; the hash follows the
-    // ranges as they reach the disk, whichever connection brought them; the
-    // server is slow enough for a second connection to be tried.
+    // A large listed archive over four connections: each piece is checked
+    // whichever connection brought it; the server is slow enough for a
+    // second connection to be tried. The same list again is taken too.
     fs::remove_all(Folder());
-    const fs::path big = root.path() / kApp / "KEL_V13.zip";
-    RunPython("import sys, zipfile, random\n"
-              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-              "    z.writestr('KEL_V13/data.bin', random.Random(13).randbytes(6 << 20))\n",
-              big);
-    SignFile(keys.path(), big);
+    BigArchive(root.path() / kApp / "KEL_V13.zip", 6);
+    ListRelease(root.path(), keys.path(), {.application = "KEL_V13.zip", .serial = 3});
     connections = 4;
-    FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.002"});
-    EXPECT_EQ(Run(server).back(), End(RunResult::Complete));
-    EXPECT_GT(Retrieved(server.Commands(), "KEL_V13.zip"), 1);
-    EXPECT_EQ(fs::file_size(Folder() / "KEL_V13/data.bin"), 6u << 20);
+    for (int run = 0; run < 2; ++run) {
+        fs::remove_all(Folder());
+        FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.002"});
+        EXPECT_EQ(Run(server).back(), End(RunResult::Complete));
+        EXPECT_GT(Retrieved(server.Commands(), "KEL_V13.zip"), 1);
+        EXPECT_EQ(fs::file_size(Folder() / "KEL_V13/data.bin"), 6u << 20);
+    }
 }
 
-TEST_F(SignedRun, ABrokenDownloadResumesAndTheWholeArchiveIsStillChecked)
+// A kept part with one damaged piece: the kept pieces are checked before
+// they count, and only the damaged one is fetched again with the rest.
+TEST_F(SignedRun, ADamagedPieceOfAKeptPartIsTheOnlyOneFetchedAgain)
 {
     TempDir root;
     SignedRelease(root.path(), keys.path(), Forgery::None);
-    const fs::path big = root.path() / kApp / "KEL_V13.zip";
-    RunPython("import sys, zipfile, random\n"
-              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-              "    z.writestr('KEL_V13/data.bin', random.Random(13).randbytes(3 << 20))\n",
-              big);
-    SignFile(keys.path(), big);
+    BigArchive(root.path() / kApp / "KEL_V13.zip", 6);
+    ListRelease(root.path(), keys.path(), {.application = "KEL_V13.zip"});
+    const std::uint64_t size = fs::file_size(root.path() / kApp / "KEL_V13.zip");
+    constexpr std::uint64_t kKept = 3500000;   // three whole pieces and some of the fourth
     {
-        FtpTestServer server(root.path(), {"--drop-after", "1500000"});
+        FtpTestServer server(root.path(), {"--drop-after", std::to_string(kKept)});
         EXPECT_EQ(Run(server).back(), End(RunResult::InternetFailed));
-        ASSERT_TRUE(fs::exists(Folder() / "KEL_V13.zip.part"));
+        ASSERT_EQ(fs::file_size(Folder() / "KEL_V13.zip.part"), kKept);
     }
-    FtpTestServer server(root.path());
+    std::string part = ReadFile(Folder() / "KEL_V13.zip.part");
+    part[(1 << 20) + 1000] ^= 0x01;   // in the second piece
+    WriteFile(Folder() / "KEL_V13.zip.part", part);
+    // Paced, so that little is in flight when a transfer is cut at a piece's end.
+    FtpTestServer server(root.path(), {"--chunk", "65536", "--pause", "0.002"});
     const auto notices = Run(server);
     EXPECT_EQ(notices.back(), End(RunResult::Complete));
     EXPECT_TRUE(std::any_of(notices.begin(), notices.end(),
                             [](const Notice& n) { return n.status.starts_with("KEL_V13.zip - resuming at "); }));
-    EXPECT_EQ(fs::file_size(Folder() / "KEL_V13/data.bin"), 3u << 20);
-
-    // A part whose kept bytes were changed on disk resumes, and fails the check.
-    fs::remove_all(Folder());
-    {
-        FtpTestServer dropping(root.path(), {"--drop-after", "1500000"});
-        Run(dropping);
-    }
-    std::string part = ReadFile(Folder() / "KEL_V13.zip.part");
-    part[1000] ^= 0x01;
-    WriteFile(Folder() / "KEL_V13.zip.part", part);
-    FtpTestServer again(root.path());
-    const auto refused = Run(again);
-    EXPECT_EQ(refused.back(), End(RunResult::Failed));
-    EXPECT_TRUE(Has(refused, "KEL_V13.zip - Signature Not Valid"));
-    EXPECT_EQ(Left(), std::vector<std::string>{});
+    EXPECT_EQ(fs::file_size(Folder() / "KEL_V13/data.bin"), 6u << 20);
+    // The rest and one piece, with what a cut transfer has in flight beyond
+    // the piece's end, and the small update; never the whole archive again.
+    const std::uint64_t rest = size - kKept;
+    EXPECT_GE(server.SentBytes(), rest + (1 << 20));
+    EXPECT_LT(server.SentBytes(), rest + (2 << 20));
 }
 
-// Each forgery: nothing of it unpacked, the archive and its part gone, the
-// run failed with the reason, no installer to start.
-TEST_F(SignedRun, ForgedUnsignedAndRenamedArchivesAreRefusedAndDeleted)
+// Each refusal ends the run before anything is downloaded (the damaged
+// archive after its second fetch), says why, deletes the archive and any
+// part of it, and leaves no installer to start.
+TEST_F(SignedRun, EachForgeryIsRefusedWithItsReason)
 {
     const struct {
         Forgery forgery;
         const char* status;
+        int fetched;   // RETR of KEL_V12.zip
     } cases[] = {
-        {Forgery::ByteChanged, "KEL_V12.zip - Signature Not Valid"},
-        {Forgery::Unsigned, "KEL_V12.zip - Not Signed"},
-        {Forgery::OtherKey, "KEL_V12.zip - Signature Not Valid"},
-        {Forgery::Renamed, "KEL_V12.zip - Signature Not Valid"},
+        {Forgery::ByteChanged, "KEL_V12.zip - Signature Not Valid", 2},
+        {Forgery::Unsigned, "KEL.release - Not Signed", 0},
+        {Forgery::OtherKey, "KEL.release - Not Valid", 0},
+        {Forgery::Renamed, "KEL.release - Not Valid", 0},
+        {Forgery::Oversized, "KEL.release - Not Valid", 0},
+        {Forgery::NewerWithheld, "KEL_V13.zip - Not On Server", 0},
+        {Forgery::UpdateMissing, "KELUPD01_02.zip - Not On Server", 0},
+        {Forgery::UpdateNotListed, "KELUPD01_03.zip - Not In Release List", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         TempDir root;
         SignedRelease(root.path(), keys.path(), c.forgery);
+        fs::remove_all(State());
         // A part left by an earlier run goes too.
         WriteFile(Folder() / "KEL_V12.zip.part", "earlier");
         WriteFile(Folder() / "KEL_V12.zip.part-state", "earlier");
@@ -156,15 +170,30 @@ TEST_F(SignedRun, ForgedUnsignedAndRenamedArchivesAreRefusedAndDeleted)
         EXPECT_TRUE(Has(notices, c.status));
         EXPECT_EQ(channel->failureReason.Get(), c.status);
         EXPECT_FALSE(channel->applicationComplete);
-        EXPECT_EQ(Left(), std::vector<std::string>{});
-        // The update is not even looked at.
-        for (const auto& command : server.Commands())
-            EXPECT_EQ(command.find("KELUPD"), std::string::npos) << command;
-        // Refused by its signature alone: no byte of the archive is fetched.
-        EXPECT_EQ(Retrieved(server.Commands(), "KEL_V12.zip"), c.forgery == Forgery::ByteChanged ? 1 : 0);
+        EXPECT_EQ(Retrieved(server.Commands(), "KEL_V12.zip"), c.fetched);
+        EXPECT_EQ(Retrieved(server.Commands(), "KELUPD01_02.zip"), 0);
+        EXPECT_FALSE(fs::exists(Folder() / "KEL_V12"));
+        EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+        // A refused archive goes with its part; a part the refusal does not
+        // speak of stays for a later run, which checks its pieces.
+        EXPECT_EQ(fs::exists(Folder() / "KEL_V12.zip.part"), c.fetched == 0);
+        fs::remove_all(Folder());
     }
 
-    // A complete archive already in the Download folder is checked before it is unpacked.
+    // An expired list names its date and the clock to check; nothing is remembered of it.
+    TempDir root;
+    SignedRelease(root.path(), keys.path(), Forgery::Expired);
+    fs::remove_all(State());
+    FtpTestServer server(root.path());
+    Run(server);
+    const std::string reason = channel->failureReason.Get();
+    EXPECT_TRUE(reason.starts_with("KEL.release - Expired 20")) << reason;
+    EXPECT_TRUE(reason.ends_with(" UTC, Check The Computer's Clock")) << reason;
+    EXPECT_FALSE(fs::exists(State()));
+}
+
+TEST_F(SignedRun, ACompleteLocalArchiveIsCheckedPieceByPiece)
+{
     TempDir root;
     SignedRelease(root.path(), keys.path(), Forgery::None);
     std::string local = ReadFile(root.path() / kApp / "KEL_V12.zip");
@@ -174,20 +203,55 @@ TEST_F(SignedRun, ForgedUnsignedAndRenamedArchivesAreRefusedAndDeleted)
     const auto notices = Run(server);
     EXPECT_EQ(notices.back(), End(RunResult::Failed));
     EXPECT_TRUE(Has(notices, "KEL_V12.zip - Signature Not Valid"));
+    EXPECT_EQ(Retrieved(server.Commands(), "KEL_V12.zip"), 0);
     EXPECT_EQ(Left(), std::vector<std::string>{});
 }
 
-TEST_F(SignedRun, AnUnsignedUpdateFailsTheRunAndLeavesNoInstallerToStart)
+// The serial only grows: an older list after a newer one was accepted, or
+// another list under the same serial, is refused; the same list again is not.
+TEST_F(SignedRun, AnOlderListAfterANewerOneIsRefused)
 {
     TempDir root;
     SignedRelease(root.path(), keys.path(), Forgery::None);
-    fs::remove(root.path() / "Digital Product Updates/KEL/KEL Update DVD/ZIP_Files/KELUPD01_02.zip.minisig");
+    const fs::path app = root.path() / kApp;
+    const std::string older = ReadFile(app / "KEL.release");
+    const std::string olderSignature = ReadFile(app / "KEL.release.minisig");
+    ListRelease(root.path(), keys.path(), {.serial = 5});
+    const auto run = [&] {
+        fs::remove_all(Folder());
+        FtpTestServer server(root.path());
+        Run(server);
+        return channel->failureReason.Get();
+    };
+    EXPECT_EQ(run(), "");
+    EXPECT_EQ(run(), "");
+    WriteFile(app / "KEL.release", older);
+    WriteFile(app / "KEL.release.minisig", olderSignature);
+    EXPECT_EQ(run(), "KEL.release - Older Than The Last One Accepted");
+    ListRelease(root.path(), keys.path(), {.serial = 5, .validFor = 7200});
+    EXPECT_EQ(run(), "KEL.release - Serial Reused");
+    // Another publisher key keeps a serial of its own.
+    TempDir otherKeys;
+    key = MakeSigningKey(otherKeys.path());
+    WriteFile(app / "KEL.release", older);
+    SignFile(otherKeys.path(), app / "KEL.release");
+    EXPECT_EQ(run(), "");
+}
+
+// A state folder that cannot be written lets the run go on, said once.
+TEST_F(SignedRun, AStateFolderThatCannotBeWrittenIsSaidOnce)
+{
+    TempDir root;
+    SignedRelease(root.path(), keys.path(), Forgery::None);
+    fs::create_directories(fs::path(State()).parent_path().parent_path());
+    WriteFile(fs::path(State()).parent_path(), "a file where the folder would be");
     FtpTestServer server(root.path());
     const auto notices = Run(server);
-    EXPECT_EQ(notices.back(), End(RunResult::Failed));
-    EXPECT_EQ(channel->failureReason.Get(), "KELUPD01_02.zip - Not Signed");
-    EXPECT_FALSE(channel->applicationComplete);
-    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
+    EXPECT_EQ(notices.back(), End(RunResult::Complete));
+    const auto said = std::count_if(notices.begin(), notices.end(), [](const Notice& n) {
+        return n.status.starts_with("KEL.release - Could Not Be Remembered");
+    });
+    EXPECT_EQ(said, 1);
 }
 
 // "KEL_V12.zip.minisig" starts with "KEL_V" and carries 12: listed first, it
@@ -197,13 +261,15 @@ TEST_F(SignedRun, ASignatureListedBeforeItsArchiveIsNotChosen)
     TempDir root;
     SignedRelease(root.path(), keys.path(), Forgery::None);
     fs::remove_all(root.path() / "Digital Product Updates/KEL/KEL Update DVD");
+    ListRelease(root.path(), keys.path(), {.update = "", .serial = 3});
     const fs::path app = root.path() / kApp;
+    WriteFile(app / "KEL_V12.zip.minisig", "not an archive");
     TempDir state;
-    WriteFile(state.path() / "listing",
-              "-rw-r--r--   1 owner group " + std::to_string(fs::file_size(app / "KEL_V12.zip.minisig")) +
-                  " Nov 30 12:00 KEL_V12.zip.minisig\r\n"
-                  "-rw-r--r--   1 owner group " +
-                  std::to_string(fs::file_size(app / "KEL_V12.zip")) + " Nov 30 12:00 KEL_V12.zip\r\n");
+    const auto line = [&](const char* name) {
+        return "-rw-r--r--   1 owner group " + std::to_string(fs::file_size(app / name)) + " Nov 30 12:00 " + name +
+               "\r\n";
+    };
+    WriteFile(state.path() / "listing", line("KEL_V12.zip.minisig") + line("KEL_V12.zip"));
     FtpTestServer server(root.path(), {"--raw-listing", (state.path() / "listing").string()});
     EXPECT_EQ(Run(server).back(), End(RunResult::Complete));
     EXPECT_EQ(channel->appName.Get(), "KEL_V12");
