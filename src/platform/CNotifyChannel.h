@@ -6,7 +6,7 @@
 #include <mutex>
 
 // The link between the worker and whoever watches it. Both hold it by
-// shared_ptr, so the three text slots outlive either side; the receiver
+// shared_ptr, so the four text slots outlive either side; the receiver
 // detaches when it goes away and from then on every post is dropped.
 class CNotifyChannel {
 public:
