@@ -34,9 +34,9 @@ HFONT MakeFont(int height)
 
 CVORNdownloadDlg::CVORNdownloadDlg()
     : CColourDialogEx(IDD_VORNDOWNLOAD_DIALOG),
+      CWindowLogic(this),
       m_hIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0,
                                             0, LR_DEFAULTSIZE | LR_SHARED))),
-      CWindowLogic(this),
       m_NormalFont(MakeFont(20)),
       m_LargeFont(MakeFont(30))
 {
