@@ -141,8 +141,7 @@ void ExpectSame(const DialogTemplate& table, const RcDialog& rc)
         SCOPED_TRACE("control " + std::to_string(i) + " (id " + std::to_string(want.id) + ")");
         EXPECT_EQ(got.id, want.id);
         EXPECT_EQ(got.kind, want.kind);
-        EXPECT_EQ(std::tuple(got.x, got.y, got.width, got.height),
-                  std::tuple(want.x, want.y, want.width, want.height));
+        EXPECT_EQ(std::tuple(got.x, got.y, got.width, got.height), std::tuple(want.x, want.y, want.width, want.height));
         if (want.kind == ControlKind::Picture) {
             EXPECT_EQ(got.picture, want.picture);
         } else if (want.kind != ControlKind::ProgressBar) {
