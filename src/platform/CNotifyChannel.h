@@ -23,6 +23,9 @@ public:
     // Set before the final notification when the application archive was
     // unpacked whole in that run: only then is there an installer to start.
     std::atomic<bool> applicationComplete{false};
+    // Set with it when the application was unpacked whole but its update was
+    // refused (not the publisher's): the release is not installed.
+    std::atomic<bool> updateRefused{false};
     // Why a run did not end complete, in words; set before the final notification.
     CTextSlot failureReason;
     // What a progress bar counts from its next start on: set before the

@@ -143,6 +143,9 @@ std::string CWindowLogic::InstallerProblem()
     const std::string app = m_channel->appName.Get();
     if (app.empty())
         return "No application was downloaded, so there is no installer to start." + FailureLine();
+    if (m_channel->updateRefused)
+        return "The application was unpacked, but its update was refused, so the installer was not started." +
+               FailureLine();
     if (!m_channel->applicationComplete)
         return "The application was not downloaded and unpacked completely, so its installer was not started." +
                FailureLine();

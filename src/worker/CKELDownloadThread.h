@@ -148,4 +148,6 @@ private:
     std::string m_archiveName;
     // The application archive was unpacked whole in this run.
     bool m_applicationComplete = false;
+    // It was, but the update offered with it was refused.
+    bool m_updateRefused = false;
 };

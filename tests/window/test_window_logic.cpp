@@ -151,6 +151,15 @@ TEST(WindowLogic, TheVerdictAndTheInstallersMessages)
     EXPECT_EQ(w.problems.back(),
               "The application was not downloaded and unpacked completely, so its installer was not started.");
 
+    // Unpacked whole, but its update refused: the message says which.
+    w.m_channel->updateRefused = true;
+    w.m_channel->failureReason.Set("KELUPD01_02.zip - Not Signed");
+    w.Status("Download Failed - Try Again", kJobOver);
+    EXPECT_EQ(w.problems.back(), "The application was unpacked, but its update was refused, so the installer was "
+                                 "not started.\nKELUPD01_02.zip - Not Signed");
+    w.m_channel->updateRefused = false;
+    w.m_channel->failureReason.Set("");
+
     // Whole, but its Setup.exe missing; then there; then failing to start.
     w.m_channel->applicationComplete = true;
     w.Status("Download Complete", kJobOver);

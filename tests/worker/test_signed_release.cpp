@@ -187,6 +187,7 @@ TEST_F(SignedRun, AnUnsignedUpdateFailsTheRunAndLeavesNoInstallerToStart)
     EXPECT_EQ(notices.back(), End(RunResult::Failed));
     EXPECT_EQ(channel->failureReason.Get(), "KELUPD01_02.zip - Not Signed");
     EXPECT_FALSE(channel->applicationComplete);
+    EXPECT_TRUE(channel->updateRefused);   // the application itself arrived whole
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
 }
 
