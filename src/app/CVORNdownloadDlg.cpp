@@ -5,12 +5,8 @@
 #include "app/DialogFonts.h"
 #include "app/DialogTemplates.h"
 #include "controls/CColourButton.h"
-#include "platform/CMessageRegistry.h"
 #include "platform/DownloadFolder.h"
-#include "platform/ProcessLauncher.h"
-#include "worker/CKELDownloadThread.h"
-#include "worker/InstallerPath.h"
-#include "worker/Messages.h"
+#include "window/WindowColours.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -31,12 +27,6 @@
 
 namespace {
 
-// The dialog's side registers all four names.
-const unsigned kProgressBar = CMessageRegistry::Register(kProgressBarName);
-const unsigned kFilenameUpdate = CMessageRegistry::Register(kFilenameUpdateName);
-const unsigned kEndZip = CMessageRegistry::Register(kEndZipName);
-const unsigned kEndThread = CMessageRegistry::Register(kEndThreadName);
-
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // A notice with the texts it announced, copied when it was posted.
@@ -56,26 +46,15 @@ T* Control(QWidget& dialog, int id)
     return nullptr;
 }
 
-bool DefaultLauncher(const std::string& path)
-{
-    return StartWithDefaultAction(path, std::chrono::milliseconds(5000));
-}
-
 }   // namespace
 
-QString InstallerErrorText(const std::string& path)
-{
-    return QStringLiteral("The installer could not be started:\n%1").arg(QString::fromStdString(path));
-}
-
 CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
-    : CColourDialogEx(102, parent),
+    : CColourDialogEx(IDD_VORNDOWNLOAD_DIALOG, parent),
+      CWindowLogic(this),
       m_NormalFont(DialogFont(20)),
-      m_LargeFont(DialogFont(30)),
-      m_channel(std::make_shared<CNotifyChannel>(this)),
-      m_launcher(DefaultLauncher),
-      m_downloadFolder(GetDownloadFolder())
+      m_LargeFont(DialogFont(30))
 {
+    m_downloadFolder = GetDownloadFolder();
     BuildDialog(*this, MainDialogTemplate(), /*colourOk=*/true);
     m_AppName = Control<QLabel>(*this, IDC_APP_NAME);
     m_AppCaption = Control<QLabel>(*this, IDC_APP_CAPTION);
@@ -107,7 +86,6 @@ CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
         a.widget->setAccessibleName(QString::fromLatin1(a.name));
         a.widget->setAccessibleDescription(QString::fromLatin1(a.description));
     }
-    m_nStage = 0;
     // A top-level application window (task bar, minimise), not a dialog.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -135,16 +113,8 @@ bool CVORNdownloadDlg::OnInitDialog(bool startWorker)
     m_AppProgress->setVisible(false);
     m_UpdateProgress->setVisible(false);
 
-    if (startWorker) {
-        auto* worker = new CKELDownloadThread;
-        worker->m_downloadFolder = m_downloadFolder;
-        worker->m_settings.releaseKey = m_releaseKey;
-        m_pThread = CWorkerHandle::BeginSuspended(worker);
-        if (m_pThread) {   // without a thread the dialog carries on with none
-            worker->Wire(m_channel);
-            m_pThread.Resume();
-        }
-    }
+    if (startWorker)
+        StartWorker();
     return true;
 }
 
@@ -160,100 +130,44 @@ CtlColor CVORNdownloadDlg::OnCtlColor(CtlColorKind kind, int controlId)
 {
     CtlColor c = CColourDialogEx::OnCtlColor(kind, controlId);
     if (kind == CTLCOLOR_STATIC) {
-        if (controlId == IDC_MESSAGE)
-            c.text = ToQColor(Rgb(255, 255, 0));
-        else if (controlId == IDC_FOLDER)
-            c.text = ToQColor(Rgb(0, 255, 255));
+        if (const auto own = MainDialogTextColour(controlId))
+            c.text = ToQColor(*own);
     }
     return c;
 }
 
-long CVORNdownloadDlg::OnProgressBar(std::uint64_t wParam, std::int64_t lParam)
+void CVORNdownloadDlg::ShowLine(Line line, const std::string& text)
 {
-    ShowChange(m_model.Take(UM_PROGRESS_BAR, wParam, lParam));
-    return 0;
+    QLabel* label = line == Line::AppName ? m_AppName : line == Line::UpdateName ? m_UpdateName : m_Message;
+    SetLineText(label, QString::fromStdString(text), m_NormalFont);
 }
 
-void CVORNdownloadDlg::ShowBar(int stage)
+void CVORNdownloadDlg::ShowBar(int stage, int position, bool shown)
 {
-    QProgressBar* bar = stage == 1 ? m_AppProgress : stage == 2 ? m_UpdateProgress : nullptr;
-    const CProgressModel::Bar* state = m_model.BarOf(stage);
-    if (!bar || !state)
-        return;
-    // A fixed range, never empty (Qt would animate a busy bar), and the
-    // count scaled into it; a hidden bar is not filled first.
+    QProgressBar* bar = stage == 1 ? m_AppProgress : m_UpdateProgress;
+    // A fixed range, never empty (Qt would animate a busy bar).
     const int before = CPercentBarAccessible::Percent(*bar);
     bar->setRange(0, kBarSteps);
-    bar->setValue(state->Scaled(kBarSteps));
-    bar->setVisible(state->shown);
+    bar->setValue(position);
+    bar->setVisible(shown);
     if (const int percent = CPercentBarAccessible::Percent(*bar); percent != before) {
         QAccessibleValueChangeEvent event(bar, percent);
         QAccessible::updateAccessibility(&event);
     }
 }
 
-long CVORNdownloadDlg::OnFilenameUpdate(std::uint64_t wParam, std::int64_t lParam)
+void CVORNdownloadDlg::ShowVerdict(const std::string& text, const std::string& reason)
 {
-    ShowChange(m_model.Take(UM_FILENAME_UPDATE, wParam, lParam));
-    return 0;
-}
-
-void CVORNdownloadDlg::ShowChange(CProgressModel::Change change)
-{
-    using Change = CProgressModel::Change;
-    switch (change) {
-    case Change::BarStarted:
-    case Change::BarMoved:
-    case Change::BarHidden:
-        ShowBar(m_model.Stage());
-        return;
-    case Change::Status:
-        SetLineText(m_Message, QString::fromStdString(m_model.Status()), m_NormalFont);
-        break;
-    case Change::AppName:
-        SetLineText(m_AppName, QString::fromStdString(m_model.AppName()), m_NormalFont);
-        break;
-    case Change::UpdateName:
-        SetLineText(m_UpdateName, QString::fromStdString(m_model.UpdateName()), m_NormalFont);
-        break;
-    case Change::End:
-        ShowVerdict();
-        // The verdict is on the screen before the installer wait holds the window.
-        repaint();
-        StartInstaller();
-        break;
-    default:
-        break;
-    }
-    m_nStage = m_model.Stage();
-}
-
-void CVORNdownloadDlg::ShowVerdict()
-{
-    // The reason in the terminal program's words, on a second line, and
-    // for screen readers as the line's description.
-    const std::string& reason = m_model.FailureReason();
-    QString text = QString::fromStdString(m_model.Status());
-    if (!reason.empty())
-        text += QLatin1Char('\n') + QString::fromStdString(reason);
+    // The reason is also the line's description, for screen readers.
     m_Message->setWordWrap(!reason.empty());
-    SetLineText(m_Message, text, m_NormalFont);
+    SetLineText(m_Message, QString::fromStdString(text), m_NormalFont);
     m_Message->setAccessibleDescription(reason.empty() ? QString::fromLatin1(kMessageDescription)
                                                        : QString::fromStdString(reason));
 }
 
-long CVORNdownloadDlg::OnEndZip(std::uint64_t, std::int64_t)
+void CVORNdownloadDlg::PaintNow()
 {
-    m_pThread = CWorkerHandle();
-    return 0;
-}
-
-long CVORNdownloadDlg::OnEndThread(std::uint64_t, std::int64_t)
-{
-    const bool both = !m_channel->appName.Get().empty() && !m_channel->updateName.Get().empty();
-    SetLineText(m_Message, both ? QStringLiteral("Download Finished") : QStringLiteral("Download Failed - Try Again"),
-                m_NormalFont);
-    return 0;
+    repaint();
 }
 
 void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFont& font)
@@ -275,38 +189,13 @@ void CVORNdownloadDlg::SetLineText(QLabel* line, const QString& text, const QFon
     }
 }
 
-void CVORNdownloadDlg::StartInstaller()
+void CVORNdownloadDlg::ShowProblem(const std::string& text)
 {
-    // Only an application unpacked whole in this run has an installer worth
-    // starting, and only from a path that stays inside the Download folder.
-    const std::string app = m_channel->appName.Get();
-    QString problem;
-    if (app.empty()) {
-        problem = QStringLiteral("No application was downloaded, so there is no installer to start.") + FailureLine();
-    } else if (!m_channel->applicationComplete) {
-        problem = QStringLiteral("The application was not downloaded and unpacked completely, "
-                                 "so its installer was not started.") +
-                  FailureLine();
-    } else if (const InstallerPath installer = FindInstaller(m_downloadFolder, app); !installer.problem.empty()) {
-        problem = QStringLiteral("The installer was not started: %1\n%2")
-                      .arg(QString::fromStdString(installer.problem), QString::fromStdString(installer.path));
-    } else if (m_launcher && !m_launcher(installer.path)) {
-        problem = InstallerErrorText(installer.path);
-    }
-    if (!problem.isEmpty()) {
-        auto* box =
-            new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), problem, QMessageBox::Ok, this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
-        box->show();
-    }
-}
-
-QString CVORNdownloadDlg::FailureLine() const
-{
-    // The worker's reason, set before it posts the run's end.
-    const std::string why = m_channel->failureReason.Get();
-    return why.empty() ? QString() : QStringLiteral("\n") + QString::fromStdString(why);
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORNdownload"), QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 void CVORNdownloadDlg::PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam)
@@ -319,13 +208,7 @@ void CVORNdownloadDlg::customEvent(QEvent* event)
 {
     if (event->type() != kNotifyEvent)
         return CColourDialogEx::customEvent(event);
-    const CProgressModel::Notice& n = static_cast<NotifyEvent*>(event)->notice;
-    if (n.message == kProgressBar || n.message == kFilenameUpdate)
-        ShowChange(m_model.Take(n));
-    else if (n.message == kEndZip)
-        OnEndZip(n.wParam, n.lParam);
-    else if (n.message == kEndThread)
-        OnEndThread(n.wParam, n.lParam);
+    Take(static_cast<NotifyEvent*>(event)->notice);
 }
 
 void CVORNdownloadDlg::contextMenuEvent(QContextMenuEvent* event)
@@ -384,16 +267,6 @@ void CVORNdownloadDlg::done(int result)
     // while nothing is shown, leaves a partial archive as "<name>.part" with
     // its "<name>.part-state" for the next run to resume from.
     hide();
-    m_channel->Detach();
-    m_pThread.RequestStop();
+    OnClose();
     CColourDialogEx::done(result);
-}
-
-void CVORNdownloadDlg::StopWorker()
-{
-    // Nothing reaches this dialog after the channel is detached. The program
-    // ends only once the worker has finished: no thread is left running.
-    m_channel->Detach();
-    m_pThread.RequestStop();
-    m_pThread.WaitFinished();
 }

@@ -10,52 +10,27 @@ QRect DialogUnitsToPixels(int x, int y, int width, int height)
 }
 
 namespace {
-constexpr Qt::Alignment kLeftCentred = Qt::AlignLeft | Qt::AlignVCenter;
-constexpr Qt::Alignment kLeftTop = Qt::AlignLeft | Qt::AlignTop;
-constexpr Qt::Alignment kCentred = Qt::AlignCenter;
+
+Qt::Alignment AlignmentOf(TextLayout layout)
+{
+    switch (layout) {
+    case TextLayout::LeftCentred:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    case TextLayout::LeftTop:
+        return Qt::AlignLeft | Qt::AlignTop;
+    case TextLayout::Centred:
+        break;
+    }
+    return Qt::AlignCenter;
+}
+
+// The pictures' resource ids as the SVG files they are drawn from here.
+const char* PictureFile(int picture)
+{
+    return picture == IDB_BANNER ? ":/res/banner.svg" : ":/res/vorndownload.svg";
+}
+
 }   // namespace
-
-const DialogTemplate& MainDialogTemplate()
-{
-    static const DialogTemplate t{
-        102,
-        "Download KEL from VORN FTP Site",
-        317,
-        250,
-        {
-            {IDOK, ControlKind::DefPushButton, "OK", 260, 229, 50, 14, kCentred},
-            {-1, ControlKind::Picture, ":/res/banner.svg", 7, 7, 303, 68, kCentred},
-            {IDC_APP_CAPTION, ControlKind::Static, "KEL Application File Found", 12, 80, 157, 20, kLeftCentred},
-            {IDC_APP_NAME, ControlKind::Static, "None", 193, 80, 112, 20, kLeftCentred},
-            {IDC_APP_PROGRESS, ControlKind::ProgressBar, "", 7, 105, 303, 15, kLeftTop},
-            {IDC_UPDATE_CAPTION, ControlKind::Static, "KEL Update File Found", 12, 124, 157, 20, kLeftCentred},
-            {IDC_UPDATE_NAME, ControlKind::Static, "None", 193, 124, 112, 20, kLeftCentred},
-            {IDC_UPDATE_PROGRESS, ControlKind::ProgressBar, "", 7, 149, 303, 15, kLeftTop},
-            {IDC_MESSAGE, ControlKind::Static, "Message", 7, 223, 246, 20, kLeftCentred},
-            {IDC_FOLDER_CAPTION, ControlKind::Static, "All files downloaded to:-", 7, 171, 303, 20, kLeftTop},
-            // The folder line's text is replaced by the real Download folder.
-            {IDC_FOLDER, ControlKind::Static, "", 7, 193, 303, 23, kCentred},
-        },
-    };
-    return t;
-}
-
-const DialogTemplate& AboutDialogTemplate()
-{
-    static const DialogTemplate t{
-        100,
-        "About VORNdownload",
-        170,
-        62,
-        {
-            {-1, ControlKind::Picture, ":/res/vorndownload.svg", 14, 14, 21, 20, kCentred},
-            {-1, ControlKind::Static, "VORNdownload, Version 1.0", 42, 14, 114, 8, kLeftTop},
-            {-1, ControlKind::Static, "\xA9 Brevant Technology Limited", 42, 26, 124, 8, kLeftTop},
-            {IDOK, ControlKind::DefPushButton, "OK", 113, 41, 50, 14, kCentred},
-        },
-    };
-    return t;
-}
 
 #include "app/DialogFonts.h"
 #include "controls/CColourButton.h"
@@ -101,15 +76,16 @@ void BuildDialog(CColourDialogEx& dialog, const DialogTemplate& t, bool colourOk
         }
         case ControlKind::Picture: {
             auto* l = new QLabel(&dialog);
-            l->setPixmap(RenderPicture(c.text, DialogUnitsToPixels(c.x, c.y, c.width, c.height).size()));
+            l->setPixmap(
+                RenderPicture(PictureFile(c.picture), DialogUnitsToPixels(c.x, c.y, c.width, c.height).size()));
             w = l;
             break;
         }
         case ControlKind::Static: {
             auto* l = new QLabel(QString::fromLatin1(c.text), &dialog);
-            l->setAlignment(c.alignment);
+            l->setAlignment(AlignmentOf(c.layout));
             // Vertically centred statics hold one line; the others wrap.
-            l->setWordWrap(!(c.alignment & Qt::AlignVCenter));
+            l->setWordWrap(c.layout == TextLayout::LeftTop);
             l->setFont(FittedFont(TemplateFont(), l->text(), DialogUnitsToPixels(c.x, c.y, c.width, c.height).size(),
                                   l->wordWrap()));
             w = l;

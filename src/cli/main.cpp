@@ -9,8 +9,8 @@
 #include "platform/CNotifyChannel.h"
 #include "platform/DownloadFolder.h"
 #include "platform/Terminal.h"
-#include "worker/CKELDownloadThread.h"
 #include "worker/CProgressModel.h"
+#include "worker/DownloadJob.h"
 #include "worker/FtpSettings.h"
 #include "worker/Messages.h"
 #include "worker/ReleaseKey.h"
@@ -85,16 +85,11 @@ int main(int argc, char** argv)
     auto channel = std::make_shared<CNotifyChannel>();
     CTerminalReceiver receiver(*channel);
     channel->Attach(&receiver);
-    auto* worker = new CKELDownloadThread;
-    worker->m_downloadFolder = folder;
-    CWorkerHandle handle = CWorkerHandle::BeginSuspended(worker);
+    CWorkerHandle handle = StartDownloadJob(channel, folder, BuiltInReleaseKey());
     if (!handle) {
         std::fprintf(stderr, "vorndownload-cli: cannot start the download thread\n");
         return 1;
     }
-    worker->Wire(channel);
-    handle.Resume();
-    worker = nullptr;   // the thread owns and deletes it from here on
 
     using Mode = CTerminalDisplay::Mode;
     CTerminalDisplay display(quiet ? Mode::Quiet : OutputIsTerminal() ? Mode::Terminal : Mode::Lines);

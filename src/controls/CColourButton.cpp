@@ -12,17 +12,7 @@ QRect CaptionBand(const QRect& area, int bandHeight)
     return QRect(area.left(), bandTop, area.width(), bandHeight);
 }
 
-CColourButton::CColourButton(QWidget* parent)
-    : QPushButton(parent),
-      m_crNormalBk(Rgb(0, 123, 204)),
-      m_crNormalBkAlt(Rgb(0, 0, 128)),
-      m_crNormalText(Rgb(255, 255, 255)),
-      m_crHoverBk(Rgb(0, 0, 255)),
-      m_crHoverText(Rgb(255, 255, 255)),
-      m_crCurBk(Rgb(0, 123, 204)),
-      m_crCurBkAlt(Rgb(0, 0, 128)),
-      m_crCurText(Rgb(255, 255, 255)),
-      m_bAltBk(false)
+CColourButton::CColourButton(QWidget* parent) : QPushButton(parent)
 {
     // Moves without a pressed button must reach mouseMoveEvent.
     setMouseTracking(true);
@@ -56,7 +46,7 @@ void CColourButton::DrawItem(QPainter& dc, const QRect& rcItem, ItemState state)
 {
     // Fill with the current background; it also backs the caption.
     QRect rect = rcItem;
-    const QColor background = ToQColor(m_bAltBk ? m_crCurBkAlt : m_crCurBk);
+    const QColor background = ToQColor(CurrentBk());
     dc.fillRect(rect, background);
     // Raised, or sunken while pressed.
     DrawEdge(dc, rect, state.selected);
@@ -96,9 +86,7 @@ void CColourButton::paintEvent(QPaintEvent*)
 
 void CColourButton::mouseMoveEvent(QMouseEvent* event)
 {
-    m_crCurBk = m_crHoverBk;
-    m_crCurBkAlt = m_crHoverBk;
-    m_crCurText = m_crHoverText;
+    (void)Hover();   // repainted below whether entering or not
     // Qt delivers leave events without asking; the base class repaints on hover.
     QPushButton::mouseMoveEvent(event);
     update();
@@ -106,9 +94,7 @@ void CColourButton::mouseMoveEvent(QMouseEvent* event)
 
 void CColourButton::leaveEvent(QEvent* event)
 {
-    m_crCurBk = m_crNormalBk;
-    m_crCurBkAlt = m_crNormalBkAlt;
-    m_crCurText = m_crNormalText;
+    Leave();
     update();
     QPushButton::leaveEvent(event);
 }

@@ -1,6 +1,7 @@
 #pragma once
-#include "controls/CaptionBand.h"
 #include "controls/ColourRef.h"
+#include "window/CButtonColours.h"
+#include "window/CaptionBand.h"
 
 #include <QPushButton>
 #include <QRect>
@@ -13,7 +14,7 @@ QRect CaptionBand(const QRect& area, int bandHeight);
 // A push button that paints its whole face: solid background, raised or
 // sunken 3-D edge, caption centred in a word-wrapped band, focus rectangle.
 // Normal and hover colours switch on mouse movement.
-class CColourButton : public QPushButton {
+class CColourButton : public QPushButton, public CButtonColours {
 public:
     explicit CColourButton(QWidget* parent = nullptr);
 
@@ -23,16 +24,6 @@ public:
     };
     // Paints the button into `rcItem` as the item state asks.
     void DrawItem(QPainter& dc, const QRect& rcItem, ItemState state);
-
-    COLORREF m_crNormalBk;
-    COLORREF m_crNormalBkAlt;
-    COLORREF m_crNormalText;
-    COLORREF m_crHoverBk;
-    COLORREF m_crHoverText;
-    COLORREF m_crCurBk;
-    COLORREF m_crCurBkAlt;
-    COLORREF m_crCurText;
-    bool m_bAltBk;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -14,14 +14,9 @@ CColourDialogEx::CColourDialogEx(int templateId, QWidget* parent) : QDialog(pare
 
 void CColourDialogEx::ApplyScheme()
 {
-    // The alternative scheme exists but nothing switches to it.
-    if (m_bAltScheme == true) {
-        m_crBkColour = Rgb(0, 0, 0);
-        m_crTextColour = Rgb(192, 192, 192);
-    } else {
-        m_crBkColour = Rgb(85, 85, 85);
-        m_crTextColour = Rgb(255, 255, 255);
-    }
+    const DialogScheme scheme = SchemeColours(m_bAltScheme);
+    m_crBkColour = scheme.background;
+    m_crTextColour = scheme.text;
     m_brBkBrush = QBrush(ToQColor(m_crBkColour));
 }
 

@@ -1,18 +1,14 @@
 #pragma once
+#include "window/WindowColours.h"
+
 #include <QColor>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-// Colours are kept as 0x00BBGGRR values, red in the lowest byte.
-using COLORREF = std::uint32_t;
-
-constexpr COLORREF Rgb(int r, int g, int b)
-{
-    return static_cast<COLORREF>(r & 0xFF) | (static_cast<COLORREF>(g & 0xFF) << 8) |
-           (static_cast<COLORREF>(b & 0xFF) << 16);
-}
+// The platform the design comes from calls the 0x00BBGGRR values so.
+using COLORREF = ColourValue;
 
 inline QColor ToQColor(COLORREF c)
 {

@@ -6,7 +6,7 @@
 #include <mutex>
 
 // The link between the worker and whoever watches it. Both hold it by
-// shared_ptr, so the three text slots outlive either side; the receiver
+// shared_ptr, so the four text slots outlive either side; the receiver
 // detaches when it goes away and from then on every post is dropped.
 class CNotifyChannel {
 public:
@@ -23,6 +23,9 @@ public:
     // Set before the final notification when the application archive was
     // unpacked whole in that run: only then is there an installer to start.
     std::atomic<bool> applicationComplete{false};
+    // Set with it when the application was unpacked whole but its update was
+    // refused (not the publisher's): the release is not installed.
+    std::atomic<bool> updateRefused{false};
     // Why a run did not end complete, in words; set before the final notification.
     CTextSlot failureReason;
     // What a progress bar counts from its next start on: set before the

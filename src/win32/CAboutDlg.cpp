@@ -1,6 +1,6 @@
 #include "win32/CAboutDlg.h"
 
-#include "win32/resource.h"
+#include "window/resource.h"
 
 CAboutDlg::CAboutDlg() : CColourDialogEx(IDD_ABOUTBOX)
 {}

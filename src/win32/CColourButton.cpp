@@ -1,6 +1,6 @@
 #include "win32/CColourButton.h"
 
-#include "controls/CaptionBand.h"
+#include "window/CaptionBand.h"
 
 #include <commctrl.h>
 
@@ -25,17 +25,7 @@ void FillSolidRect(HDC dc, const RECT& rect, COLORREF colour)
 
 }   // namespace
 
-CColourButton::CColourButton()
-    : m_crNormalBk(RGB(0, 123, 204)),
-      m_crNormalBkAlt(RGB(0, 0, 128)),
-      m_crNormalText(RGB(255, 255, 255)),
-      m_crHoverBk(RGB(0, 0, 255)),
-      m_crHoverText(RGB(255, 255, 255)),
-      m_crCurBk(RGB(0, 123, 204)),
-      m_crCurBkAlt(RGB(0, 0, 128)),
-      m_crCurText(RGB(255, 255, 255)),
-      m_bAltBk(false)
-{}
+CColourButton::CColourButton() = default;
 
 CColourButton::~CColourButton()
 {
@@ -56,7 +46,7 @@ void CColourButton::DrawItem(const DRAWITEMSTRUCT* lpDrawItemStruct)
     // The device context is borrowed for this paint only.
     const HDC dc = lpDrawItemStruct->hDC;
     RECT rect = lpDrawItemStruct->rcItem;
-    FillSolidRect(dc, rect, m_bAltBk ? m_crCurBkAlt : m_crCurBk);
+    FillSolidRect(dc, rect, CurrentBk());
     DrawEdge(dc, &rect, (lpDrawItemStruct->itemState & ODS_SELECTED) ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
     SetTextColor(dc, m_crCurText);
     const std::wstring caption = WindowText(lpDrawItemStruct->hwndItem);
@@ -80,10 +70,7 @@ void CColourButton::DrawItem(const DRAWITEMSTRUCT* lpDrawItemStruct)
 void CColourButton::OnMouseMove(UINT, POINT)
 {
     // The button repaints as the pointer enters it, not on every move.
-    const bool entering = m_crCurBk != m_crHoverBk || m_crCurText != m_crHoverText;
-    m_crCurBk = m_crHoverBk;
-    m_crCurBkAlt = m_crHoverBk;
-    m_crCurText = m_crHoverText;
+    const bool entering = Hover();
     TRACKMOUSEEVENT track{};
     track.cbSize = sizeof track;
     track.dwFlags = TME_LEAVE;
@@ -95,9 +82,7 @@ void CColourButton::OnMouseMove(UINT, POINT)
 
 void CColourButton::OnMouseLeave()
 {
-    m_crCurBk = m_crNormalBk;
-    m_crCurBkAlt = m_crNormalBkAlt;
-    m_crCurText = m_crNormalText;
+    Leave();
     InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 

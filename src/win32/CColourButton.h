@@ -1,10 +1,12 @@
 #pragma once
+#include "window/CButtonColours.h"
+
 #include <windows.h>
 
 // A push button that paints its whole face: solid background, raised or
 // sunken 3-D edge, caption centred in a word-wrapped band, focus rectangle.
 // Normal and hover colours switch on mouse movement.
-class CColourButton {
+class CColourButton : public CButtonColours {
 public:
     CColourButton();
     ~CColourButton();
@@ -19,15 +21,6 @@ public:
     void OnMouseLeave();
 
     HWND m_hWnd = nullptr;
-    COLORREF m_crNormalBk;
-    COLORREF m_crNormalBkAlt;
-    COLORREF m_crNormalText;
-    COLORREF m_crHoverBk;
-    COLORREF m_crHoverText;
-    COLORREF m_crCurBk;
-    COLORREF m_crCurBkAlt;
-    COLORREF m_crCurText;
-    bool m_bAltBk;
 
 private:
     static LRESULT CALLBACK ButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,

@@ -9,13 +9,9 @@ CColourDialogEx::CColourDialogEx(int templateId) : m_templateId(templateId)
 void CColourDialogEx::ApplyScheme()
 {
     m_brBkBrush.reset();
-    if (m_bAltScheme == true) {
-        m_crBkColour = RGB(0, 0, 0);
-        m_crTextColour = RGB(192, 192, 192);
-    } else {
-        m_crBkColour = RGB(85, 85, 85);
-        m_crTextColour = RGB(255, 255, 255);
-    }
+    const DialogScheme scheme = SchemeColours(m_bAltScheme);
+    m_crBkColour = scheme.background;
+    m_crTextColour = scheme.text;
     // Without a brush the requests it would answer get the system's own look.
     m_brBkBrush.reset(CreateSolidBrush(m_crBkColour));
 }

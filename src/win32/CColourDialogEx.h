@@ -1,5 +1,6 @@
 #pragma once
 #include "win32/GdiObject.h"
+#include "window/WindowColours.h"
 
 #include <windows.h>
 

@@ -1,12 +1,9 @@
 #include "win32/CVORNdownloadDlg.h"
 
 #include "platform/DownloadFolder.h"
-#include "platform/ProcessLauncher.h"
 #include "win32/CAboutDlg.h"
-#include "win32/resource.h"
-#include "worker/CKELDownloadThread.h"
-#include "worker/InstallerPath.h"
-#include "worker/Messages.h"
+#include "window/WindowColours.h"
+#include "window/resource.h"
 
 #include <commctrl.h>
 #include <windows.h>
@@ -33,40 +30,22 @@ HFONT MakeFont(int height)
                        DEFAULT_QUALITY, FF_SWISS, "Tahoma");
 }
 
-// A problem with the installer, told without holding the window: the box
-// has a thread of its own, which the program's end takes down with it.
-void ShowProblem(const std::string& text)
-{
-    std::thread([text = Wide(text)] {
-        MessageBoxW(nullptr, text.c_str(), L"VORNdownload", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
-    }).detach();
-}
-
 }   // namespace
 
 CVORNdownloadDlg::CVORNdownloadDlg()
     : CColourDialogEx(IDD_VORNDOWNLOAD_DIALOG),
+      CWindowLogic(this),
       m_hIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0,
                                             0, LR_DEFAULTSIZE | LR_SHARED))),
       m_NormalFont(MakeFont(20)),
-      m_LargeFont(MakeFont(30)),
-      m_channel(std::make_shared<CNotifyChannel>(this)),
-      m_downloadFolder(GetDownloadFolder()),
-      m_umProgressBar(RegisterWindowMessageA(kProgressBarName)),
-      m_umFilenameUpdate(RegisterWindowMessageA(kFilenameUpdateName)),
-      m_umEndZip(RegisterWindowMessageA(kEndZipName)),
-      m_umEndThread(RegisterWindowMessageA(kEndThreadName))
+      m_LargeFont(MakeFont(30))
 {
-    m_nStage = 0;
+    m_downloadFolder = GetDownloadFolder();
 }
 
 CVORNdownloadDlg::~CVORNdownloadDlg()
 {
-    // Nothing reaches this dialog after the channel is detached. The program
-    // ends only once the worker has finished: no thread is left running.
-    m_channel->Detach();
-    m_pThread.RequestStop();
-    m_pThread.WaitFinished();
+    StopWorker();
 }
 
 BOOL CVORNdownloadDlg::OnInitDialog()
@@ -103,14 +82,7 @@ BOOL CVORNdownloadDlg::OnInitDialog()
         ShowWindow(bar, SW_HIDE);
     }
 
-    auto* worker = new CKELDownloadThread;
-    worker->m_downloadFolder = m_downloadFolder;
-    worker->m_settings.releaseKey = m_releaseKey;
-    m_pThread = CWorkerHandle::BeginSuspended(worker);
-    if (m_pThread) {   // without a thread the dialog carries on with none
-        worker->Wire(m_channel);
-        m_pThread.Resume();
-    }
+    StartWorker();
     return TRUE;
 }
 
@@ -182,19 +154,15 @@ HBRUSH CVORNdownloadDlg::OnCtlColor(HDC dc, HWND window, UINT nCtlColor)
 {
     const HBRUSH brush = CColourDialogEx::OnCtlColor(dc, window, nCtlColor);
     if (nCtlColor == CTLCOLOR_STATIC) {
-        const int id = GetDlgCtrlID(window);
-        if (id == IDC_MESSAGE)
-            SetTextColor(dc, RGB(255, 255, 0));
-        else if (id == IDC_FOLDER)
-            SetTextColor(dc, RGB(0, 255, 255));
+        if (const auto own = MainDialogTextColour(GetDlgCtrlID(window)))
+            SetTextColor(dc, *own);
     }
     return brush;
 }
 
 bool CVORNdownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result)
 {
-    if (message == m_umProgressBar || message == m_umFilenameUpdate || message == m_umEndZip ||
-        message == m_umEndThread) {
+    if (IsNotification(message)) {
         TakeNotices();
         result = 0;
         return true;
@@ -271,107 +239,44 @@ void CVORNdownloadDlg::TakeNotices()
             notice = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        Show(notice);
+        Take(notice);
     }
 }
 
-void CVORNdownloadDlg::Show(const CProgressModel::Notice& notice)
+void CVORNdownloadDlg::ShowLine(Line line, const std::string& text)
 {
-    if (notice.message == m_umEndZip)
-        OnEndZip();
-    else if (notice.message == m_umEndThread)
-        OnEndThread();
-    else
-        ShowChange(m_model.Take(notice));
+    SetLineText(line == Line::AppName ? m_AppName : line == Line::UpdateName ? m_UpdateName : m_Message, text, 20);
 }
 
-void CVORNdownloadDlg::ShowChange(CProgressModel::Change change)
+void CVORNdownloadDlg::ShowBar(int stage, int position, bool shown)
 {
-    using Change = CProgressModel::Change;
-    switch (change) {
-    case Change::BarStarted:
-    case Change::BarMoved:
-    case Change::BarHidden:
-        ShowBar(m_model.Stage());
-        break;
-    case Change::Status:
-        SetLineText(m_Message, m_model.Status(), 20);
-        break;
-    case Change::AppName:
-        SetLineText(m_AppName, m_model.AppName(), 20);
-        break;
-    case Change::UpdateName:
-        SetLineText(m_UpdateName, m_model.UpdateName(), 20);
-        break;
-    case Change::End:
-        ShowVerdict();
-        // The verdict is on the screen before the installer's wait.
-        UpdateWindow(m_hWnd);
-        StartInstaller();
-        break;
-    default:
-        break;
-    }
-    m_nStage = m_model.Stage();
-}
-
-void CVORNdownloadDlg::ShowBar(int stage)
-{
-    const HWND bar = stage == 1 ? m_AppProgress : stage == 2 ? m_UpdateProgress : nullptr;
-    const CProgressModel::Bar* state = m_model.BarOf(stage);
-    if (!bar || !state)
-        return;
-    // The range is fixed and the count scaled into it; a hidden bar is not filled first.
-    const int position = state->Scaled(kBarSteps);
+    const HWND bar = stage == 1 ? m_AppProgress : m_UpdateProgress;
     if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) != position)
         SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    if ((IsWindowVisible(bar) != FALSE) != state->shown)
-        ShowWindow(bar, state->shown ? SW_SHOW : SW_HIDE);
+    if ((IsWindowVisible(bar) != FALSE) != shown)
+        ShowWindow(bar, shown ? SW_SHOW : SW_HIDE);
 }
 
-void CVORNdownloadDlg::ShowVerdict()
+void CVORNdownloadDlg::ShowVerdict(const std::string& text, const std::string&)
 {
-    // The reason in the terminal program's words, on a second line.
-    const std::string& reason = m_model.FailureReason();
-    SetLineText(m_Message, reason.empty() ? m_model.Status() : m_model.Status() + "\r\n" + reason, 20);
+    // A static control breaks lines at "\r\n".
+    std::string lines;
+    for (const char c : text)
+        c == '\n' ? lines += "\r\n" : lines += c;
+    SetLineText(m_Message, lines, 20);
 }
 
-void CVORNdownloadDlg::OnEndZip()
+void CVORNdownloadDlg::PaintNow()
 {
-    m_pThread = CWorkerHandle();
+    UpdateWindow(m_hWnd);
 }
 
-void CVORNdownloadDlg::OnEndThread()
+// The box has a thread of its own, which the program's end takes down with it.
+void CVORNdownloadDlg::ShowProblem(const std::string& text)
 {
-    const bool both = !m_channel->appName.Get().empty() && !m_channel->updateName.Get().empty();
-    SetLineText(m_Message, both ? "Download Finished" : "Download Failed - Try Again", 20);
-}
-
-void CVORNdownloadDlg::StartInstaller()
-{
-    // Only an application unpacked whole in this run has an installer worth
-    // starting, and only from a path that stays inside the Download folder.
-    const std::string app = m_channel->appName.Get();
-    if (app.empty())
-        return ShowProblem("No application was downloaded, so there is no installer to start." + FailureLine());
-    if (!m_channel->applicationComplete)
-        return ShowProblem("The application was not downloaded and unpacked completely, "
-                           "so its installer was not started." +
-                           FailureLine());
-    const InstallerPath installer = FindInstaller(m_downloadFolder, app);
-    if (!installer.problem.empty())
-        return ShowProblem("The installer was not started: " + installer.problem + "\n" + installer.path);
-
-    // The window goes on painting while the installer is waited for.
-    if (!StartWithDefaultAction(installer.path, std::chrono::milliseconds(5000)))
-        ShowProblem("The installer could not be started:\n" + installer.path);
-}
-
-std::string CVORNdownloadDlg::FailureLine() const
-{
-    // The worker's reason, set before it posts the run's end.
-    const std::string why = m_channel->failureReason.Get();
-    return why.empty() ? std::string() : "\n" + why;
+    std::thread([text = Wide(text)] {
+        MessageBoxW(nullptr, text.c_str(), L"VORNdownload", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+    }).detach();
 }
 
 void CVORNdownloadDlg::OnEnd(int result)
@@ -381,7 +286,6 @@ void CVORNdownloadDlg::OnEnd(int result)
     // its "<name>.part-state" for the next run to resume from. The destructor
     // waits for it.
     ShowWindow(m_hWnd, SW_HIDE);
-    m_channel->Detach();
-    m_pThread.RequestStop();
+    OnClose();
     CColourDialogEx::OnEnd(result);
 }

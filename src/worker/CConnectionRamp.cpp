@@ -127,12 +127,12 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
     // trip) more than all together; rates there swing and sink for tens of
     // seconds after the start, so a further one fails only when the total
     // falls clearly.
-    const double lateBar = m_worth >= 2 ? 1.0 - kDrop : 1.0 + kLateGain / others;
+    const double lateBar = m_paid >= 2 ? 1.0 - kDrop : 1.0 + kLateGain / others;
     // There a clear rise is also taken sooner.
-    const int riseUnits = m_worth >= 2 ? kRiseUnits - 1 : kRiseUnits;
+    const int riseUnits = m_paid >= 2 ? kRiseUnits - 1 : kRiseUnits;
     if ((rate >= m_baseline * (1.0 + kGain / others) && LongEnough(m_windowStart, now, riseUnits, kRiseBytes)) ||
         (judged && rate >= m_baseline * lateBar)) {
-        m_worth = m_target;
+        m_paid = m_target;
         // A rise is taken the moment it shows, when the rate is likely high:
         // the next is judged by no more than each connection bringing as much
         // as the first ones did.
@@ -143,7 +143,7 @@ CConnectionRamp::Step CConnectionRamp::Judge(const Point& now, int fetching)
         return Step::Hold;
     // Two flows that share a full path lose more than one alone: the last
     // goes, and the rate of the others is learnt afresh.
-    m_worth = m_target - 1;
+    m_paid = m_target - 1;
     --m_asked;
     HoldAt(now, 0, fetching - 1);
     return Step::Drop;
@@ -198,13 +198,13 @@ CConnectionRamp::Step CConnectionRamp::WatchHold(const Point& now, int fetching)
 void CConnectionRamp::Lost()
 {
     if (m_phase == Phase::Joining || m_phase == Phase::Measuring)
-        m_worth = std::max(1, m_target - 1);
+        m_paid = std::max(1, m_target - 1);
     m_phase = Phase::Done;
 }
 
 std::uint64_t CConnectionRamp::TrialBytes() const
 {
-    if (m_worth > 1 || m_target < 2)
+    if (m_paid > 1 || m_target < 2)
         return 0;
     // What a newcomer gets over its warm-up and the longest judgement beside
     // one that already fills the path: about a quarter of the rate. A larger
@@ -217,5 +217,5 @@ std::uint64_t CConnectionRamp::TrialBytes() const
 int CConnectionRamp::Worth() const
 {
     // During a trial the newest counts, so that ranges are shared among all of them.
-    return m_phase == Phase::Joining || m_phase == Phase::Measuring ? std::max(m_worth, m_target) : m_worth;
+    return m_phase == Phase::Joining || m_phase == Phase::Measuring ? std::max(m_paid, m_target) : m_paid;
 }

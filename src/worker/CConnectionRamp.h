@@ -35,7 +35,7 @@ public:
     // fewer than this fetch.
     int Worth() const;
     // Connections judged to have raised the rate, the first included.
-    int Paid() const { return m_worth; }
+    int Paid() const { return m_paid; }
     // What the one asked for last should fetch first on a path that one
     // connection may fill: about what it gets there until it is judged, so
     // that when it does not pay it ends without anything fetched twice. 0
@@ -64,7 +64,7 @@ private:
     Phase m_phase = Phase::FirstByte;
     std::chrono::milliseconds m_unit{0};
     int m_asked = 1;
-    int m_worth = 1;
+    int m_paid = 1;
     bool m_learning = true;   // the rate at the present count is the baseline to learn
     int m_target = 1;         // connections fetching once the last one asked for has come
     Point m_stageStart;       // when they all began fetching

@@ -144,6 +144,7 @@ int CKELDownloadThread::Run()
     m_release.reset();
     m_runStart =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    m_updateRefused = false;
     // Why the run did not end complete, in words; handed to the front ends at
     // the end, since a status text may be overwritten before it is shown.
     std::string failure;
@@ -177,6 +178,7 @@ int CKELDownloadThread::Run()
     if (m_pDialog) {
         m_pDialog->failureReason.Set(result == RunResult::Complete ? std::string() : PrintableText(failure));
         m_pDialog->applicationComplete = m_applicationComplete;
+        m_pDialog->updateRefused = m_updateRefused;
     }
     SetText(m_pStatusText, RunResultText(result));
     PostNotify(UM_FILENAME_UPDATE, kJobOver, static_cast<std::int64_t>(result));
@@ -254,8 +256,10 @@ StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
     const std::string subFolder = BaseName(application.name) + "_UPDATE";
     StepResult updateStep = FetchAndUnpack(connection, update.name, update.size, subFolder.c_str());
     // A release offered with an update that is not the publisher's is not installed.
-    if (updateStep.outcome == StepResult::Outcome::Refused)
+    if (updateStep.outcome == StepResult::Outcome::Refused) {
+        m_updateRefused = m_applicationComplete;
         m_applicationComplete = false;
+    }
     // The application's failure, when it had one, is the run's reason.
     return applicationStep ? updateStep : applicationStep;
 }

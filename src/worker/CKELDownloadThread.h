@@ -41,7 +41,7 @@ public:
     // The run still ends as a failed one, so the receiver is never left waiting.
     void OnUncaughtException() noexcept override;
 
-    // Wires the worker to a receiver's channel and its three text slots.
+    // Wires the worker to a receiver's channel and its four text slots.
     void Wire(std::shared_ptr<CNotifyChannel> channel);
     // Posts to the receiver; dropped while no receiver is wired.
     void PostNotify(unsigned message, std::uint64_t wParam, std::int64_t lParam);
@@ -50,8 +50,8 @@ public:
 
     // Brings `remoteName` of the server's current folder whole into the
     // Download folder, resuming a part left before, and locks it. Done: it is
-    // there under its name; Held: another running copy has it; NoRoom: it
-    // could not be written (the partial data is gone); Stopped; Failed (the
+    // there under its name; Held: another running copy has it; WriteFailed:
+    // it could not be written (the partial data is gone); Stopped; Failed (the
     // run goes on). Throws what the connection throws.
     StepResult DownloadFile(CFtpConnection& connection, const std::string& remoteName, std::uint64_t expectedSize);
 
@@ -175,4 +175,6 @@ private:
     bool m_applicationComplete = false;
     // When the run started, in seconds since 1970 (UTC): a list must expire later.
     std::int64_t m_runStart = 0;
+    // It was, but the update offered with it was refused.
+    bool m_updateRefused = false;
 };

@@ -208,11 +208,11 @@ StepResult CKELDownloadThread::WriteFailed(CArchivePart& part, const std::string
 {
     part.Remove();
     if (why.GetKind() != FileResult::Kind::NoRoom)
-        return StepResult::Fail(Outcome::NoRoom, "cannot write " + remoteName + ": " + why.Text());
+        return StepResult::Fail(Outcome::WriteFailed, "cannot write " + remoteName + ": " + why.Text());
     const std::string full = remoteName + " - Not Enough Disk Space";
     SetText(m_pStatusText, full);
     PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-    return StepResult::Fail(Outcome::NoRoom, full);
+    return StepResult::Fail(Outcome::WriteFailed, full);
 }
 
 // The bar starts at 0 as for any download, and moves at once to what a

@@ -6,11 +6,11 @@
 struct StepResult {
     enum class Outcome {
         Done,
-        Failed,    // the archive is not whole or not unpacked whole: the run goes on, ending failed
-        Stopped,   // the run is being stopped
-        NoRoom,    // the disk took no more: the run ends
-        Held,      // another running copy holds the archive: the run ends
-        Refused,   // not signed by the publisher for this name and these bytes, and deleted: the run ends
+        Failed,        // the archive is not whole or not unpacked whole: the run goes on, ending failed
+        Stopped,       // the run is being stopped
+        WriteFailed,   // a local write failed (a full disk or any other cause): the run ends
+        Held,          // another running copy holds the archive: the run ends
+        Refused,       // not signed by the publisher for this name and these bytes, and deleted: the run ends
     };
     Outcome outcome = Outcome::Done;
     // Why, in words, for anything but Done (it becomes the run's reason).
@@ -23,6 +23,6 @@ struct StepResult {
     // The run cannot go on to the next archive.
     bool EndsRun() const
     {
-        return outcome == Outcome::NoRoom || outcome == Outcome::Held || outcome == Outcome::Refused;
+        return outcome == Outcome::WriteFailed || outcome == Outcome::Held || outcome == Outcome::Refused;
     }
 };

@@ -132,7 +132,7 @@ CKELDownloadThread::Unpacked CKELDownloadThread::CheckBeforeWriting(CUnzipper& u
                static_cast<std::uint64_t>(unzipper.GetEntryCount()) > room.inodes) {
         // An archive that cannot fit is not begun: a disk filled to the last
         // byte or inode would fail entries at random and leave a broken installation.
-        refused = {StepResult::Fail(StepResult::Outcome::NoRoom, archiveName + " - Not Enough Disk Space"), 0, 0,
+        refused = {StepResult::Fail(StepResult::Outcome::WriteFailed, archiveName + " - Not Enough Disk Space"), 0, 0,
                    false};
     } else {
         return refused;

@@ -211,10 +211,14 @@ TEST(FtpFile, CancellationEndsABlockedReadPromptly)
         std::this_thread::sleep_for(200ms);
         cancel = true;
     });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(ReadAll(*f), CInternetException);
+    // Ended by the cancellation itself, not by the stall limit.
+    try {
+        ReadAll(*f);
+        ADD_FAILURE() << "the read went on after the cancellation";
+    } catch (const CInternetException& e) {
+        EXPECT_EQ(e.Kind(), FtpError::Stopped) << e.what();
+    }
     stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 namespace {

@@ -3,7 +3,7 @@
 #include "win32/CColourButton.h"
 #include "win32/CColourDialogEx.h"
 #include "win32/CVORNdownloadDlg.h"
-#include "win32/resource.h"
+#include "window/resource.h"
 
 #include <gtest/gtest.h>
 

@@ -254,6 +254,26 @@ TEST_F(SignedRun, AStateFolderThatCannotBeWrittenIsSaidOnce)
     EXPECT_EQ(said, 1);
 }
 
+// An update whose bytes are not the listed ones is refused after the
+// application was unpacked whole: the window must say which of the two it was.
+TEST_F(SignedRun, AnUpdateRefusedAfterTheApplicationIsToldApart)
+{
+    TempDir root;
+    SignedRelease(root.path(), keys.path(), Forgery::None);
+    const fs::path update = UpdateFolder(root.path()) / "KELUPD01_02.zip";
+    std::string bytes = ReadFile(update);
+    bytes.back() ^= 0x01;
+    WriteFile(update, bytes);
+    FtpTestServer server(root.path());
+    const auto notices = Run(server);
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
+    EXPECT_EQ(channel->failureReason.Get(), "KELUPD01_02.zip - Signature Not Valid");
+    EXPECT_FALSE(channel->applicationComplete);
+    EXPECT_TRUE(channel->updateRefused);   // the application itself arrived whole
+    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
+}
+
 // "KEL_V12.zip.minisig" starts with "KEL_V" and carries 12: listed first, it
 // would win the tie; it is never a candidate.
 TEST_F(SignedRun, ASignatureListedBeforeItsArchiveIsNotChosen)

@@ -187,7 +187,7 @@ TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
         return FreeRoom{10999, 100};
     };
     int failed = 0;
-    EXPECT_EQ(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed).outcome, StepResult::Outcome::NoRoom);
+    EXPECT_EQ(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed).outcome, StepResult::Outcome::WriteFailed);
     EXPECT_EQ(failed, 2);
     EXPECT_TRUE(askedForUpdate);   // the room where the entries go
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));

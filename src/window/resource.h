@@ -1,12 +1,16 @@
 #pragma once
-// Resource and control ids of the Windows program, shared by the resource
-// script and the code.
+// Resource and control ids of both windows, shared by the Windows resource
+// script, the Qt dialog table and the code. Plain defines: the resource
+// compiler reads this file too.
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
 #define IDD_VORNDOWNLOAD_DIALOG 102
 #define IDR_MAINFRAME 128
 #define IDB_BANNER 130
 
+#ifndef IDOK
+#define IDOK 1
+#endif
 #define IDC_APP_NAME 1002
 #define IDC_APP_CAPTION 1003
 #define IDC_APP_PROGRESS 1004
