@@ -30,7 +30,7 @@ if(VORN_FTP_CA)
   # certificates stops the build here rather than the program on a customer's PC.
   find_program(VORN_OPENSSL openssl REQUIRED)
   execute_process(COMMAND "${VORN_OPENSSL}" crl2pkcs7 -nocrl -certfile "${VORN_FTP_CA}"
-                  COMMAND "${VORN_OPENSSL}" pkcs7 -print_certs -noout -nameopt RFC2253
+                  COMMAND "${VORN_OPENSSL}" pkcs7 -print_certs -noout
                   OUTPUT_VARIABLE _vorn_ca_listing RESULT_VARIABLE _vorn_ca_result ERROR_QUIET)
   string(REGEX MATCHALL "subject=[^\n]*" _vorn_ca_subjects "${_vorn_ca_listing}")
   if(NOT _vorn_ca_result EQUAL 0 OR NOT _vorn_ca_subjects OR NOT VORN_FTP_CA_PEM MATCHES "-----BEGIN CERTIFICATE-----")
