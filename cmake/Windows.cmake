@@ -3,7 +3,19 @@
 # scripts/windows-deps, under the names the engine's CMakeLists link with. The
 # preset links with -static, so every program imports only Windows' own DLLs.
 find_package(Threads REQUIRED)
-find_package(CURL 7.88 CONFIG REQUIRED)
+# libcurl over OpenSSL, both static; curl's autotools build installs no CMake
+# package, so its target is made here. The Windows libraries are what
+# OpenSSL (sockets, the certificate store, randomness) and curl's SSPI need.
+set(OPENSSL_USE_STATIC_LIBS ON)
+find_package(OpenSSL 3 REQUIRED)
+find_library(VORN_CURL_LIBRARY NAMES libcurl.a REQUIRED)
+find_path(VORN_CURL_INCLUDE_DIR curl/curl.h REQUIRED)
+add_library(CURL::libcurl STATIC IMPORTED)
+set_target_properties(CURL::libcurl PROPERTIES
+  IMPORTED_LOCATION "${VORN_CURL_LIBRARY}"
+  INTERFACE_INCLUDE_DIRECTORIES "${VORN_CURL_INCLUDE_DIR}"
+  INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
+  INTERFACE_LINK_LIBRARIES "OpenSSL::SSL;OpenSSL::Crypto;ws2_32;crypt32;bcrypt;advapi32;secur32")
 # libzip's package expects ZLIB::ZLIB and BZip2::BZip2 to exist already; the static ones.
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)

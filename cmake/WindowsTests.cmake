@@ -50,7 +50,7 @@ if(VORN_BUILD_TESTS)
   target_link_libraries(cross_smoke PRIVATE CURL::libcurl libzip::zip vorn_static_codecs)
   add_test(NAME windows.cross_smoke
     COMMAND bash ${tests}/platform/windows-cross-smoke ${CMAKE_CROSSCOMPILING_EMULATOR}
-            $<TARGET_FILE:cross_smoke> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py)
+            $<TARGET_FILE:cross_smoke> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py ${VORN_WINDOWS_DEPS})
   set_tests_properties(windows.cross_smoke PROPERTIES TIMEOUT 300)
 
   if(TARGET vorndownload-cli)
@@ -115,4 +115,16 @@ if(VORN_BUILD_TESTS)
     endif()
   endforeach()
   add_test(NAME windows.imports COMMAND bash ${tests}/platform/windows-imports ${VORN_MINGW_OBJDUMP} ${shipped})
+
+  # The programs handed out carry no path of this machine that they would open.
+  find_program(VORN_MINGW_STRINGS x86_64-w64-mingw32-strings REQUIRED)
+  set(handed_out "")
+  foreach(program vorndownload-cli VORNdownload)
+    if(TARGET ${program})
+      list(APPEND handed_out $<TARGET_FILE:${program}>)
+    endif()
+  endforeach()
+  add_test(NAME windows.build_paths
+    COMMAND bash ${tests}/platform/windows-build-paths ${VORN_MINGW_STRINGS}
+            ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${VORN_WINDOWS_DEPS} "$ENV{HOME}" "${VORN_FTP_CA}" -- ${handed_out})
 endif()

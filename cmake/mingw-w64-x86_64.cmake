@@ -8,20 +8,18 @@ set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
 
-# The libraries scripts/windows-deps builds, in the folder it names after its own
-# hash (the pinned versions and how they are built), so a changed pin is never
-# mistaken for the old build.
+# The libraries scripts/windows-deps builds, in the folder it names after the
+# Debian versions it builds and its own hash: that script says which.
 if(NOT VORN_WINDOWS_DEPS)
   if(NOT "$ENV{VORN_WINDOWS_DEPS}" STREQUAL "")
     set(VORN_WINDOWS_DEPS "$ENV{VORN_WINDOWS_DEPS}")
   else()
-    file(SHA256 "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-deps" _vorn_deps_hash)
-    string(SUBSTRING "${_vorn_deps_hash}" 0 12 _vorn_deps_hash)
-    set(_vorn_cache "$ENV{XDG_CACHE_HOME}")
-    if(_vorn_cache STREQUAL "")
-      set(_vorn_cache "$ENV{HOME}/.cache")
+    execute_process(COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-deps" --prefix
+                    OUTPUT_VARIABLE VORN_WINDOWS_DEPS ERROR_VARIABLE _vorn_deps_error
+                    RESULT_VARIABLE _vorn_deps_result OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT _vorn_deps_result EQUAL 0)
+      message(FATAL_ERROR "${_vorn_deps_error}")
     endif()
-    set(VORN_WINDOWS_DEPS "${_vorn_cache}/vorndownload/mingw-${_vorn_deps_hash}")
   endif()
 endif()
 set(VORN_WINDOWS_DEPS "${VORN_WINDOWS_DEPS}" CACHE PATH "Cross-built libraries (scripts/windows-deps)")

@@ -123,8 +123,7 @@ std::string ReasonFor(CURLcode code, const std::string& detail)
 {
     switch (code) {
     case CURLE_PEER_FAILED_VERIFICATION:
-        // OpenSSL says "host name", Schannel's check in libcurl "hostname".
-        if (detail.find("host name") != std::string::npos || detail.find("hostname") != std::string::npos)
+        if (detail.find("host name") != std::string::npos)
             return "the server's certificate is for another name";
         if (detail.find("expired") != std::string::npos)
             return "the server's certificate has expired";
@@ -134,7 +133,7 @@ std::string ReasonFor(CURLcode code, const std::string& detail)
     case CURLE_SSL_CONNECT_ERROR:
         return "the encrypted session with the server could not be set up";
     case CURLE_SSL_CACERT_BADFILE:
-        return "the trusted certificate file cannot be read";
+        return "the trusted certificate built in cannot be read";
     case CURLE_COULDNT_RESOLVE_HOST:
         return "the server's name does not resolve";
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -271,10 +270,19 @@ CFtpConnection::Impl::Impl(const std::string& host, long port, const std::string
         // The data connections resume the control connection's TLS session;
         // servers like vsftpd refuse them otherwise.
         Set(CURLOPT_SSL_SESSIONID_CACHE, 1L);
-        // In place of the system's bundle file; the system's certificate
-        // folder (libcurl's CA path) stays trusted beside it.
-        if (!tls.caFile.empty())
-            Set(CURLOPT_CAINFO, tls.caFile.c_str());
+#ifdef _WIN32
+        // The Windows store's authorities; the libcurl here has no file or
+        // folder of its own. Nothing else in these options: none weakens a check.
+        Set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+#endif
+        // Trusted beside them, in the same store. On Linux the certificates
+        // take the place of libcurl's bundle file, and the system's certificate
+        // folder (libcurl's CA path, /etc/ssl/certs in Debian's) is searched
+        // beside them as before.
+        if (!tls.caPem.empty()) {
+            curl_blob blob{const_cast<char*>(tls.caPem.data()), tls.caPem.size(), CURL_BLOB_COPY};
+            Set(CURLOPT_CAINFO_BLOB, &blob);
+        }
     }
 
     // Log in by asking for the login folder itself without a transfer.

@@ -17,7 +17,9 @@ struct FtpTimeouts {
 
 // Explicit FTP over TLS: AUTH TLS, then PBSZ 0 / PROT P so that listings and
 // files travel encrypted too. The certificate is checked against the system's
-// store, `caFile` (when given) and the host name.
+// authorities (on Windows its certificate store), `caPem` (when given) and the
+// host name, by the same rules on both systems: a name matches a DNS name of
+// the certificate, an address an address of it.
 struct FtpTls {
     enum class Mode {
         Off,       // never
@@ -25,7 +27,7 @@ struct FtpTls {
         Require,   // no login without it
     };
     Mode mode = Mode::Try;
-    std::string caFile;   // trusted besides the system's authorities
+    std::string caPem;   // certificates (PEM text) trusted besides the system's authorities
 };
 
 struct FtpEntry {

@@ -1,5 +1,6 @@
 #include "worker/FtpSettings.h"
 
+#include "VornBuiltInCa.h"
 #include "worker/ReleaseKey.h"
 
 #include <cstdlib>
@@ -36,13 +37,14 @@ FtpSettings GetFtpSettings()
     // query off the machine to learn what the build already knows.
     if (std::strcmp(VORN_FTP_HOST_DEFAULT, VORN_FTP_HOST_PLACEHOLDER) != 0)
         s.host = VORN_FTP_HOST_DEFAULT;
+    s.port = VORN_FTP_PORT_DEFAULT;
     s.user = "vornpublic";
     s.password = VORN_FTP_PASSWORD_DEFAULT;
     // The build checks the value; anything but these two means "try".
     s.tls.mode = std::strcmp(VORN_FTP_TLS_DEFAULT, "off") == 0       ? FtpTls::Mode::Off
                  : std::strcmp(VORN_FTP_TLS_DEFAULT, "require") == 0 ? FtpTls::Mode::Require
                                                                      : FtpTls::Mode::Try;
-    s.tls.caFile = VORN_FTP_CA_DEFAULT;
+    s.tls.caPem = kBuiltInCaPem;
     s.releaseKey = BuiltInReleaseKey();
     if (const char* host = Env("VORN_FTP_HOST"); host && *host)
         s.host = host;

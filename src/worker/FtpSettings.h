@@ -16,8 +16,8 @@ struct FtpSettings {
     std::string releaseKey;
 };
 
-// The publisher's server: build-time host, password, TLS mode and extra
-// trusted certificate and release key, the public user, port 21; VORN_FTP_HOST and
+// The publisher's server: build-time host, port, password, TLS mode and extra
+// trusted certificates and release key, the public user; VORN_FTP_HOST and
 // VORN_FTP_PORT override host and port for mirrors, tests and the demo.
 // A build with the placeholder host and no VORN_FTP_HOST gets an empty host.
 // Read on the starting thread, before any worker runs.

@@ -89,9 +89,11 @@ int main(int argc, char** argv)
     std::printf("libzip %s libsodium %s liblzma %s libzstd %s\n", zip_libzip_version(), sodium_version_string(),
                 lzma_version_string(), ZSTD_versionString());
     const curl_version_info_data* v = curl_version_info(CURLVERSION_NOW);
-    std::printf("curl %s %s%s%s\n", v->version, v->ssl_version ? v->ssl_version : "no-tls",
+    std::printf("curl %s %s%s%s%s%s%s\n", v->version, v->ssl_version ? v->ssl_version : "no-tls",
                 (v->features & CURL_VERSION_IPV6) ? " IPv6" : "",
-                (v->features & CURL_VERSION_ASYNCHDNS) ? " AsynchDNS" : "");
+                (v->features & CURL_VERSION_ASYNCHDNS) ? " AsynchDNS" : "",
+                (v->features & CURL_VERSION_SSPI) ? " SSPI" : "", (v->features & CURL_VERSION_NTLM) ? " NTLM" : "",
+                (v->features & CURL_VERSION_SPNEGO) ? " SPNEGO" : "");
 
     const std::string base = std::string("ftp://127.0.0.1:") + argv[1] + "/";
     std::string names;
