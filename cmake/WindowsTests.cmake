@@ -67,20 +67,8 @@ if(VORN_BUILD_TESTS)
     # It shares "C:\VORN Download\" of the one test prefix too.
     set_tests_properties(windows.proxy_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
 
-    # The terminal program once more with a publisher key of the tests' own,
-    # made by minisign when the build is configured (build tree only).
-    find_program(MINISIGN minisign REQUIRED)
-    set(test_key_dir ${CMAKE_CURRENT_BINARY_DIR}/release-key)
-    if(NOT EXISTS ${test_key_dir}/key.pub)
-      file(MAKE_DIRECTORY ${test_key_dir})
-      execute_process(COMMAND ${MINISIGN} -G -W -f -p ${test_key_dir}/key.pub -s ${test_key_dir}/key.sec
-                      OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
-    endif()
-    file(STRINGS ${test_key_dir}/key.pub test_key REGEX "^RW")
-    add_executable(vorndownload-cli-signed ${PROJECT_SOURCE_DIR}/src/cli/main.cpp
-                   ${PROJECT_SOURCE_DIR}/src/worker/ReleaseKey.cpp)
-    target_link_libraries(vorndownload-cli-signed PRIVATE vorn_cli vorn_worker vorn_version)
-    target_compile_definitions(vorndownload-cli-signed PRIVATE VORN_RELEASE_KEY_DEFAULT="${test_key}")
+    include(${PROJECT_SOURCE_DIR}/cmake/SignedTestProgram.cmake)
+    vorn_add_signed_cli()
     add_test(NAME windows.cli_signed_job
       COMMAND bash ${tests}/cli/windows-cli-signed-job ${CMAKE_CROSSCOMPILING_EMULATOR}
               $<TARGET_FILE:vorndownload-cli-signed> $<TARGET_FILE:vorn-release>
