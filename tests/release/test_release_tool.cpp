@@ -55,12 +55,10 @@ TEST(ReleaseTool, WritesAListMinisignSignsAndTheSerialOnlyGrows)
                          (dir.path() / "KEL.release").string() + "'"),
               0);
 
-    // Never a serial that is not above the list replaced, the default's neither.
+    // Never a serial that is not above the list replaced.
     const std::string before = ReadFile(dir.path() / "KEL.release");
-    for (const std::string& args : {std::string("--serial 5"), std::to_string(list->serial), std::string()}) {
-        const Tool again =
-            RunTool(dir.path(), "--application KEL_V12.zip " +
-                                    (args.empty() || args[0] == '-' ? args : "--serial " + args) + " -o KEL.release");
+    for (const std::string& serial : {std::string("5"), std::to_string(list->serial)}) {
+        const Tool again = RunTool(dir.path(), "--application KEL_V12.zip --serial " + serial + " -o KEL.release");
         EXPECT_EQ(again.exitCode, 2) << again.output;
         EXPECT_NE(again.output.find("is not above " + std::to_string(list->serial)), std::string::npos) << again.output;
     }
@@ -69,6 +67,10 @@ TEST(ReleaseTool, WritesAListMinisignSignsAndTheSerialOnlyGrows)
         RunTool(dir.path(), "--application KEL_V12.zip --serial 99999999999999 --valid 7 -o KEL.release");
     EXPECT_EQ(above.exitCode, 0) << above.output;
     EXPECT_FALSE(CReleaseList::Parse(ReadFile(dir.path() / "KEL.release"))->update);
+    // The default (the clock) neither, after a list whose serial is ahead of it.
+    const Tool clock = RunTool(dir.path(), "--application KEL_V12.zip -o KEL.release");
+    EXPECT_EQ(clock.exitCode, 2) << clock.output;
+    EXPECT_NE(clock.output.find("is not above 99999999999999"), std::string::npos) << clock.output;
 }
 
 TEST(ReleaseTool, BadArgumentsAreNamedAndExitTwo)
