@@ -9,7 +9,7 @@
 std::string GetStateFolder()
 {
     // Called once by the starting thread before the worker runs. A relative
-    // XDG_STATE_HOME is to be ignored, as the specification says.
+    // XDG_STATE_HOME is ignored, as the XDG Base Directory rules ask.
     if (const char* env = std::getenv("XDG_STATE_HOME"); env && *env == '/')   // NOLINT(concurrency-mt-unsafe)
         return std::string(env) + "/vorndownload/";
     std::string home;
