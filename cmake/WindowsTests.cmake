@@ -75,6 +75,23 @@ if(VORN_BUILD_TESTS)
               ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py ${test_key_dir})
     # "C:\VORN Download\" is one folder for the jobs that use it.
     set_tests_properties(windows.cli_signed_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
+
+    # The terminal program once more, with TLS required; with no authority of
+    # its own (the test checks), the Windows store is all it trusts.
+    add_executable(vorndownload-cli-tls ${PROJECT_SOURCE_DIR}/src/cli/main.cpp
+                   ${PROJECT_SOURCE_DIR}/src/worker/FtpSettings.cpp)
+    target_link_libraries(vorndownload-cli-tls PRIVATE vorn_cli vorn_worker vorn_version)
+    get_target_property(tls_settings vorn_worker COMPILE_DEFINITIONS)
+    list(FILTER tls_settings EXCLUDE REGEX "^VORN_FTP_TLS_DEFAULT=")
+    target_compile_definitions(vorndownload-cli-tls PRIVATE ${tls_settings} VORN_FTP_TLS_DEFAULT="require")
+    add_executable(trust_root ${tests}/win32/trust_root.cpp)
+    target_link_options(trust_root PRIVATE -municode)
+    target_link_libraries(trust_root PRIVATE crypt32)
+    add_test(NAME windows.store_trust_job
+      COMMAND bash ${tests}/cli/windows-store-trust-job ${CMAKE_CROSSCOMPILING_EMULATOR}
+              $<TARGET_FILE:vorndownload-cli-tls> ${PROJECT_SOURCE_DIR}/scripts/ftpserver.py
+              $<TARGET_FILE:trust_root>)
+    set_tests_properties(windows.store_trust_job PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_download_folder)
   endif()
   include(${tests}/win32/CMakeLists.txt)
 
