@@ -2,6 +2,9 @@
 // publisher's key takes, for the publisher to sign with `minisign -Sm`.
 #include "platform/CFolder.h"
 #include "worker/CReleaseList.h"
+#ifdef _WIN32
+#include "platform/WideText.h"
+#endif
 
 #include <sodium.h>
 
@@ -51,10 +54,11 @@ std::uint64_t Digits(const std::string& text, const char* what)
     return std::stoull(text);
 }
 
-Arguments Parse(int argc, char** argv)
+Arguments Parse(const std::vector<std::string>& argv)
 {
     Arguments a;
-    for (int i = 1; i < argc; ++i) {
+    const std::size_t argc = argv.size();
+    for (std::size_t i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "-h" || option == "--help") {
             std::cout << kUsage;
@@ -133,9 +137,8 @@ std::uint64_t UtcDigits(std::int64_t seconds)
     return std::stoull(digits);
 }
 
-}   // namespace
-
-int main(int argc, char** argv)
+// The arguments in UTF-8, as the rest of the engine names files.
+int Main(const std::vector<std::string>& argv)
 {
     if (sodium_init() < 0) {
         std::cerr << "vorn-release: libsodium cannot start\n";
@@ -144,7 +147,7 @@ int main(int argc, char** argv)
     CReleaseList list;
     std::string output;
     try {
-        const Arguments a = Parse(argc, argv);
+        const Arguments a = Parse(argv);
         output = a.output;
         const std::int64_t now =
             std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -198,3 +201,22 @@ int main(int argc, char** argv)
     std::cout << "Now sign it: minisign -Sm " << output << "\n";
     return 0;
 }
+
+}   // namespace
+
+#ifdef _WIN32
+// The wide command line: a name outside the ANSI code page would come as "?"
+// through main's narrow one.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(Utf8FromWide(argv[i]));
+    return Main(arguments);
+}
+#else
+int main(int argc, char** argv)
+{
+    return Main(std::vector<std::string>(argv, argv + argc));
+}
+#endif
