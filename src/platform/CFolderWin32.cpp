@@ -313,14 +313,16 @@ FileResult CFolder::Rename(const std::string& from, const std::string& to) const
     const auto b = IsPlainFileName(to) ? Beneath(m_path, to) : std::nullopt;
     if (!IsOpen() || !a || !b)
         return FileResult(FileResult::Kind::Other, ERROR_INVALID_NAME);
-    return MoveFileExW(a->c_str(), b->c_str(), MOVEFILE_REPLACE_EXISTING)
+    // Written through: the new name is on the disk when this returns, which
+    // is what Sync promises after it (a folder handle cannot be flushed).
+    return MoveFileExW(a->c_str(), b->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? FileResult()
                : FileResult::FromSystem(static_cast<int>(GetLastError()));
 }
 
 FileResult CFolder::Sync() const
 {
-    // NTFS logs a rename's metadata itself; a folder handle cannot be flushed.
+    // Rename wrote its change through already.
     return IsOpen() ? FileResult() : FileResult(FileResult::Kind::Other, ERROR_INVALID_HANDLE);
 }
 
