@@ -19,11 +19,11 @@ endif()
 # compressed the way Debian ships them (gzip -9n: no name, no time stamp, so
 # builds repeat exactly).
 set(vorn_docs)
-foreach(page vorndownload vorndownload-cli)
+foreach(page vorndownload vorndownload-cli vorn-release)
   configure_file(${PROJECT_SOURCE_DIR}/res/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
 endforeach()
 foreach(doc ${PROJECT_BINARY_DIR}/man/vorndownload.1 ${PROJECT_BINARY_DIR}/man/vorndownload-cli.1
-            ${PROJECT_SOURCE_DIR}/res/debian/changelog)
+            ${PROJECT_BINARY_DIR}/man/vorn-release.1 ${PROJECT_SOURCE_DIR}/res/debian/changelog)
   get_filename_component(name ${doc} NAME)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/docs/${name}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/docs
@@ -38,7 +38,8 @@ add_custom_target(vorn_docs ALL DEPENDS ${vorn_docs})
 set(vorn_components)
 if(TARGET vorndownload-cli)
   list(APPEND vorn_components cli)
-  install(FILES ${PROJECT_BINARY_DIR}/docs/vorndownload-cli.1.gz
+  # vorn-release comes with the terminal program, and its page with it.
+  install(FILES ${PROJECT_BINARY_DIR}/docs/vorndownload-cli.1.gz ${PROJECT_BINARY_DIR}/docs/vorn-release.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
   install(FILES ${PROJECT_BINARY_DIR}/docs/changelog.gz ${PROJECT_SOURCE_DIR}/res/debian/copyright
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vorndownload-cli COMPONENT cli)

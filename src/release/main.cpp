@@ -59,14 +59,14 @@ Arguments Parse(const std::vector<std::string>& argv)
     Arguments a;
     const std::size_t argc = argv.size();
     for (std::size_t i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
+        const std::string& option = argv[i];
         if (option == "-h" || option == "--help") {
             std::cout << kUsage;
             std::exit(0);   // NOLINT(concurrency-mt-unsafe): one thread
         }
         if (i + 1 >= argc)
             throw BadArguments{option.starts_with("-") ? option + " needs a value" : "unknown argument " + option};
-        const std::string value = argv[++i];
+        const std::string& value = argv[++i];
         if (option == "--application")
             a.application = value;
         else if (option == "--update")
