@@ -306,8 +306,8 @@ void CVORNdownloadDlg::OnEnd(int result)
     // The worker stops through its flag and, while nothing is shown, leaves a
     // partial archive as "<name>.part" with its "<name>.part-state" for the
     // next run to resume from; the destructor waits for it. Told first: hiding
-    // can hold this thread (Wine waits for the window manager to withdraw the
-    // window, 2 s where there is none).
+    // can hold this thread (Wine first waits for the window manager's word on
+    // the window: 2 s where there is none).
     OnClose();
     ShowWindow(m_hWnd, SW_HIDE);   // gone from the screen at once
     CColourDialogEx::OnEnd(result);

@@ -284,7 +284,10 @@ TEST(Win32Accessibility, ControlsAreNamedBarsReadInPercentAndEnterReachesOk)
         const HWND ok = GetDlgItem(window, IDOK);
         GUITHREADINFO gui{};
         gui.cbSize = sizeof gui;
-        check(GetGUIThreadInfo(windowThread, &gui) && gui.hwndFocus == ok, "OK has the focus");
+        // The first tab stop takes the focus whenever the window is active.
+        check(GetNextDlgTabItem(window, nullptr, FALSE) == ok, "OK is the first tab stop");
+        check(GetGUIThreadInfo(windowThread, &gui) && (gui.hwndActive != window || gui.hwndFocus == ok),
+              "OK has the focus in the active window");
         check(SendMessageW(window, DM_GETDEFID, 0, 0) == MAKELONG(IDOK, DC_HASDEFID), "OK is the default button");
         check((GetWindowLongPtrW(ok, GWL_STYLE) & WS_TABSTOP) != 0 && GetNextDlgTabItem(window, ok, FALSE) == ok,
               "OK is the one tab stop");
