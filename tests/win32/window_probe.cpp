@@ -141,11 +141,35 @@ std::string Describe(const char* name, const Bar& bar)
            " in " + std::to_string(bar.low) + ".." + std::to_string(bar.high);
 }
 
+// The program's window: its caption, in a process of VORNdownload.exe (a test
+// may show the same dialog in a process of its own).
+BOOL CALLBACK FindProgramWindow(HWND window, LPARAM found)
+{
+    wchar_t caption[64] = {};
+    if (GetWindowTextW(window, caption, 64) <= 0 || std::wstring(caption) != kCaption)
+        return TRUE;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const bool named = process && QueryFullProcessImageNameW(process, 0, image, &size) &&
+                       std::wstring(image, size).ends_with(L"\\VORNdownload.exe");
+    if (process)
+        CloseHandle(process);
+    if (!named)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 HWND FindDialog(Clock::duration within)
 {
     const auto end = Clock::now() + within;
     for (;;) {
-        if (const HWND found = FindWindowW(nullptr, kCaption))
+        HWND found = nullptr;
+        EnumWindows(FindProgramWindow, reinterpret_cast<LPARAM>(&found));
+        if (found)
             return found;
         if (Clock::now() > end)
             return nullptr;
