@@ -105,9 +105,15 @@ if(VORN_BUILD_TESTS)
 
   if(TARGET vorn_win32)
     # Windows need a display: scripts/windows-test gives the run one.
-    add_executable(test_win32_controls ${tests}/win32/test_win32_controls.cpp)
-    target_link_libraries(test_win32_controls PRIVATE vorn_win32 GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(test_win32_controls DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    # With the program's resources: the main dialog is shown from its template.
+    add_executable(test_win32_controls ${tests}/win32/test_win32_controls.cpp ${PROJECT_SOURCE_DIR}/src/win32/VORNdownload.rc)
+    target_compile_definitions(test_win32_controls PRIVATE VORN_VERSION_NUMBERS=${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK})
+    target_include_directories(test_win32_controls PRIVATE ${PROJECT_SOURCE_DIR}/src/win32 ${PROJECT_SOURCE_DIR}/res/win32)
+    target_link_libraries(test_win32_controls PRIVATE vorn_win32 vorn_version GTest::gtest GTest::gtest_main)
+    # One main window at a time on the tests' Windows desktop: the window job's
+    # probe finds the program's by its caption, and only the active one has the focus.
+    gtest_discover_tests(test_win32_controls DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300 RESOURCE_LOCK vorn_main_window)
   endif()
 
   # Nothing beside the .exe is needed: no libstdc++, libgcc or winpthread DLL.

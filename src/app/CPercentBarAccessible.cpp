@@ -1,8 +1,8 @@
 #include "app/CPercentBarAccessible.h"
 
-#include <QProgressBar>
+#include "window/AccessibleControls.h"
 
-#include <algorithm>
+#include <QProgressBar>
 
 namespace {
 
@@ -34,7 +34,7 @@ void* CPercentBarAccessible::interface_cast(QAccessible::InterfaceType type)
 QString CPercentBarAccessible::text(QAccessible::Text which) const
 {
     if (which == QAccessible::Value)
-        return QStringLiteral("%1 %").arg(Percent(*static_cast<QProgressBar*>(widget())));
+        return QString::fromStdString(PercentText(Percent(*static_cast<QProgressBar*>(widget()))));
     return QAccessibleWidget::text(which);
 }
 
@@ -45,8 +45,5 @@ QVariant CPercentBarAccessible::currentValue() const
 
 int CPercentBarAccessible::Percent(const QProgressBar& bar)
 {
-    const qint64 span = qint64(bar.maximum()) - bar.minimum();
-    if (span <= 0 || bar.value() < bar.minimum())
-        return 0;   // an empty range, or a bar that was reset
-    return static_cast<int>(std::min<qint64>((qint64(bar.value()) - bar.minimum()) * 100 / span, 100));
+    return BarPercent(bar.value(), bar.minimum(), bar.maximum());
 }

@@ -6,6 +6,7 @@
 #include "app/DialogTemplates.h"
 #include "controls/CColourButton.h"
 #include "platform/DownloadFolder.h"
+#include "window/AccessibleControls.h"
 #include "window/WindowColours.h"
 
 #include <QAccessible>
@@ -34,8 +35,6 @@ struct NotifyEvent : QEvent {
     explicit NotifyEvent(CProgressModel::Notice n) : QEvent(kNotifyEvent), notice(std::move(n)) {}
     CProgressModel::Notice notice;
 };
-
-const char* const kMessageDescription = "What the download is doing now";
 
 template <class T>
 T* Control(QWidget& dialog, int id)
@@ -70,21 +69,10 @@ CVORNdownloadDlg::CVORNdownloadDlg(QWidget* parent)
     for (int size : {16, 24, 32, 48, 64, 128, 256})
         m_hIcon.addPixmap(RenderPicture(":/res/vorndownload.svg", QSize(size, size), 1.0));
     CPercentBarAccessible::Install();
-    const struct {
-        QWidget* widget;
-        const char* name;
-        const char* description;
-    } accessible[] = {
-        {m_AppName, "Application file", "Name of the application archive being fetched"},
-        {m_AppProgress, "Application progress", "Download, then unpacking, of the application archive"},
-        {m_UpdateName, "Update file", "Name of the update archive being fetched"},
-        {m_UpdateProgress, "Update progress", "Download, then unpacking, of the update archive"},
-        {m_Message, "Status", kMessageDescription},
-        {m_Folder, "Download folder", "Folder that receives all files"},
-    };
-    for (const auto& a : accessible) {
-        a.widget->setAccessibleName(QString::fromLatin1(a.name));
-        a.widget->setAccessibleDescription(QString::fromLatin1(a.description));
+    for (const AccessibleControl& a : MainDialogAccessibleControls()) {
+        QWidget* control = Control<QWidget>(*this, a.id);
+        control->setAccessibleName(QString::fromLatin1(a.name));
+        control->setAccessibleDescription(QString::fromLatin1(a.description));
     }
     // A top-level application window (task bar, minimise), not a dialog.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -161,8 +149,7 @@ void CVORNdownloadDlg::ShowVerdict(const std::string& text, const std::string& r
     // The reason is also the line's description, for screen readers.
     m_Message->setWordWrap(!reason.empty());
     SetLineText(m_Message, QString::fromStdString(text), m_NormalFont);
-    m_Message->setAccessibleDescription(reason.empty() ? QString::fromLatin1(kMessageDescription)
-                                                       : QString::fromStdString(reason));
+    m_Message->setAccessibleDescription(QString::fromStdString(StatusDescription(reason)));
 }
 
 void CVORNdownloadDlg::PaintNow()

@@ -3,6 +3,7 @@
 #include "win32/CVORNdownloadDlg.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <windows.h>
 
 CVORNdownloadApp theApp;
@@ -21,7 +22,14 @@ bool CVORNdownloadApp::InitInstance()
     controls.dwICC = ICC_WIN95_CLASSES;
     (void)InitCommonControlsEx(&controls);   // the dialog fails to show without them, and says so there
 
-    CVORNdownloadDlg dialog;
-    (void)dialog.DoModal();   // its result is not looked at
+    // Screen readers reach the window's controls through COM: an apartment
+    // for this thread. Without one the window still works, unread.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        CVORNdownloadDlg dialog;
+        (void)dialog.DoModal();   // its result is not looked at
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/DownloadFolder.h"
 #include "win32/CAboutDlg.h"
+#include "window/AccessibleControls.h"
 #include "window/WindowColours.h"
 #include "window/resource.h"
 
@@ -71,6 +72,14 @@ BOOL CVORNdownloadDlg::OnInitDialog()
     m_FolderCaption = GetDlgItem(m_hWnd, IDC_FOLDER_CAPTION);
     m_Folder = GetDlgItem(m_hWnd, IDC_FOLDER);
 
+    for (const AccessibleControl& a : MainDialogAccessibleControls()) {
+        const bool bar = a.id == IDC_APP_PROGRESS || a.id == IDC_UPDATE_PROGRESS;
+        CAccessibleControl::Info& info = m_accessible[a.id];
+        info = {bar ? CAccessibleControl::Kind::Bar : CAccessibleControl::Kind::Line, Wide(a.name),
+                Wide(a.description)};
+        (void)CAccessibleControl::Attach(GetDlgItem(m_hWnd, a.id), &info);   // without it, the system's own names
+    }
+
     m_dpi = GetDpiForWindow(m_hWnd);
     MakeFonts();
     // The real folder, not the template's text, which names a folder that is not there.
@@ -82,7 +91,10 @@ BOOL CVORNdownloadDlg::OnInitDialog()
         ShowWindow(bar, SW_HIDE);
     }
 
-    StartWorker();
+    if (m_bStartWorker)
+        StartWorker();
+    // The system gives the focus to the first tab stop, OK: Enter, Space and
+    // Escape close the window from the start.
     return TRUE;
 }
 
@@ -148,6 +160,8 @@ void CVORNdownloadDlg::SetLineText(HWND line, const std::string& text, int heigh
     SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(FontOfHeight(fitted)), FALSE);
     SetWindowTextW(line, wide.c_str());
     InvalidateRect(line, nullptr, TRUE);
+    if (m_accessible.contains(GetDlgCtrlID(line)))
+        CAccessibleControl::ValueChanged(line);
 }
 
 HBRUSH CVORNdownloadDlg::OnCtlColor(HDC dc, HWND window, UINT nCtlColor)
@@ -251,14 +265,22 @@ void CVORNdownloadDlg::ShowLine(Line line, const std::string& text)
 void CVORNdownloadDlg::ShowBar(int stage, int position, bool shown)
 {
     const HWND bar = stage == 1 ? m_AppProgress : m_UpdateProgress;
-    if (static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)) != position)
+    const int before = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    if (before != position) {
         SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        // Read out in whole percent: told only when that changes.
+        if (BarPercent(before, 0, kBarSteps) != BarPercent(position, 0, kBarSteps))
+            CAccessibleControl::ValueChanged(bar);
+    }
     if ((IsWindowVisible(bar) != FALSE) != shown)
         ShowWindow(bar, shown ? SW_SHOW : SW_HIDE);
 }
 
-void CVORNdownloadDlg::ShowVerdict(const std::string& text, const std::string&)
+void CVORNdownloadDlg::ShowVerdict(const std::string& text, const std::string& reason)
 {
+    // The reason is also the line's description, for screen readers.
+    m_accessible[IDC_MESSAGE].description = Wide(StatusDescription(reason));
+    NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, m_Message, OBJID_CLIENT, CHILDID_SELF);
     // A static control breaks lines at "\r\n".
     std::string lines;
     for (const char c : text)
@@ -281,11 +303,12 @@ void CVORNdownloadDlg::ShowProblem(const std::string& text)
 
 void CVORNdownloadDlg::OnEnd(int result)
 {
-    // Gone from the screen at once; the worker stops through its flag and,
-    // while nothing is shown, leaves a partial archive as "<name>.part" with
-    // its "<name>.part-state" for the next run to resume from. The destructor
-    // waits for it.
-    ShowWindow(m_hWnd, SW_HIDE);
+    // The worker stops through its flag and, while nothing is shown, leaves a
+    // partial archive as "<name>.part" with its "<name>.part-state" for the
+    // next run to resume from; the destructor waits for it. Told first: hiding
+    // can hold this thread (Wine first waits for the window manager's word on
+    // the window: 2 s where there is none).
     OnClose();
+    ShowWindow(m_hWnd, SW_HIDE);   // gone from the screen at once
     CColourDialogEx::OnEnd(result);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/INotifyReceiver.h"
+#include "win32/CAccessibleControl.h"
 #include "win32/CColourButton.h"
 #include "win32/CColourDialogEx.h"
 #include "win32/GdiObject.h"
@@ -40,6 +41,8 @@ public:
     HWND m_UpdateProgress = nullptr;
     HWND m_FolderCaption = nullptr;
     HWND m_Folder = nullptr;
+    // Off for tests that drive the window without a job.
+    bool m_bStartWorker = true;
 
 protected:
     BOOL OnInitDialog() override;
@@ -69,5 +72,7 @@ private:
     std::mutex m_queueLock;
     std::deque<CProgressModel::Notice> m_queue;
     std::map<int, GdiObject<HFONT>> m_fittedFonts;
+    // What screen readers are told of the named controls, by control id.
+    std::map<int, CAccessibleControl::Info> m_accessible;
     UINT m_dpi = 96;
 };

@@ -1,13 +1,24 @@
 // The Windows window's colours and its button's face, painted into a bitmap
-// of our own and read back pixel by pixel.
+// of our own and read back pixel by pixel; what a screen reader is told of it.
+#include "platform/CMessageRegistry.h"
 #include "win32/CColourButton.h"
 #include "win32/CColourDialogEx.h"
 #include "win32/CVORNdownloadDlg.h"
+#include "window/AccessibleControls.h"
 #include "window/resource.h"
+#include "worker/Messages.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <commctrl.h>
+#include <oleacc.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -161,4 +172,134 @@ TEST(Win32ColourButton, PaintsItsFaceEdgeAndFocusAndSwitchesColoursWithThePointe
     button.OnMouseLeave();
     EXPECT_EQ(paint(0)->At(8, 6), RGB(0, 123, 204));
     DestroyWindow(window);
+}
+
+namespace {
+
+// What oleacc gives a client for a control's client area.
+struct Heard {
+    HRESULT found = E_FAIL;
+    std::wstring name, value, description;
+    LONG role = 0;
+};
+
+std::wstring Take(BSTR text)
+{
+    std::wstring out = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    SysFreeString(text);
+    return out;
+}
+
+Heard Hear(HWND control)
+{
+    Heard heard;
+    IAccessible* object = nullptr;
+    heard.found = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&object));
+    if (FAILED(heard.found) || !object)
+        return heard;
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    if (object->get_accName(self, &text) == S_OK)
+        heard.name = Take(text);
+    if (object->get_accValue(self, &text) == S_OK)
+        heard.value = Take(text);
+    if (object->get_accDescription(self, &text) == S_OK)
+        heard.description = Take(text);
+    VARIANT role{};
+    if (object->get_accRole(self, &role) == S_OK && role.vt == VT_I4)
+        heard.role = role.lVal;
+    object->Release();
+    return heard;
+}
+
+std::wstring Wide(const char* text)
+{
+    return {text, text + std::char_traits<char>::length(text)};
+}
+
+BOOL CALLBACK FirstWindow(HWND window, LPARAM found)
+{
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+}   // namespace
+
+// Through oleacc from another thread, as a screen reader asks from its own
+// process: each named control's name, role and description, a bar's value in
+// percent as the worker's notices move it, a line's text as its value; OK has
+// the focus and is the default button, so Enter closes the window.
+TEST(Win32Accessibility, ControlsAreNamedBarsReadInPercentAndEnterReachesOk)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CVORNdownloadDlg dialog;
+    dialog.m_bStartWorker = false;
+    const DWORD windowThread = GetCurrentThreadId();
+    std::atomic<bool> ended = false;
+    std::vector<std::string> failures;
+    auto check = [&](bool ok, const std::string& what) {
+        if (!ok)
+            failures.push_back(what);
+    };
+    std::thread reader([&] {
+        (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        HWND window = nullptr;
+        for (int i = 0; i < 600 && !ended && !(window && IsWindowVisible(window)); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EnumThreadWindows(windowThread, FirstWindow, reinterpret_cast<LPARAM>(&window));
+        }
+        check(window != nullptr, "the window shows within 30 s");
+        if (!window)
+            return;
+        for (const AccessibleControl& a : MainDialogAccessibleControls()) {
+            const Heard heard = Hear(GetDlgItem(window, a.id));
+            const bool bar = a.id == IDC_APP_PROGRESS || a.id == IDC_UPDATE_PROGRESS;
+            check(heard.found == S_OK, std::string(a.name) + ": an object, HRESULT " + std::to_string(heard.found));
+            check(heard.name == Wide(a.name), std::string(a.name) + ": its name");
+            check(heard.description == Wide(a.description), std::string(a.name) + ": its description");
+            check(heard.role == (bar ? ROLE_SYSTEM_PROGRESSBAR : ROLE_SYSTEM_STATICTEXT),
+                  std::string(a.name) + ": role");
+        }
+        check(Hear(GetDlgItem(window, IDC_APP_CAPTION)).name == L"KEL Application File Found",
+              "a caption is read by its own text");
+        check(Hear(GetDlgItem(window, IDOK)).name == L"OK", "the button is read as OK");
+
+        // The worker's way: a slot written, then the notice posted.
+        dialog.m_channel->appName.Set("KEL_V12");
+        dialog.PostMessage(CMessageRegistry::Register(kFilenameUpdateName), kApplicationChosen, 0);
+        const unsigned progress = CMessageRegistry::Register(kProgressBarName);
+        dialog.PostMessage(progress, 0, 1000);
+        dialog.PostMessage(progress, 394, 1000);
+        const HWND bar = GetDlgItem(window, IDC_APP_PROGRESS);
+        for (int i = 0; i < 600 && SendMessageW(bar, PBM_GETPOS, 0, 0) != 3940; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const Heard moved = Hear(bar);
+        check(moved.value == L"39 %", "the bar at 394 of 1000 reads \"39 %\"");
+        check(Hear(GetDlgItem(window, IDC_APP_NAME)).value == L"KEL_V12", "the application line's value is its text");
+        check(Hear(GetDlgItem(window, IDC_UPDATE_PROGRESS)).value == L"0 %", "the idle bar reads \"0 %\"");
+
+        const HWND ok = GetDlgItem(window, IDOK);
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        // The first tab stop takes the focus whenever the window is active.
+        check(GetNextDlgTabItem(window, nullptr, FALSE) == ok, "OK is the first tab stop");
+        check(GetGUIThreadInfo(windowThread, &gui) && (gui.hwndActive != window || gui.hwndFocus == ok),
+              "OK has the focus in the active window");
+        check(SendMessageW(window, DM_GETDEFID, 0, 0) == MAKELONG(IDOK, DC_HASDEFID), "OK is the default button");
+        check((GetWindowLongPtrW(ok, GWL_STYLE) & WS_TABSTOP) != 0 && GetNextDlgTabItem(window, ok, FALSE) == ok,
+              "OK is the one tab stop");
+        PostMessageW(ok, WM_KEYDOWN, VK_RETURN, 0);
+        CoUninitialize();
+    });
+    const INT_PTR result = dialog.DoModal();
+    ended = true;
+    reader.join();
+    for (const std::string& failure : failures)
+        ADD_FAILURE() << failure;
+    EXPECT_EQ(result, IDOK) << "Enter on the window";
+    if (SUCCEEDED(com))
+        CoUninitialize();
 }

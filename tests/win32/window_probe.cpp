@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -82,6 +83,33 @@ std::wstring Line(HWND dialog, int id)
     return line ? TextOf(line) : L"<no control>";
 }
 
+// What a screen reader in another process is given for a control: its name,
+// value and description through oleacc, "name | value | description".
+std::wstring Heard(HWND dialog, int id)
+{
+    IAccessible* object = nullptr;
+    const HRESULT found = AccessibleObjectFromWindow(GetDlgItem(dialog, id), static_cast<DWORD>(OBJID_CLIENT),
+                                                     __uuidof(IAccessible), reinterpret_cast<void**>(&object));
+    if (FAILED(found) || !object)
+        return L"<no object: " + std::to_wstring(found) + L">";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    std::wstring heard;
+    using Getter = HRESULT (STDMETHODCALLTYPE IAccessible::*)(VARIANT, BSTR*);
+    for (const Getter get : {Getter(&IAccessible::get_accName), Getter(&IAccessible::get_accValue),
+                             Getter(&IAccessible::get_accDescription)}) {
+        BSTR text = nullptr;
+        if (!heard.empty())
+            heard += L" | ";
+        if ((object->*get)(self, &text) == S_OK && text)
+            heard.append(text, SysStringLen(text));
+        SysFreeString(text);
+    }
+    object->Release();
+    return heard;
+}
+
 struct Bar {
     bool exists = false;
     bool visible = false;
@@ -113,11 +141,35 @@ std::string Describe(const char* name, const Bar& bar)
            " in " + std::to_string(bar.low) + ".." + std::to_string(bar.high);
 }
 
+// The program's window: its caption, in a process of VORNdownload.exe (a test
+// may show the same dialog in a process of its own).
+BOOL CALLBACK FindProgramWindow(HWND window, LPARAM found)
+{
+    wchar_t caption[64] = {};
+    if (GetWindowTextW(window, caption, 64) <= 0 || std::wstring(caption) != kCaption)
+        return TRUE;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const bool named = process && QueryFullProcessImageNameW(process, 0, image, &size) &&
+                       std::wstring(image, size).ends_with(L"\\VORNdownload.exe");
+    if (process)
+        CloseHandle(process);
+    if (!named)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 HWND FindDialog(Clock::duration within)
 {
     const auto end = Clock::now() + within;
     for (;;) {
-        if (const HWND found = FindWindowW(nullptr, kCaption))
+        HWND found = nullptr;
+        EnumWindows(FindProgramWindow, reinterpret_cast<LPARAM>(&found));
+        if (found)
             return found;
         if (Clock::now() > end)
             return nullptr;
@@ -150,10 +202,19 @@ struct BarWatch {
         last = now;
         if (!now.visible || now.low != 0 || now.high != kBarTop || now.pos <= 0 || now.pos >= kBarTop)
             return;
-        if (firstMid < 0)
+        if (firstMid < 0) {
             firstMid = now.pos;
-        else if (now.pos != firstMid)
+            // Read out as the bar's whole percent, between this position and the next.
+            const std::wstring heard = Heard(dialog, id);
+            const long after = BarOf(dialog, id).pos;
+            const auto percent = heard.find(L" | ") + 3;
+            const int said = percent < heard.size() ? _wtoi(heard.c_str() + percent) : -1;
+            Check(said >= now.pos / 100 && said <= after / 100 && heard.find(L" %") != std::wstring::npos,
+                  std::string(name) + " bar at " + std::to_string(now.pos) + " of 10000 heard as \"" + Shown(heard) +
+                      "\"");
+        } else if (now.pos != firstMid) {
             moved = true;
+        }
     }
 };
 
@@ -268,6 +329,10 @@ void CheckLines(HWND dialog, bool complete)
         const Bar bar = BarOf(dialog, id);
         Check(bar.exists && !bar.visible, Describe(id == kAppBar ? "application" : "update", bar) + " (hidden)");
     }
+    std::printf("a screen reader is given (name | value | description):\n");
+    for (const int id : {kAppName, kAppBar, kUpdateName, kUpdateBar, kFolder, kMessage, static_cast<int>(IDOK)})
+        std::printf("  %d: %s\n", id, Shown(Heard(dialog, id)).c_str());
+    Check(Heard(dialog, kMessage).starts_with(L"Status | " + message), "the message line is read as Status, its text");
 }
 
 void CloseAndWait(HWND dialog, HANDLE process, DWORD processId, bool alone)
@@ -304,6 +369,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const Mode mode = name == "complete" ? Mode::Complete : name == "failed" ? Mode::Failed : Mode::Closed;
+    // oleacc hands over the window's objects through COM.
+    (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     const bool complete = mode == Mode::Complete;
     const HWND dialog = FindDialog(60s);
     Check(dialog != nullptr, "a window captioned \"Download KEL from VORN FTP Site\" within 60 s");

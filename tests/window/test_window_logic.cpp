@@ -2,7 +2,9 @@
 // and bars a user would see, the verdict, the installer's messages and what
 // gets started.
 #include "support/TestSupport.h"
+#include "window/AccessibleControls.h"
 #include "window/CWindowLogic.h"
+#include "window/resource.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -214,4 +216,25 @@ TEST(WindowLogic, StartsTheJobShowsItsEndAndStopsOnClose)
     w.StopWorker();
     EXPECT_TRUE(w.m_pThread.WaitFinished(0ms));
     EXPECT_FALSE(fs::exists(home.DownloadFolder() / "KEL_V12.zip"));
+}
+
+// What both windows tell a screen reader: the bars' value in whole percent of
+// any 32-bit range, the named controls, the status line's reason.
+TEST(WindowLogic, ScreenReadersHearPercentagesAndNames)
+{
+    EXPECT_EQ(BarPercent(3940, 0, kSteps), 39);   // rounded down, never ahead of the bar
+    EXPECT_EQ(BarPercent(kSteps, 0, kSteps), 100);
+    EXPECT_EQ(BarPercent(0, -0x7FFFFFFF - 1, 0x7FFFFFFF), 50);   // the widest range, no overflow
+    EXPECT_EQ(BarPercent(5, 0, 0), 0);                           // an empty range
+    EXPECT_EQ(BarPercent(-1, 0, 10), 0);                         // a reset bar
+    EXPECT_EQ(BarPercent(11, 0, 10), 100);
+    EXPECT_EQ(PercentText(39), "39 %");
+
+    ASSERT_EQ(MainDialogAccessibleControls().size(), 6u);
+    EXPECT_STREQ(MainDialogAccessible(IDC_APP_PROGRESS)->name, "Application progress");
+    EXPECT_STREQ(MainDialogAccessible(IDC_UPDATE_NAME)->name, "Update file");
+    EXPECT_EQ(MainDialogAccessible(IDC_APP_CAPTION), nullptr);   // read by its own text
+    EXPECT_EQ(MainDialogAccessible(IDOK), nullptr);
+    EXPECT_EQ(StatusDescription(""), "What the download is doing now");
+    EXPECT_EQ(StatusDescription("the server refused the login"), "the server refused the login");
 }
