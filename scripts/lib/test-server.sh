@@ -5,11 +5,13 @@
 #   start_test_server_in WRAPPER... -- ROOT PORTFILE [ftpserver.py options...]
 #     the same with the server run under WRAPPER (such as `ip netns exec NAME`,
 #     which must end by executing the server, so that the pid is the server's)
-# Starts the server in the background, sets test_server_pid for the caller's
-# cleanup to end it, and returns once PORTFILE holds the port. Returns 1 with
+# Starts the server in the background, sets test_server_pid (the server is
+# ended on exit, scripts/lib/on-exit.sh), and returns once PORTFILE holds the port. Returns 1 with
 # the reason on stderr when the server ends first or no port appears within
-# 20 s (a server that is still there then is ended here).
+# 20 s.
 
+# shellcheck source=scripts/lib/on-exit.sh
+source "$(dirname "${BASH_SOURCE[0]}")/on-exit.sh"
 test_server_script="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/ftpserver.py"
 test_server_pid=""
 
@@ -29,6 +31,7 @@ start_test_server_in() {
   rm -f "$port_file"
   "${wrapper[@]}" /usr/bin/python3 "$test_server_script" --root "$root" --port-file "$port_file" "$@" &
   test_server_pid=$!
+  kill_on_exit "$test_server_pid"
   for _ in $(seq 200); do
     [[ -s $port_file ]] && return 0
     if ! kill -0 "$test_server_pid" 2>/dev/null; then
@@ -39,7 +42,6 @@ start_test_server_in() {
     fi
     sleep 0.1
   done
-  kill "$test_server_pid" 2>/dev/null || true
   echo "start_test_server: the test server serving $root wrote no port to $port_file within 20 s" >&2
   return 1
 }

@@ -3,7 +3,11 @@
 #   use_wine_prefix TREE
 # exports the settings of the Windows tests (their Wine prefix TREE/build/windows/wine,
 # so nothing is written to ~/.wine) and makes the prefix first if it is not
-# there, as scripts/windows-test does: wineboot, and Tahoma in its Fonts folder.
+# there: wineboot, and Tahoma in its Fonts folder (Debian's Wine does not find
+# its own).
+# shellcheck source=scripts/lib/on-exit.sh
+source "$(dirname "${BASH_SOURCE[0]}")/on-exit.sh"
+
 use_wine_prefix() {
   export WINEPREFIX=$1/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if [[ ! -e $WINEPREFIX/system.reg ]]; then
@@ -18,9 +22,10 @@ use_wine_prefix() {
 # A prefix of its own in DIR with the registry of the prefix WINEPREFIX names
 # copied, and that prefix's C: drive shared (a copy would be about 700 MB):
 # settings written into it reach no other program run meanwhile. Exports
-# WINEPREFIX=DIR; the caller ends its wineserver (WINEPREFIX=DIR wineserver -k).
+# WINEPREFIX=DIR; its wineserver is ended on exit.
 twin_wine_prefix() {
   local twin=$1
+  on_exit env WINEPREFIX="$twin" wineserver -k
   mkdir -p "$twin/dosdevices"
   cp "$WINEPREFIX"/.update-timestamp "$WINEPREFIX"/*.reg "$twin/"
   ln -s "$(cd "$WINEPREFIX/drive_c" && pwd)" "$twin/dosdevices/c:"
@@ -30,15 +35,12 @@ twin_wine_prefix() {
 
 # Keeps one wineserver for the caller's programs and starts Wine's own services
 # (which outlive the first program) with no output, so that they hold none of
-# the caller's pipes open; the caller's end calls end_wine_server, which ends
-# the server only when it was started here.
-wine_server_kept=""
+# the caller's pipes open (ctest would wait on a test's output pipe until its
+# timeout). A server another run keeps in the same prefix is used and left to
+# that run; one started here is ended on exit.
 keep_wine_server() {
-  if wineserver -p </dev/null >/dev/null 2>&1; then wine_server_kept=1; fi
+  if wineserver -p </dev/null >/dev/null 2>&1; then on_exit env WINEPREFIX="$WINEPREFIX" wineserver -k; fi
   /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
-}
-end_wine_server() {
-  [[ -z $wine_server_kept ]] || wineserver -k 2>/dev/null || true
 }
 
 # Whether the Windows build folder has the window program's target (it builds

@@ -11,10 +11,10 @@
 class CFtpConnection;
 
 // The first extra connection of a large download, logged in ahead of need:
-// on a thread of its own while the worker's connection still fetches the
-// signature and sets up the transfer, so that it can start fetching once it
-// is asked for instead of a dozen round trips later. Handed out once; one
-// never taken is logged out with the object.
+// on a thread of its own while the worker's connection still sets up the
+// archive's transfer, so that it can start fetching once it is asked for
+// instead of a dozen round trips later. Handed out once; one never taken is
+// logged out with the object.
 class CStandbyLogin {
 public:
     CStandbyLogin(const FtpSettings& settings, const FtpTimeouts& timeouts, std::function<bool()> stop);

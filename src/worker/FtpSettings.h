@@ -12,7 +12,8 @@ struct FtpSettings {
     std::string user;
     std::string password;
     FtpTls tls;
-    // The publisher's minisign public key; empty: archives are not verified.
+    // The publisher's minisign public key, which the release list is checked
+    // against; empty: releases are not verified.
     std::string releaseKey;
 };
 

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -19,8 +21,17 @@ int main(int argc, char** argv)
     }
     const int rounds = argc > 4 ? std::atoi(argv[4]) : 5;
     FtpTls tls;
-    if (argc > 5)
-        tls = {FtpTls::Mode::Require, argv[5]};
+    if (argc > 5) {
+        // The connection takes the authority's certificates as text, not a path.
+        std::ifstream ca(argv[5], std::ios::binary);
+        std::ostringstream pem;
+        pem << ca.rdbuf();
+        if (!ca || pem.str().empty()) {
+            std::fprintf(stderr, "bench_first_byte: cannot read %s\n", argv[5]);
+            return 2;
+        }
+        tls = {FtpTls::Mode::Require, pem.str()};
+    }
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
         using Clock = std::chrono::steady_clock;

@@ -440,7 +440,7 @@ TEST_F(RunTest, TlsRunIsEncryptedAndAnUntrustedServerGetsNothingWritten)
 }
 
 // A large archive's first extra connection is the one logged in while the
-// signature and the transfer were set up: two logins in all, not three.
+// transfer was set up: two logins in all, not three.
 TEST_F(RunTest, TheFirstExtraConnectionIsTheOneLoggedInAhead)
 {
     WriteZip(root.path() / kApp / "KEL_V12.zip",
