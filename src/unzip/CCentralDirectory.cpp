@@ -126,8 +126,8 @@ bool CCentralDirectory::ReadDirectory(const CFile& file, std::uint64_t fileSize,
         if (readAt(locator, sizeof locator, locatorAt) && std::memcmp(locator, "PK\6\7", 4) == 0) {
             const std::uint64_t zip64At = Get64(locator + 8);
             unsigned char record[kZip64EndSize];
-            if (zip64At > locatorAt || locatorAt - zip64At < kZip64EndSize ||
-                !readAt(record, sizeof record, zip64At) || std::memcmp(record, "PK\6\6", 4) != 0)
+            if (zip64At > locatorAt || locatorAt - zip64At < kZip64EndSize || !readAt(record, sizeof record, zip64At) ||
+                std::memcmp(record, "PK\6\6", 4) != 0)
                 return false;
             count = Get64(record + 32);
             size = Get64(record + 40);

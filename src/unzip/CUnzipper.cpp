@@ -772,8 +772,7 @@ bool CUnzipper::ReadSafeName(ZipEntryInfo& info, std::vector<std::string>& parts
 {
     // A name too long for the record is refused rather than written under a cut name.
     std::size_t storedNameLength = 0;
-    return ReadEntryInfo(info, storedNameLength) && storedNameLength <= kMaxName &&
-           SplitEntryName(info.name, parts) &&
+    return ReadEntryInfo(info, storedNameLength) && storedNameLength <= kMaxName && SplitEntryName(info.name, parts) &&
            (m_reserved.empty() || parts.empty() || !EqualsIgnoringCase(parts.front(), m_reserved));
 }
 

@@ -131,7 +131,7 @@ private:
     // An arriving archive: true when entry `m_current` lies within its own bytes.
     bool CurrentEntryFits();
 
-    std::unique_ptr<char[]> m_archiveBuffer;   // stdio buffer of the archive; outlives it
+    std::unique_ptr<char[]> m_archiveBuffer;       // stdio buffer of the archive; outlives it
     std::shared_ptr<const CFile> m_arrivingFile;   // while an arriving archive is open
     std::shared_ptr<CArrivingBytes> m_arriving;
     bool m_broken = false;

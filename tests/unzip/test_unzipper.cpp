@@ -1,5 +1,5 @@
-#include "support/TestSupport.h"
 #include "platform/CFolder.h"
+#include "support/TestSupport.h"
 #include "unzip/CArrivingBytes.h"
 #include "unzip/CUnzipper.h"
 
@@ -1002,7 +1002,8 @@ namespace {
 // written piece by piece, each told to `arrived` once on disk, as a download does.
 struct ArrivingPart {
     ArrivingPart(const fs::path& dir, const std::string& bytes)
-        : data(bytes), folder(CFolder::OpenPath(dir.string(), false)),
+        : data(bytes),
+          folder(CFolder::OpenPath(dir.string(), false)),
           arrived(std::make_shared<CArrivingBytes>(bytes.size()))
     {
         writer = folder.OpenFile("a.part", FileOpen::ReadWrite);
