@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#undef PostMessage   // the receivers' own
+#endif
+
 #include <sys/stat.h>
 
 namespace {
@@ -196,9 +201,31 @@ TEST_F(Unpack, EntriesAppearOnlyWhenTheArchiveIsUnpackedWhole)
 
     Archive("t.zip", "    z.writestr('KEL/old.txt', 'newer')\n    z.writestr('Newer/b.txt', 'b')\n"
                      "    z.writestr('big.bin', b'b' * (32 << 20))\n");
-    StopAtStatus stopper(*channel, *worker, "t.zip - 3 of 3");
+    // Stopped at the last entry, when the others are written: into the
+    // staging folder, which file managers do not show.
+    struct StopAndLook : StopAtStatus {
+        using StopAtStatus::StopAtStatus;
+        fs::path staging;
+        bool staged = false;
+        bool hidden = false;
+        void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override
+        {
+            if (message == UM_FILENAME_UPDATE && channel.statusText.Get() == status) {
+                staged = fs::exists(staging / "KEL/old.txt") && fs::exists(staging / "Newer/b.txt");
+#ifdef _WIN32
+                hidden = (GetFileAttributesW(staging.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0;
+#else
+                hidden = staging.filename().string().front() == '.';
+#endif
+            }
+            StopAtStatus::PostMessage(message, wParam, lParam);
+        }
+    } stopper(*channel, *worker, "t.zip - 3 of 3");
+    stopper.staging = Folder() / ".VORNdownload-unpacking";
     channel->Attach(&stopper);
     EXPECT_EQ(TakeAndUnpack("t.zip", nullptr).outcome, StepResult::Outcome::Stopped);
+    EXPECT_TRUE(stopper.staged);
+    EXPECT_TRUE(stopper.hidden);
     EXPECT_EQ(ReadFile(Folder() / "KEL/old.txt"), "new");
     EXPECT_FALSE(fs::exists(Folder() / "Newer"));
     EXPECT_FALSE(fs::exists(Folder() / ".VORNdownload-unpacking"));
