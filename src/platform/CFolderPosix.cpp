@@ -202,7 +202,8 @@ std::vector<std::string> CFolder::List() const
             (void)::close(fd);
         return names;
     }
-    while (const dirent* e = ::readdir(dir)) {
+    // The stream is this call's own: readdir is unsafe only across threads sharing one.
+    while (const dirent* e = ::readdir(dir)) {   // NOLINT(concurrency-mt-unsafe)
         const std::string name = e->d_name;
         if (name != "." && name != "..")
             names.push_back(name);

@@ -62,6 +62,9 @@ void CArrivingBytes::Stop()
 
 CArrivingBytes::Wait CArrivingBytes::WaitFor(std::uint64_t begin, std::uint64_t end, std::uint64_t* readyEnd)
 {
+    // Bytes past the end never come: asked for by a record that lies.
+    if (begin > end || end > m_size)
+        return Wait::Failed;
     std::unique_lock hold(m_lock);
     // No timeout here: the download's own waits all have one, and it ends
     // every wait with Fail or Stop when it gives up.

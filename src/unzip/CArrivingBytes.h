@@ -28,7 +28,8 @@ public:
     void Fail();
     void Stop();
     // Waits until all of [begin, end) may be read, or the download failed or
-    // stopped (then a wait never returns Ready again). `readyEnd`, when
+    // stopped (then a wait never returns Ready again); Failed at once for a
+    // range that does not lie within the file. `readyEnd`, when
     // given, is set to where the readable run holding `begin` ends.
     Wait WaitFor(std::uint64_t begin, std::uint64_t end, std::uint64_t* readyEnd = nullptr);
     // Whether all of [begin, end) may be read now, without waiting.

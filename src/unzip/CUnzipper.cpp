@@ -319,8 +319,11 @@ bool CUnzipper::CurrentEntryFits()
     if (!m_arriving)
         return true;   // a whole archive had all its entries checked when opened
     const CentralRecord& r = m_directory.Records()[m_current];
-    const std::uint64_t headerEnd = std::min<std::uint64_t>(r.localHeaderOffset + 30, m_arriving->Size());
-    if (m_arriving->WaitFor(r.localHeaderOffset, headerEnd) != CArrivingBytes::Wait::Ready)
+    // A header past the end is caught by EntryFits; only what lies within the file is waited for.
+    const std::uint64_t size = m_arriving->Size();
+    const std::uint64_t headerAt = std::min(r.localHeaderOffset, size);
+    const std::uint64_t headerEnd = std::min(headerAt + std::min<std::uint64_t>(30, size - headerAt), size);
+    if (m_arriving->WaitFor(headerAt, headerEnd) != CArrivingBytes::Wait::Ready)
         return false;
     if (m_directory.EntryFits(*m_arrivingFile, m_current))
         return true;

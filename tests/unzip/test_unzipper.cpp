@@ -1081,7 +1081,8 @@ TEST_F(UnzipTest, AnArrivingArchiveIsUnpackedAsItsBytesCome)
 
 // A read waiting for bytes ends at once when the run stops or the download
 // fails: the entry fails with nothing written, never with a short file. An
-// entry sharing its bytes with another marks the whole archive.
+// entry sharing its bytes with another, or said to lie past the end, marks
+// the whole archive.
 TEST_F(UnzipTest, AWaitingReadEndsOnStopOrFailureAndOverlapsMarkTheArchive)
 {
     const auto zip = MakeZip(dir.path(), "s.zip", R"(
@@ -1111,11 +1112,11 @@ data = b"A" * 1000
 crc = zlib.crc32(data)
 local = struct.pack("<4sHHHHHIIIHH", b"PK\x03\x04", 20, 0, 0, 0, 0x21, crc, len(data), len(data), 1, 0) + b"k" + data
 central = b""
-for i in range(2):
+for i in range(3):
     name = b"k%d" % i
     central += struct.pack("<4sHHHHHHIIIHHHHHII", b"PK\x01\x02", 20, 20, 0, 0, 0, 0x21, crc, len(data), len(data),
-                           len(name), 0, 0, 0, 0, 0, 0) + name
-end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, 2, 2, len(central), len(local), 0)
+                           len(name), 0, 0, 0, 0, 0, 0 if i < 2 else 10**6) + name
+end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, 3, 3, len(central), len(local), 0)
 open(sys.argv[1], "wb").write(local + central + end)
 )",
               dir.path() / "bomb.zip");
@@ -1126,4 +1127,11 @@ open(sys.argv[1], "wb").write(local + central + end)
     EXPECT_FALSE(u.ExtractEntry());
     EXPECT_TRUE(u.ArchiveBroken());
     EXPECT_FALSE(fs::exists(out() / "k0"));
+    // A header said to lie past the end is not waited for.
+    CUnzipper past;
+    ASSERT_TRUE(bomb.Open(past, out()));
+    past.GoToNextEntry();
+    past.GoToNextEntry();
+    EXPECT_FALSE(past.ExtractEntry());
+    EXPECT_TRUE(past.ArchiveBroken());
 }
