@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // A single file name that stays inside its folder: not empty, not "." or "..",
 // no folder separator of this system and no control character (0x00-0x1F,
@@ -78,6 +79,17 @@ public:
     bool RemoveUnlessLocked(const std::string& name) const;
     // Deletes the folder `name` when it is empty.
     bool RemoveEmptyFolder(const std::string& name) const;
+    // The names in this folder ("." and ".." left out); empty on failure.
+    std::vector<std::string> List() const;
+    // Moves `name` (a file or a whole folder) to `toName` in the folder `to`
+    // on the same volume, replacing a file there; a folder there is not
+    // replaced. Never copies.
+    FileResult MoveTo(const std::string& name, const CFolder& to, const std::string& toName) const;
+    // Deletes the folder `name` and everything below it that is a file or a
+    // folder, never following a link. False when something stayed.
+    bool RemoveTree(const std::string& name) const;
+    // Hides `name` from file managers: a no-op where a leading dot hides.
+    void Hide(const std::string& name) const;
     // Sets the modification time of the file `name` (seconds since 1970, UTC).
     bool SetModificationTime(const std::string& name, std::int64_t seconds) const;
     // Room on this folder's file system; a figure that cannot be told (or a

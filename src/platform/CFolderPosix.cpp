@@ -2,6 +2,7 @@
 // beneath it with O_NOFOLLOW.
 #include "platform/CFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -189,6 +190,40 @@ bool CFolder::RemoveFile(const std::string& name) const
 bool CFolder::RemoveEmptyFolder(const std::string& name) const
 {
     return ::unlinkat(Fd(m_handle), name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+std::vector<std::string> CFolder::List() const
+{
+    std::vector<std::string> names;
+    const int fd = IsOpen() ? ::openat(Fd(m_handle), ".", kFolderFlags) : -1;
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            (void)::close(fd);
+        return names;
+    }
+    // The stream is this call's own: readdir is unsafe only across threads sharing one.
+    while (const dirent* e = ::readdir(dir)) {   // NOLINT(concurrency-mt-unsafe)
+        const std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    (void)::closedir(dir);   // read only
+    return names;
+}
+
+FileResult CFolder::MoveTo(const std::string& name, const CFolder& to, const std::string& toName) const
+{
+    // A folder in the way would be replaced only when empty: not ours to judge.
+    if (const std::optional<FolderEntry> there = to.Stat(toName); there && there->kind == FolderEntry::Kind::Folder)
+        return FileResult::FromSystem(EEXIST);
+    return ::renameat(Fd(m_handle), name.c_str(), Fd(to.m_handle), toName.c_str()) == 0 ? FileResult()
+                                                                                        : FileResult::FromSystem(errno);
+}
+
+void CFolder::Hide(const std::string& name) const
+{
+    (void)name;   // a leading dot hides it
 }
 
 bool CFolder::SetModificationTime(const std::string& name, std::int64_t seconds) const

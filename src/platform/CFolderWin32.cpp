@@ -348,6 +348,43 @@ bool CFolder::RemoveEmptyFolder(const std::string& name) const
     return RemoveDirectoryW(wide->c_str()) != 0;
 }
 
+std::vector<std::string> CFolder::List() const
+{
+    std::vector<std::string> names;
+    const auto pattern = IsOpen() ? Beneath(m_path, "*") : std::nullopt;
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = pattern ? FindFirstFileW(pattern->c_str(), &found) : INVALID_HANDLE_VALUE;
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = Utf8FromWide(found.cFileName);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    (void)FindClose(find);   // read only
+    return names;
+}
+
+FileResult CFolder::MoveTo(const std::string& name, const CFolder& to, const std::string& toName) const
+{
+    const auto a = IsOpen() && IsPlainFileName(name) ? Beneath(m_path, name) : std::nullopt;
+    const auto b = to.IsOpen() && IsPlainFileName(toName) ? Beneath(to.m_path, toName) : std::nullopt;
+    if (!a || !b)
+        return FileResult(FileResult::Kind::Other, ERROR_INVALID_NAME);
+    // Without MOVEFILE_COPY_ALLOWED: a move to another volume fails rather than copies.
+    return MoveFileExW(a->c_str(), b->c_str(), MOVEFILE_REPLACE_EXISTING)
+               ? FileResult()
+               : FileResult::FromSystem(static_cast<int>(GetLastError()));
+}
+
+void CFolder::Hide(const std::string& name) const
+{
+    const auto wide = IsOpen() && IsPlainFileName(name) ? Beneath(m_path, name) : std::nullopt;
+    const auto data = wide ? AttributesOf(*wide) : std::nullopt;
+    if (data)   // a folder file managers show is only untidy
+        (void)SetFileAttributesW(wide->c_str(), data->dwFileAttributes | FILE_ATTRIBUTE_HIDDEN);
+}
+
 bool CFolder::SetModificationTime(const std::string& name, std::int64_t seconds) const
 {
     const auto wide = IsOpen() && IsPlainFileName(name) ? Beneath(m_path, name) : std::nullopt;

@@ -76,15 +76,33 @@ bool CCentralDirectory::Read(const CFile& file)
 {
     m_records.clear();
     const std::optional<std::uint64_t> regularSize = file.RegularSize();
-    if (!regularSize || *regularSize < kEndRecordSize)
+    if (!regularSize || !ReadDirectory(file, *regularSize, {}))
         return false;
-    const std::uint64_t fileSize = *regularSize;
+    for (std::size_t i = 0; i < m_records.size(); ++i)
+        if (!EntryFits(file, i))
+            return false;
+    return true;
+}
+
+bool CCentralDirectory::Read(const CFile& file, std::uint64_t size, const ReadyWait& ready)
+{
+    m_records.clear();
+    return ReadDirectory(file, size, ready);
+}
+
+bool CCentralDirectory::ReadDirectory(const CFile& file, std::uint64_t fileSize, const ReadyWait& ready)
+{
+    const auto readAt = [&](void* out, std::size_t size, std::uint64_t offset) {
+        return (!ready || ready(offset, offset + size)) && ReadAt(file, out, size, offset);
+    };
+    if (fileSize < kEndRecordSize)
+        return false;
 
     // The end record lies within the last 64 KiB (its comment) and 22 bytes.
     const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 65535 + kEndRecordSize));
     const std::uint64_t tailAt = fileSize - tailSize;
     std::string tail(tailSize, '\0');
-    if (!ReadAt(file, tail.data(), tailSize, tailAt))
+    if (!readAt(tail.data(), tailSize, tailAt))
         return false;
     const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
     std::size_t end = std::string::npos;
@@ -105,11 +123,11 @@ bool CCentralDirectory::Read(const CFile& file)
     if (tailAt + end >= kZip64LocatorSize) {
         unsigned char locator[kZip64LocatorSize];
         const std::uint64_t locatorAt = tailAt + end - kZip64LocatorSize;
-        if (ReadAt(file, locator, sizeof locator, locatorAt) && std::memcmp(locator, "PK\6\7", 4) == 0) {
+        if (readAt(locator, sizeof locator, locatorAt) && std::memcmp(locator, "PK\6\7", 4) == 0) {
             const std::uint64_t zip64At = Get64(locator + 8);
             unsigned char record[kZip64EndSize];
-            if (zip64At > locatorAt || locatorAt - zip64At < kZip64EndSize ||
-                !ReadAt(file, record, sizeof record, zip64At) || std::memcmp(record, "PK\6\6", 4) != 0)
+            if (zip64At > locatorAt || locatorAt - zip64At < kZip64EndSize || !readAt(record, sizeof record, zip64At) ||
+                std::memcmp(record, "PK\6\6", 4) != 0)
                 return false;
             count = Get64(record + 32);
             size = Get64(record + 40);
@@ -121,15 +139,17 @@ bool CCentralDirectory::Read(const CFile& file)
         return false;
     m_offset = offset;
     m_size = size;
-    return ReadRecords(file, offset, size, count) && EntriesAreDisjoint(file, offset);
+    // A count that the directory's bytes cannot hold is a lie: refused before
+    // anything is waited for or allocated.
+    if (count > size / kCentralHeaderSize || (ready && !ready(offset, offset + size)) ||
+        !ReadRecords(file, offset, size, count))
+        return false;
+    OrderEntries();
+    return true;
 }
 
 bool CCentralDirectory::ReadRecords(const CFile& file, std::uint64_t offset, std::uint64_t size, std::uint64_t count)
 {
-    // A count that the directory's bytes cannot hold is a lie: refused before
-    // anything is allocated for it.
-    if (count > size / kCentralHeaderSize)
-        return false;
     std::string directory(static_cast<std::size_t>(size), '\0');
     if (!ReadAt(file, directory.data(), directory.size(), offset))
         return false;
@@ -167,28 +187,37 @@ bool CCentralDirectory::ReadRecords(const CFile& file, std::uint64_t offset, std
     return true;
 }
 
-bool CCentralDirectory::EntriesAreDisjoint(const CFile& file, std::uint64_t directoryOffset) const
+void CCentralDirectory::OrderEntries()
 {
     // In file order, each entry's header and data must end where the next
     // entry (or the directory) begins. Entries sharing bytes are how an
     // archive of a few kilobytes claims terabytes.
-    std::vector<const CentralRecord*> order;
-    order.reserve(m_records.size());
-    for (const CentralRecord& r : m_records)
-        order.push_back(&r);
-    std::sort(order.begin(), order.end(), [](const CentralRecord* a, const CentralRecord* b) {
-        return a->localHeaderOffset < b->localHeaderOffset;
+    std::vector<std::size_t> order(m_records.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+        return m_records[a].localHeaderOffset < m_records[b].localHeaderOffset;
     });
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        const CentralRecord& r = *order[i];
-        const std::uint64_t next = i + 1 < order.size() ? order[i + 1]->localHeaderOffset : directoryOffset;
-        unsigned char header[kLocalHeaderSize];
-        if (r.localHeaderOffset > next || next - r.localHeaderOffset < kLocalHeaderSize ||
-            !ReadAt(file, header, sizeof header, r.localHeaderOffset) || std::memcmp(header, "PK\3\4", 4) != 0)
-            return false;
-        const std::uint64_t used = kLocalHeaderSize + Get16(header + 26) + Get16(header + 28);
-        if (used > next - r.localHeaderOffset || r.compressedSize > next - r.localHeaderOffset - used)
-            return false;
-    }
-    return true;
+    m_entryEnd.assign(m_records.size(), m_offset);
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        m_entryEnd[order[i]] = m_records[order[i + 1]].localHeaderOffset;
+}
+
+std::uint64_t CCentralDirectory::EntryEnd(std::size_t index) const
+{
+    return index < m_entryEnd.size() ? m_entryEnd[index] : 0;
+}
+
+bool CCentralDirectory::EntryFits(const CFile& file, std::size_t index) const
+{
+    if (index >= m_records.size())
+        return false;
+    const CentralRecord& r = m_records[index];
+    const std::uint64_t next = m_entryEnd[index];
+    unsigned char header[kLocalHeaderSize];
+    if (r.localHeaderOffset > next || next - r.localHeaderOffset < kLocalHeaderSize ||
+        !ReadAt(file, header, sizeof header, r.localHeaderOffset) || std::memcmp(header, "PK\3\4", 4) != 0)
+        return false;
+    const std::uint64_t used = kLocalHeaderSize + Get16(header + 26) + Get16(header + 28);
+    return used <= next - r.localHeaderOffset && r.compressedSize <= next - r.localHeaderOffset - used;
 }

@@ -2,6 +2,7 @@
 #include "platform/CFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The raw central-directory records of a zip archive, Zip64 fields applied.
@@ -29,16 +30,30 @@ public:
     // record cannot be read, when the count it claims is not what the
     // directory holds, or when two entries' data overlap.
     bool Read(const CFile& file);
+    // The same for an archive still arriving, of `size` bytes: `ready` waits
+    // until the bytes asked for are there (false: they never will be). Only
+    // the end records and the directory are read; each entry's own header is
+    // checked by EntryFits when its bytes have come.
+    using ReadyWait = std::function<bool(std::uint64_t begin, std::uint64_t end)>;
+    bool Read(const CFile& file, std::uint64_t size, const ReadyWait& ready);
+    // Entry `index`'s local header and data lie within its own bytes, up to
+    // the next entry in the file (or the directory): false for an entry that
+    // shares bytes with another, which makes the whole archive suspect.
+    bool EntryFits(const CFile& file, std::size_t index) const;
+    // Where entry `index`'s bytes end: the next entry's header, or the directory.
+    std::uint64_t EntryEnd(std::size_t index) const;
     const std::vector<CentralRecord>& Records() const { return m_records; }
     // Where the directory lies in the archive, after a Read that succeeded.
     std::uint64_t Offset() const { return m_offset; }
     std::uint64_t Size() const { return m_size; }
 
 private:
+    bool ReadDirectory(const CFile& file, std::uint64_t fileSize, const ReadyWait& ready);
     bool ReadRecords(const CFile& file, std::uint64_t offset, std::uint64_t size, std::uint64_t count);
-    bool EntriesAreDisjoint(const CFile& file, std::uint64_t directoryOffset) const;
+    void OrderEntries();
 
     std::vector<CentralRecord> m_records;
+    std::vector<std::uint64_t> m_entryEnd;   // by record
     std::uint64_t m_offset = 0;
     std::uint64_t m_size = 0;
 };

@@ -1,6 +1,7 @@
 #include "unzip/CUnzipper.h"
 
 #include "platform/TextCase.h"
+#include "unzip/CArrivingSource.h"
 #include "unzip/CLzmaDecoder.h"
 #include "unzip/CXzDecoder.h"
 #include "unzip/CZstdDecoder.h"
@@ -280,6 +281,56 @@ bool CUnzipper::OpenArchive(CFile archive, const std::string& path)
     return true;
 }
 
+bool CUnzipper::OpenArchive(CFile archive, const std::string& path, std::shared_ptr<CArrivingBytes> bytes)
+{
+    CloseArchive();
+    if (!archive.IsOpen() || !bytes)
+        return false;
+    auto file = std::make_shared<const CFile>(std::move(archive));
+    const auto ready = [&bytes](std::uint64_t begin, std::uint64_t end) {
+        return bytes->WaitFor(begin, end) == CArrivingBytes::Wait::Ready;
+    };
+    if (!m_directory.Read(*file, bytes->Size(), ready))
+        return false;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = ArrivingSource::Create(file, bytes);
+    if (source)
+        m_archive.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
+    zip_error_fini(&error);
+    if (!m_archive) {
+        if (source)
+            zip_source_free(source);
+        return false;
+    }
+    if (!ReadersAgree()) {
+        CloseArchive();
+        return false;
+    }
+    m_arrivingFile = std::move(file);
+    m_arriving = std::move(bytes);
+    m_current = 0;
+    m_targetFolder = std::filesystem::path(path).replace_extension().string();
+    return true;
+}
+
+bool CUnzipper::CurrentEntryFits()
+{
+    if (!m_arriving)
+        return true;   // a whole archive had all its entries checked when opened
+    const CentralRecord& r = m_directory.Records()[m_current];
+    // A header past the end is caught by EntryFits; only what lies within the file is waited for.
+    const std::uint64_t size = m_arriving->Size();
+    const std::uint64_t headerAt = std::min(r.localHeaderOffset, size);
+    const std::uint64_t headerEnd = std::min(headerAt + std::min<std::uint64_t>(30, size - headerAt), size);
+    if (m_arriving->WaitFor(headerAt, headerEnd) != CArrivingBytes::Wait::Ready)
+        return false;
+    if (m_directory.EntryFits(*m_arrivingFile, m_current))
+        return true;
+    m_broken = true;
+    return false;
+}
+
 bool CUnzipper::OpenStream(std::FILE* stream)
 {
     // libzip reads through stdio: a buffer larger than the default 4 KiB
@@ -329,6 +380,9 @@ bool CUnzipper::CloseArchive()
     if (closed)
         (void)m_archive.release();   // zip_close has freed it
     m_archive.reset();
+    m_arrivingFile.reset();
+    m_arriving.reset();
+    m_broken = false;
     return closed;
 }
 
@@ -696,6 +750,8 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
 
     // The entry is opened before anything is written: one that cannot be read
     // (wrong or missing password, unknown method) leaves the disk as it was.
+    if (m_broken || !CurrentEntryFits())
+        return false;
     EntryReader reader = OpenEntryData(password);
     if (!reader.entry)
         return false;
@@ -719,7 +775,8 @@ bool CUnzipper::ReadSafeName(ZipEntryInfo& info, std::vector<std::string>& parts
 {
     // A name too long for the record is refused rather than written under a cut name.
     std::size_t storedNameLength = 0;
-    return ReadEntryInfo(info, storedNameLength) && storedNameLength <= kMaxName && SplitEntryName(info.name, parts);
+    return ReadEntryInfo(info, storedNameLength) && storedNameLength <= kMaxName && SplitEntryName(info.name, parts) &&
+           (m_reserved.empty() || parts.empty() || !EqualsIgnoringCase(parts.front(), m_reserved));
 }
 
 CUnzipper::EntryReader CUnzipper::OpenEntryData(const char* password)

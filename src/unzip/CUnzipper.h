@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/CFile.h"
 #include "platform/CFolder.h"
+#include "unzip/CArrivingBytes.h"
 #include "unzip/CCentralDirectory.h"
 #include "unzip/CDeflate64Decoder.h"
 #include "unzip/ZipEntryInfo.h"
@@ -33,6 +34,15 @@ public:
     // Reads the archive open as `archive` (`path` names it, for the default
     // target), so the caller decides how the file is reached.
     bool OpenArchive(CFile archive, const std::string& path);
+    // Reads an archive while it is still arriving: every read waits for its
+    // bytes (`bytes`), so the directory is read as soon as it is there and
+    // each entry is extracted as its bytes come. Each entry's own header is
+    // checked against its neighbours when it is extracted; one that shares
+    // bytes with another fails, and ArchiveBroken() says so.
+    bool OpenArchive(CFile archive, const std::string& path, std::shared_ptr<CArrivingBytes> bytes);
+    // An entry read while arriving proved to share bytes with another: the
+    // archive is not what it claims, and no entry of it should be kept.
+    bool ArchiveBroken() const { return m_broken; }
     bool CloseArchive();
     int GetEntryCount();
     bool GetEntryInfo(ZipEntryInfo& info);
@@ -45,6 +55,10 @@ public:
     bool ExtractEntry(const char* folder = nullptr, bool flatten = false);
     bool ExtractEntry(const char* folder, bool flatten, const char* password);
     const std::string& GetTargetFolder() const { return m_targetFolder; }
+
+    // An entry whose first folder part is `name` (in any case) is refused: the
+    // caller keeps a folder of that name beside the entries.
+    void SetReservedName(std::string name) { m_reserved = std::move(name); }
 
     // Asked between reads of an entry: true abandons the entry, and what was
     // written of it is removed.
@@ -114,7 +128,13 @@ private:
     // The memory entry `index`'s first header asks `decoder` for.
     std::uint64_t MemoryAsked(std::uint64_t index, CEntryDecoder& decoder);
 
-    std::unique_ptr<char[]> m_archiveBuffer;   // stdio buffer of the archive; outlives it
+    // An arriving archive: true when entry `m_current` lies within its own bytes.
+    bool CurrentEntryFits();
+
+    std::unique_ptr<char[]> m_archiveBuffer;       // stdio buffer of the archive; outlives it
+    std::shared_ptr<const CFile> m_arrivingFile;   // while an arriving archive is open
+    std::shared_ptr<CArrivingBytes> m_arriving;
+    bool m_broken = false;
     std::unique_ptr<zip, ArchiveCloser> m_archive;
     CCentralDirectory m_directory;
     std::uint64_t m_current = 0;
@@ -127,6 +147,7 @@ private:
     std::unique_ptr<CEntryDecoder> m_lzma;
     std::unique_ptr<CEntryDecoder> m_xz;
     std::unique_ptr<CEntryDecoder> m_zstd;
+    std::string m_reserved;
     std::string m_tempPrefix;   // names of entries being written, beside their targets
     unsigned m_tempCounter = 0;
     std::string m_chainRoot;

@@ -5,19 +5,49 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
-// The target: the Download folder itself, or a folder right below it. Only
-// an empty folder left from an earlier run is taken away and made anew; a
-// link there is neither followed nor removed, and the Download folder itself
-// is never removed.
-CFolder OpenTarget(const CFolder& downloadFolder, const char* subFolder)
+// Where an archive's entries are written until all of them are: inside the
+// Download folder (so they move into place by renames on the same volume),
+// hidden, and a name the unzipper refuses for an entry.
+constexpr const char* kStaging = ".VORNdownload-unpacking";
+
+// Moves everything in `from` into `to`: what `to` lacks (or holds as an
+// empty folder) moves whole, in one rename; a file replaces the file of its
+// name; a folder is merged into the folder of its name, one entry at a time;
+// nothing replaces a link. False when something could not
+// move (it stays in `from`).
+bool MoveInto(const CFolder& from, const CFolder& to)
+{
+    bool all = true;
+    for (const std::string& name : from.List()) {
+        const std::optional<FolderEntry> source = from.Stat(name);
+        const std::optional<FolderEntry> there = to.Stat(name);
+        // An empty folder left from an earlier run is taken away and made
+        // anew with the new one, whatever its permissions came to.
+        if (source && source->kind == FolderEntry::Kind::Folder && there && there->kind == FolderEntry::Kind::Folder &&
+            !to.RemoveEmptyFolder(name)) {
+            const CFolder inner = from.OpenFolder(name, /*create=*/false);
+            const CFolder outer = to.OpenFolder(name, /*create=*/false);
+            all = inner && outer && MoveInto(inner, outer) && all;
+            continue;
+        }
+        all = from.MoveTo(name, to, name).Ok() && all;
+    }
+    return all;
+}
+
+// The target: the staging folder itself, or a folder right below it. Only
+// an empty folder left is taken away and made anew; a link there is neither
+// followed nor removed.
+CFolder OpenTarget(const CFolder& staging, const char* subFolder)
 {
     if (!subFolder || !*subFolder)
-        return downloadFolder.Duplicate();
-    (void)downloadFolder.RemoveEmptyFolder(subFolder);   // fails unless it is an empty folder
-    return downloadFolder.OpenFolder(subFolder, /*create=*/true, 0777);
+        return staging.Duplicate();
+    (void)staging.RemoveEmptyFolder(subFolder);   // fails unless it is an empty folder
+    return staging.OpenFolder(subFolder, /*create=*/true, 0777);
 }
 
 }   // namespace
@@ -49,10 +79,25 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     if (!theOneLocked)
         return failed("cannot open " + archiveName + ": it is no longer the file taken");
 
-    CFolder target = OpenTarget(folder, subFolder);
-    const FreeRoom room = target.IsOpen() ? m_freeSpace(target) : FreeRoom{};
-    const std::string targetPath = m_downloadFolder + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
-    const Unpacked unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
+    // Entries are written into the staging folder, left from no earlier run,
+    // and moved into place only when the archive is unpacked: a refused,
+    // failed or stopped archive leaves the earlier tree as it was.
+    (void)folder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
+    Unpacked unpacked;
+    {
+        const CFolder staging = folder.OpenFolder(kStaging, /*create=*/true, 0700);
+        if (staging)
+            staging.Hide(kStaging);
+        CFolder target = staging ? OpenTarget(staging, subFolder) : CFolder();
+        const FreeRoom room = target.IsOpen() ? m_freeSpace(target) : FreeRoom{};
+        const std::string targetPath =
+            m_downloadFolder + kStaging + "/" + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
+        unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
+        if (unpacked.result.IsDone() && !StopRequested() && staging && !MoveInto(staging, folder))
+            unpacked.result = StepResult::Fail(StepResult::Outcome::WriteFailed,
+                                               "the entries of " + archiveName + " could not be moved into place");
+    }
+    (void)folder.RemoveTree(kStaging);   // a later run removes what stays
     if (failedEntries)
         *failedEntries = unpacked.failures;
     return FinishUnpacking(folder, archiveName, unpacked);
@@ -89,6 +134,7 @@ CKELDownloadThread::Unpacked CKELDownloadThread::UnpackEntries(CFile archive, CF
                                                                const std::string& archiveName, const FreeRoom& room)
 {
     CUnzipper unzipper;
+    unzipper.SetReservedName(kStaging);
     unzipper.SetStopCheck([this] { return StopRequested(); });
     // A target that cannot be made fails every entry.
     const bool opened = unzipper.OpenArchive(std::move(archive), m_downloadFolder + archiveName);

@@ -1,4 +1,6 @@
+#include "platform/CFolder.h"
 #include "support/TestSupport.h"
+#include "unzip/CArrivingBytes.h"
 #include "unzip/CUnzipper.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <future>
+#include <random>
+#include <thread>
 
 namespace {
 
@@ -987,4 +994,144 @@ TEST_F(UnzipTest, DataBeyondTheRecordedSizeIsNeverWritten)
     EXPECT_FALSE(u.ExtractEntry());
     EXPECT_LE(largest, 1000u);
     EXPECT_TRUE(fs::is_empty(out()));
+}
+
+namespace {
+
+// A part file of an archive's size into which the archive's bytes are
+// written piece by piece, each told to `arrived` once on disk, as a download does.
+struct ArrivingPart {
+    ArrivingPart(const fs::path& dir, const std::string& bytes)
+        : data(bytes),
+          folder(CFolder::OpenPath(dir.string(), false)),
+          arrived(std::make_shared<CArrivingBytes>(bytes.size()))
+    {
+        writer = folder.OpenFile("a.part", FileOpen::ReadWrite);
+        EXPECT_TRUE(writer.Truncate(bytes.size()).Ok());
+    }
+    void Deliver(std::uint64_t begin, std::uint64_t end)
+    {
+        end = std::min<std::uint64_t>(end, data.size());
+        ASSERT_TRUE(writer.WriteAt(data.data() + begin, end - begin, begin).Ok());
+        arrived->Arrived(begin, end);
+    }
+    bool Open(CUnzipper& u, const fs::path& target)
+    {
+        return u.OpenArchive(folder.OpenFile("a.part", FileOpen::Read), "a.zip", arrived) &&
+               u.SetTargetFolder(target.string().c_str());
+    }
+    std::string data;
+    CFolder folder;
+    CFile writer;
+    std::shared_ptr<CArrivingBytes> arrived;
+};
+
+}   // namespace
+
+// An archive still arriving, its 4 KiB blocks in random order: its directory
+// and first entry are read before the rest is there, and every entry of
+// every method comes out as from the whole archive.
+TEST_F(UnzipTest, AnArrivingArchiveIsUnpackedAsItsBytesCome)
+{
+    const auto zip = MakeZip(dir.path(), "m.zip", R"(
+    import random
+    r = random.Random(5)
+    add("first.txt", b"the first entry")
+    for i, m in enumerate([zipfile.ZIP_DEFLATED, zipfile.ZIP_STORED, zipfile.ZIP_BZIP2, zipfile.ZIP_LZMA] * 3):
+        add("d%d/e%d.bin" % (i % 3, i), bytes(r.getrandbits(8) for _ in range(30000)) * 8, method=m)
+    add("big.bin", bytes(range(256)) * 16384, method=zipfile.ZIP_STORED)
+)");
+    CUnzipper whole(zip.string().c_str());
+    ASSERT_TRUE(whole.SetTargetFolder((dir.path() / "whole").string().c_str()));
+    ASSERT_EQ(ExtractAll(whole), std::vector<bool>(14, true));
+
+    ArrivingPart part(dir.path(), ReadFile(zip));
+    const std::uint64_t size = part.data.size();
+    part.Deliver(0, 4096);
+    part.Deliver(size - 70000, size);
+    std::promise<void> firstDone;
+    std::thread download([&, done = firstDone.get_future()] {
+        done.wait();
+        std::vector<std::uint64_t> blocks;
+        for (std::uint64_t at = 4096; at < size - 70000; at += 4096)
+            blocks.push_back(at);
+        std::shuffle(blocks.begin(), blocks.end(), std::mt19937(7));
+        for (const std::uint64_t at : blocks)
+            part.Deliver(at, std::min(at + 4096, size - 70000));
+    });
+    CUnzipper u;
+    const bool opened = part.Open(u, out());
+    const bool first = opened && u.ExtractEntry();
+    EXPECT_FALSE(part.arrived->Complete());
+    firstDone.set_value();
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(first);
+    u.GoToNextEntry();
+    std::vector<bool> rest;
+    for (int i = 1; i < u.GetEntryCount(); ++i, u.GoToNextEntry())
+        rest.push_back(u.ExtractEntry());
+    download.join();
+    EXPECT_EQ(rest, std::vector<bool>(13, true));
+    for (const auto& e : fs::recursive_directory_iterator(dir.path() / "whole")) {
+        if (e.is_regular_file()) {
+            EXPECT_EQ(ReadFile(out() / fs::relative(e.path(), dir.path() / "whole")), ReadFile(e.path())) << e.path();
+        }
+    }
+}
+
+// A read waiting for bytes ends at once when the run stops or the download
+// fails: the entry fails with nothing written, never with a short file. An
+// entry sharing its bytes with another, or said to lie past the end, marks
+// the whole archive.
+TEST_F(UnzipTest, AWaitingReadEndsOnStopOrFailureAndOverlapsMarkTheArchive)
+{
+    const auto zip = MakeZip(dir.path(), "s.zip", R"(
+    add("a.bin", bytes(range(256)) * 4000, method=zipfile.ZIP_STORED)
+    add("b.txt", b"b")
+)");
+    for (const bool stop : {true, false}) {
+        ArrivingPart part(dir.path(), ReadFile(zip));
+        part.Deliver(0, 500000);   // a.bin's head only
+        part.Deliver(part.data.size() - 70000, part.data.size());
+        CUnzipper u;
+        ASSERT_TRUE(part.Open(u, out()));
+        std::thread end([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));   // most likely while the read waits
+            stop ? part.arrived->Stop() : part.arrived->Fail();
+        });
+        EXPECT_FALSE(u.ExtractEntry());
+        end.join();
+        EXPECT_FALSE(fs::exists(out() / "a.bin"));
+        u.GoToNextEntry();
+        EXPECT_FALSE(u.ExtractEntry());   // every wait fails from now on
+        EXPECT_FALSE(u.ArchiveBroken());
+    }
+
+    RunPython(R"(import struct, sys, zlib
+data = b"A" * 1000
+crc = zlib.crc32(data)
+local = struct.pack("<4sHHHHHIIIHH", b"PK\x03\x04", 20, 0, 0, 0, 0x21, crc, len(data), len(data), 1, 0) + b"k" + data
+central = b""
+for i in range(3):
+    name = b"k%d" % i
+    central += struct.pack("<4sHHHHHHIIIHHHHHII", b"PK\x01\x02", 20, 20, 0, 0, 0, 0x21, crc, len(data), len(data),
+                           len(name), 0, 0, 0, 0, 0, 0 if i < 2 else 10**6) + name
+end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, 3, 3, len(central), len(local), 0)
+open(sys.argv[1], "wb").write(local + central + end)
+)",
+              dir.path() / "bomb.zip");
+    ArrivingPart bomb(dir.path(), ReadFile(dir.path() / "bomb.zip"));
+    bomb.Deliver(0, bomb.data.size());
+    CUnzipper u;
+    ASSERT_TRUE(bomb.Open(u, out()));
+    EXPECT_FALSE(u.ExtractEntry());
+    EXPECT_TRUE(u.ArchiveBroken());
+    EXPECT_FALSE(fs::exists(out() / "k0"));
+    // A header said to lie past the end is not waited for.
+    CUnzipper past;
+    ASSERT_TRUE(bomb.Open(past, out()));
+    past.GoToNextEntry();
+    past.GoToNextEntry();
+    EXPECT_FALSE(past.ExtractEntry());
+    EXPECT_TRUE(past.ArchiveBroken());
 }

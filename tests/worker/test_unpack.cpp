@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#undef PostMessage   // the receivers' own
+#endif
+
 #include <sys/stat.h>
 
 namespace {
@@ -65,7 +70,7 @@ TEST_F(Unpack, EmptyMissingOrForeignArchivesCountZeroAndAreStillDeleted)
     EXPECT_FALSE(TakeAndUnpack("text.zip", "Sub_UPDATE"));
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 0), P(0, 0)}));
     EXPECT_FALSE(fs::exists(Folder() / "text.zip"));
-    EXPECT_TRUE(fs::is_directory(Folder() / "Sub_UPDATE"));   // prepared all the same
+    EXPECT_FALSE(fs::exists(Folder() / "Sub_UPDATE"));   // a failed archive leaves the tree as it was
 
     EXPECT_FALSE(TakeAndUnpack("missing.zip", nullptr));
     EXPECT_TRUE(Notices().empty());   // nothing was taken, so nothing is unpacked
@@ -176,22 +181,72 @@ TEST_F(Unpack, StopDuringALargeEntryRemovesItAndKeepsTheArchive)
     EXPECT_TRUE(fs::exists(Folder() / "big.zip"));
 }
 
+// Entries stay in the hidden staging folder until the archive is unpacked:
+// a stop after the first leaves the earlier tree as it was and no staging
+// folder; an archive unpacked whole replaces files one by one and moves a
+// new folder in whole; no entry can reach the staging folder's name.
+TEST_F(Unpack, EntriesAppearOnlyWhenTheArchiveIsUnpackedWhole)
+{
+    WriteFile(Folder() / "KEL/old.txt", "old");
+    WriteFile(Folder() / "KEL/keep.txt", "keep");
+    Archive("s.zip", "    z.writestr('KEL/old.txt', 'new')\n    z.writestr('New/a.txt', 'a')\n"
+                     "    z.writestr('.vorndownload-UNPACKING/x.txt', 'x')\n");
+    int failed = 0;
+    EXPECT_FALSE(TakeAndUnpack("s.zip", nullptr, &failed));
+    EXPECT_EQ(failed, 1);   // the entry at the staging folder's name
+    EXPECT_EQ(ReadFile(Folder() / "KEL/old.txt"), "new");
+    EXPECT_EQ(ReadFile(Folder() / "KEL/keep.txt"), "keep");
+    EXPECT_EQ(ReadFile(Folder() / "New/a.txt"), "a");
+    EXPECT_FALSE(fs::exists(Folder() / ".VORNdownload-unpacking"));
+
+    Archive("t.zip", "    z.writestr('KEL/old.txt', 'newer')\n    z.writestr('Newer/b.txt', 'b')\n"
+                     "    z.writestr('big.bin', b'b' * (32 << 20))\n");
+    // Stopped at the last entry, when the others are written: into the
+    // staging folder, which file managers do not show.
+    struct StopAndLook : StopAtStatus {
+        using StopAtStatus::StopAtStatus;
+        fs::path staging;
+        bool staged = false;
+        bool hidden = false;
+        void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override
+        {
+            if (message == UM_FILENAME_UPDATE && channel.statusText.Get() == status) {
+                staged = fs::exists(staging / "KEL/old.txt") && fs::exists(staging / "Newer/b.txt");
+#ifdef _WIN32
+                hidden = (GetFileAttributesW(staging.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0;
+#else
+                hidden = staging.filename().string().front() == '.';
+#endif
+            }
+            StopAtStatus::PostMessage(message, wParam, lParam);
+        }
+    } stopper(*channel, *worker, "t.zip - 3 of 3");
+    stopper.staging = Folder() / ".VORNdownload-unpacking";
+    channel->Attach(&stopper);
+    EXPECT_EQ(TakeAndUnpack("t.zip", nullptr).outcome, StepResult::Outcome::Stopped);
+    EXPECT_TRUE(stopper.staged);
+    EXPECT_TRUE(stopper.hidden);
+    EXPECT_EQ(ReadFile(Folder() / "KEL/old.txt"), "new");
+    EXPECT_FALSE(fs::exists(Folder() / "Newer"));
+    EXPECT_FALSE(fs::exists(Folder() / ".VORNdownload-unpacking"));
+}
+
 TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
 {
     Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
     bool askedForUpdate = false;
     worker->m_freeSpace = [&](const CFolder& folder) {
         folder.OpenFile(".probe", FileOpen::CreateNew);
-        askedForUpdate = fs::exists(Folder() / "KEL_V12_UPDATE/.probe");
+        askedForUpdate = fs::exists(Folder() / ".VORNdownload-unpacking/KEL_V12_UPDATE/.probe");
         folder.RemoveFile(".probe");
         return FreeRoom{10999, 100};
     };
     int failed = 0;
     EXPECT_EQ(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed).outcome, StepResult::Outcome::WriteFailed);
     EXPECT_EQ(failed, 2);
-    EXPECT_TRUE(askedForUpdate);   // the room where the entries go
+    EXPECT_TRUE(askedForUpdate);   // the room where the entries go, on the Download folder's volume
     EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
-    EXPECT_TRUE(fs::is_empty(Folder() / "KEL_V12_UPDATE"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
     EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 
     // Room for the bytes but not for two more files: the same.
@@ -214,9 +269,7 @@ TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
         TempDir marker;
         fs::create_directory_symlink(marker.path(), Folder() / "KEL_V5_UPDATE");
         Archive("u.zip", "    z.writestr('f.txt', 'f')\n");
-        int failed = 0;
-        TakeAndUnpack("u.zip", "KEL_V5_UPDATE", &failed);
-        EXPECT_EQ(failed, 1);
+        EXPECT_EQ(TakeAndUnpack("u.zip", "KEL_V5_UPDATE").outcome, StepResult::Outcome::WriteFailed);
         EXPECT_TRUE(fs::is_empty(marker.path()));
         EXPECT_TRUE(fs::is_symlink(Folder() / "KEL_V5_UPDATE"));
 

@@ -1,0 +1,54 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+// Which bytes of a file being downloaded may be read: written and, for a
+// listed archive, checked. Readers wait for the bytes they need on a
+// condition variable; the download tells what arrived, or that it ended
+// without them. Thread-safe.
+class CArrivingBytes {
+public:
+    enum class Wait { Ready, Failed, Stopped };
+
+    explicit CArrivingBytes(std::uint64_t size) : m_size(size) {}
+    CArrivingBytes(const CArrivingBytes&) = delete;
+    CArrivingBytes& operator=(const CArrivingBytes&) = delete;
+
+    std::uint64_t Size() const { return m_size; }
+    // Bytes [begin, end) may be read. Ranges may come in any order and overlap.
+    void Arrived(std::uint64_t begin, std::uint64_t end);
+    // Bytes [begin, end) may no longer be read: a piece that proved wrong is
+    // fetched again. Readers that already had them read them before the
+    // mismatch was known; the archive is refused as a whole then.
+    void Withdrawn(std::uint64_t begin, std::uint64_t end);
+    // The download ended without all the bytes, or the run is being stopped:
+    // every wait returns at once from now on.
+    void Fail();
+    void Stop();
+    // Waits until all of [begin, end) may be read, or the download failed or
+    // stopped (then a wait never returns Ready again); Failed at once for a
+    // range that does not lie within the file. `readyEnd`, when
+    // given, is set to where the readable run holding `begin` ends.
+    Wait WaitFor(std::uint64_t begin, std::uint64_t end, std::uint64_t* readyEnd = nullptr);
+    // Whether all of [begin, end) may be read now, without waiting.
+    bool Has(std::uint64_t begin, std::uint64_t end) const;
+    bool Complete() const { return Has(0, m_size); }
+
+private:
+    struct Range {
+        std::uint64_t begin;
+        std::uint64_t end;
+    };
+    // The end of the readable run holding `begin`; `begin` when there is none.
+    std::uint64_t RunEnd(std::uint64_t begin) const;
+    bool HasLocked(std::uint64_t begin, std::uint64_t end) const;
+
+    const std::uint64_t m_size;
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<Range> m_ready;   // sorted, disjoint, not touching
+    bool m_failed = false;
+    bool m_stopped = false;
+};
