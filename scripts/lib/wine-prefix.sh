@@ -12,8 +12,9 @@ use_wine_prefix() {
   export WINEPREFIX=$1/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if [[ ! -e $WINEPREFIX/system.reg ]]; then
     echo "making the Wine prefix $WINEPREFIX"
-    env -u DISPLAY /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-    wineserver -w
+    env -u DISPLAY /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 ||
+      { echo "use_wine_prefix: wineboot --init failed (exit $?) in $WINEPREFIX" >&2; return 1; }
+    wineserver -w || { echo "use_wine_prefix: wineserver -w failed (exit $?)" >&2; return 1; }
   fi
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp -u /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
@@ -40,7 +41,8 @@ twin_wine_prefix() {
 # that run; one started here is ended on exit.
 keep_wine_server() {
   if wineserver -p </dev/null >/dev/null 2>&1; then on_exit env WINEPREFIX="$WINEPREFIX" wineserver -k; fi
-  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 ||
+    { echo "keep_wine_server: wineboot failed (exit $?) in $WINEPREFIX" >&2; return 1; }
 }
 
 # Whether the Windows build folder has the window program's target (it builds
