@@ -17,11 +17,11 @@ constexpr const char* kStaging = ".VORNdownload-unpacking";
 // Moves everything in `from` into `to`: what `to` lacks (or holds as an
 // empty folder) moves whole, in one rename; a file replaces the file of its
 // name; a folder is merged into the folder of its name, one entry at a time;
-// nothing replaces a link. False when something could not
-// move (it stays in `from`).
-bool MoveInto(const CFolder& from, const CFolder& to)
+// nothing replaces a link. Returns how many names could not move (they stay
+// in `from`): a file held open by a running program on Windows fails alone.
+int MoveInto(const CFolder& from, const CFolder& to)
 {
-    bool all = true;
+    int unmoved = 0;
     for (const std::string& name : from.List()) {
         const std::optional<FolderEntry> source = from.Stat(name);
         const std::optional<FolderEntry> there = to.Stat(name);
@@ -31,12 +31,13 @@ bool MoveInto(const CFolder& from, const CFolder& to)
             !to.RemoveEmptyFolder(name)) {
             const CFolder inner = from.OpenFolder(name, /*create=*/false);
             const CFolder outer = to.OpenFolder(name, /*create=*/false);
-            all = inner && outer && MoveInto(inner, outer) && all;
+            unmoved += inner && outer ? MoveInto(inner, outer) : 1;
             continue;
         }
-        all = from.MoveTo(name, to, name).Ok() && all;
+        if (!from.MoveTo(name, to, name).Ok())
+            ++unmoved;
     }
-    return all;
+    return unmoved;
 }
 
 // The target: the staging folder itself, or a folder right below it. Only
@@ -93,9 +94,10 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
         const std::string targetPath =
             m_downloadFolder + kStaging + "/" + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
         unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
-        if (unpacked.result.IsDone() && !StopRequested() && staging && !MoveInto(staging, folder))
-            unpacked.result = StepResult::Fail(StepResult::Outcome::WriteFailed,
-                                               "the entries of " + archiveName + " could not be moved into place");
+        // An entry that cannot take its place fails like one that could not
+        // be written; the earlier file stays whole.
+        if (unpacked.result.IsDone() && !StopRequested() && staging)
+            unpacked.failures = std::min(unpacked.count, unpacked.failures + MoveInto(staging, folder));
     }
     (void)folder.RemoveTree(kStaging);   // a later run removes what stays
     if (failedEntries)
