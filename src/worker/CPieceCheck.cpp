@@ -45,17 +45,17 @@ void CPieceCheck::Stream::Add(const ReleaseArchive& archive, std::uint64_t at, c
         const std::uint64_t end = archive.PieceEnd(piece);
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - at));
         if (at == archive.PieceBegin(piece)) {
-            crypto_generichash_init(m_state.get(), nullptr, 0, PieceHash().size());
+            m_hash = CBlake2b(PieceHash().size());
             m_on = true;
             m_piece = piece;
             m_at = at;
         }
         if (m_on && m_piece == piece && m_at == at) {
-            crypto_generichash_update(m_state.get(), reinterpret_cast<const unsigned char*>(data), take);
+            m_hash.Update(data, take);
             m_at += take;
             if (m_at == end) {
                 done.push_back({piece, {}});
-                crypto_generichash_final(m_state.get(), done.back().hash.data(), done.back().hash.size());
+                m_hash.Final(done.back().hash.data());
                 m_on = false;
             }
         } else {

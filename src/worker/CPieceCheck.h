@@ -1,7 +1,6 @@
 #pragma once
+#include "worker/CBlake2b.h"
 #include "worker/CReleaseList.h"
-
-#include <sodium.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -52,9 +51,7 @@ public:
         bool m_on = false;
         std::size_t m_piece = 0;
         std::uint64_t m_at = 0;
-        // On the heap: the state asks for 64-byte alignment, which MinGW does
-        // not give an object on the stack, and each connection's writer is one.
-        std::unique_ptr<crypto_generichash_state> m_state = std::make_unique<crypto_generichash_state>();
+        CBlake2b m_hash;
     };
 
     // Under the lock, after the plan took `length` bytes from `at` as finished:

@@ -2,6 +2,7 @@
 
 #include "platform/CFolder.h"
 #include "unzip/CCentralDirectory.h"
+#include "worker/CBlake2b.h"
 
 #include <sodium.h>
 
@@ -146,7 +147,9 @@ std::optional<ReleaseArchive> Read(Lines& lines, std::string_view key)
 PieceHash HashPiece(const void* data, std::size_t size)
 {
     PieceHash hash{};
-    crypto_generichash(hash.data(), hash.size(), static_cast<const unsigned char*>(data), size, nullptr, 0);
+    CBlake2b blake(hash.size());
+    blake.Update(data, size);
+    blake.Final(hash.data());
     return hash;
 }
 

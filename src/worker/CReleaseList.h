@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-// BLAKE2b-256 (libsodium's crypto_generichash) of one piece of an archive.
+// BLAKE2b-256 of one piece of an archive (as libsodium's crypto_generichash gives it).
 using PieceHash = std::array<unsigned char, 32>;
 PieceHash HashPiece(const void* data, std::size_t size);
 

@@ -1,5 +1,6 @@
 #include "platform/CFolder.h"
 #include "support/TestSupport.h"
+#include "worker/CBlake2b.h"
 #include "worker/CPieceCheck.h"
 #include "worker/CReleaseList.h"
 #include "worker/CReleaseSignature.h"
@@ -7,9 +8,11 @@
 #include "worker/SharedFetch.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -120,6 +123,39 @@ TEST(ReleaseSignature, OtherKeysAndMalformedFilesAreRefused)
 
 // What vorn-release writes reads back the same; anything else is refused
 // whole, never taken in part.
+// The pieces are hashed by the program's own BLAKE2b: every length around
+// the 128-byte block, fed whole and in uneven parts, must give libsodium's digest.
+TEST(ReleaseList, PieceHashesAreTheDigestsLibsodiumGives)
+{
+    ASSERT_GE(sodium_init(), 0);
+    const std::string data = PatternBytes(70000);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    for (std::size_t size : {0, 1, 3, 127, 128, 129, 255, 256, 257, 1000, 65536, 70000}) {
+        for (std::size_t digestSize : {1, 32, 64}) {
+            unsigned char expected[64];
+            crypto_generichash(expected, digestSize, bytes, size, nullptr, 0);
+            CBlake2b parts(digestSize);
+            for (std::size_t at = 0, step = 1; at < size; at += step, step = step * 3 + 1)
+                parts.Update(bytes + at, std::min(step, size - at));
+            unsigned char got[64];
+            parts.Final(got);
+            EXPECT_EQ(0, std::memcmp(expected, got, digestSize)) << size << " bytes, digest " << digestSize;
+        }
+        PieceHash expected{};
+        crypto_generichash(expected.data(), expected.size(), bytes, size, nullptr, 0);
+        EXPECT_EQ(HashPiece(bytes, size), expected) << size;
+    }
+    // RFC 7693's example: BLAKE2b-512 of "abc".
+    CBlake2b abc(64);
+    abc.Update("abc", 3);
+    unsigned char digest[64];
+    abc.Final(digest);
+    char hex[129];
+    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+    EXPECT_STREQ(hex, "ba80a53f981c4d0d6a2797b69f12f6e94c212f14685ac4b74b12bb6fdbffa2d1"
+                      "7d87c5392aab792dc252d5de4533cc9518d38aa8dbf1925ab92386edd4009923");
+}
+
 TEST(ReleaseList, TheListReadsBackAndAnyOtherTextIsRefused)
 {
     TempDir dir;
