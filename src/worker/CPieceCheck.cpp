@@ -3,6 +3,7 @@
 #include "worker/SharedFetch.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -183,14 +184,31 @@ bool CPieceCheck::WholeFileMatches(const CFile& file, const ReleaseArchive& arch
     stopped = false;
     if (file.RegularSize() != archive.size)
         return false;
-    std::vector<char> buffer;
-    for (std::size_t piece = 0; piece < archive.pieces.size(); ++piece) {
-        if (stop && stop()) {
-            stopped = true;
-            return false;
+    // The pieces are taken in turn by the caller and the checkers' number of
+    // threads beside it; only the caller asks `stop`, between its pieces.
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> bad{false};
+    std::atomic<bool> over{false};
+    auto check = [&](bool caller) {
+        std::vector<char> buffer;
+        while (!bad && !over) {
+            if (caller && stop && stop()) {
+                over = true;
+                break;
+            }
+            const std::size_t piece = next++;
+            if (piece >= archive.pieces.size())
+                break;
+            if (!Matches(file, archive, piece, buffer))
+                bad = true;
         }
-        if (!Matches(file, archive, piece, buffer))
-            return false;
-    }
-    return true;
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned i = 0; i < Checkers() && i + 1 < archive.pieces.size(); ++i)
+        helpers.emplace_back(check, false);
+    check(true);
+    for (std::thread& t : helpers)
+        t.join();
+    stopped = over && !bad;
+    return !bad && !over;
 }

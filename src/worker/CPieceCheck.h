@@ -70,8 +70,9 @@ public:
     // Under the lock, none pending: the part starts again from its first byte.
     void Reset();
 
-    // Checks every piece of the complete archive `file` on the caller's
-    // thread: true when all match. `stopped` is set when `stop` ended it first.
+    // Checks every piece of the complete archive `file`, on the caller's thread
+    // and the checkers' number beside it: true when all match. `stopped` is
+    // set when `stop` (asked on the caller's thread only) ended it first.
     static bool WholeFileMatches(const CFile& file, const ReleaseArchive& archive, const std::function<bool()>& stop,
                                  bool& stopped);
 

@@ -273,4 +273,18 @@ TEST(ReleaseList, APieceIsCheckedWhenWholeAndAgainWhenWrittenAgain)
     write(1u << 20, wrong + data.substr((1u << 20) + 1000, (1u << 20) - 1000));
     EXPECT_TRUE(check.Refused());
     EXPECT_TRUE(s.over);
+
+    // A complete copy from an earlier run, its pieces shared between threads.
+    const CFile whole = CFolder::OpenPath(dir.path().string(), false).OpenFile("whole", FileOpen::ReadWrite);
+    ASSERT_TRUE(whole.WriteAt(data.data(), data.size(), 0).Ok());
+    bool stopped = true;
+    EXPECT_TRUE(CPieceCheck::WholeFileMatches(whole, archive, nullptr, stopped));
+    EXPECT_FALSE(stopped);
+    const char last = static_cast<char>(data.back() ^ 0x01);
+    ASSERT_TRUE(whole.WriteAt(&last, 1, data.size() - 1).Ok());
+    EXPECT_FALSE(CPieceCheck::WholeFileMatches(whole, archive, nullptr, stopped));
+    EXPECT_FALSE(stopped);
+    ASSERT_TRUE(whole.WriteAt(&data.back(), 1, data.size() - 1).Ok());
+    EXPECT_FALSE(CPieceCheck::WholeFileMatches(whole, archive, [] { return true; }, stopped));
+    EXPECT_TRUE(stopped);
 }
