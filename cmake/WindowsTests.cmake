@@ -45,6 +45,8 @@ if(VORN_BUILD_TESTS)
   add_executable(system_proxy_probe ${tests}/platform/system_proxy_probe.cpp)
   target_link_libraries(system_proxy_probe PRIVATE vorn_platform)
   target_link_libraries(bench_unzip PRIVATE vorn_unzip)
+  add_executable(bench_hash ${tests}/worker/bench_hash.cpp)
+  target_link_libraries(bench_hash PRIVATE vorn_worker)
 
   add_executable(cross_smoke ${tests}/platform/cross_smoke.cpp)
   target_link_libraries(cross_smoke PRIVATE CURL::libcurl libzip::zip vorn_static_codecs)
