@@ -58,23 +58,23 @@ void CBlake2b::Compress(const unsigned char* block, bool last)
     std::uint64_t v0 = m_h[0], v1 = m_h[1], v2 = m_h[2], v3 = m_h[3], v4 = m_h[4], v5 = m_h[5], v6 = m_h[6],
                   v7 = m_h[7], v8 = kIv[0], v9 = kIv[1], v10 = kIv[2], v11 = kIv[3], v12 = kIv[4] ^ m_t[0],
                   v13 = kIv[5] ^ m_t[1], v14 = last ? ~kIv[6] : kIv[6], v15 = kIv[7];
-#define VORN_MIX(a, b, c, d, x, y)  \
-    (a) = (a) + (b) + (x);          \
-    (d) = Rotate((d) ^ (a), 32);    \
-    (c) = (c) + (d);                \
-    (b) = Rotate((b) ^ (c), 24);    \
-    (a) = (a) + (b) + (y);          \
-    (d) = Rotate((d) ^ (a), 16);    \
-    (c) = (c) + (d);                \
+#define VORN_MIX(a, b, c, d, x, y)                                                                                     \
+    (a) = (a) + (b) + (x);                                                                                             \
+    (d) = Rotate((d) ^ (a), 32);                                                                                       \
+    (c) = (c) + (d);                                                                                                   \
+    (b) = Rotate((b) ^ (c), 24);                                                                                       \
+    (a) = (a) + (b) + (y);                                                                                             \
+    (d) = Rotate((d) ^ (a), 16);                                                                                       \
+    (c) = (c) + (d);                                                                                                   \
     (b) = Rotate((b) ^ (c), 63)
-#define VORN_ROUND(r)                                                       \
-    VORN_MIX(v0, v4, v8, v12, m[kSigma[r][0]], m[kSigma[r][1]]);            \
-    VORN_MIX(v1, v5, v9, v13, m[kSigma[r][2]], m[kSigma[r][3]]);            \
-    VORN_MIX(v2, v6, v10, v14, m[kSigma[r][4]], m[kSigma[r][5]]);           \
-    VORN_MIX(v3, v7, v11, v15, m[kSigma[r][6]], m[kSigma[r][7]]);           \
-    VORN_MIX(v0, v5, v10, v15, m[kSigma[r][8]], m[kSigma[r][9]]);           \
-    VORN_MIX(v1, v6, v11, v12, m[kSigma[r][10]], m[kSigma[r][11]]);         \
-    VORN_MIX(v2, v7, v8, v13, m[kSigma[r][12]], m[kSigma[r][13]]);          \
+#define VORN_ROUND(r)                                                                                                  \
+    VORN_MIX(v0, v4, v8, v12, m[kSigma[r][0]], m[kSigma[r][1]]);                                                       \
+    VORN_MIX(v1, v5, v9, v13, m[kSigma[r][2]], m[kSigma[r][3]]);                                                       \
+    VORN_MIX(v2, v6, v10, v14, m[kSigma[r][4]], m[kSigma[r][5]]);                                                      \
+    VORN_MIX(v3, v7, v11, v15, m[kSigma[r][6]], m[kSigma[r][7]]);                                                      \
+    VORN_MIX(v0, v5, v10, v15, m[kSigma[r][8]], m[kSigma[r][9]]);                                                      \
+    VORN_MIX(v1, v6, v11, v12, m[kSigma[r][10]], m[kSigma[r][11]]);                                                    \
+    VORN_MIX(v2, v7, v8, v13, m[kSigma[r][12]], m[kSigma[r][13]]);                                                     \
     VORN_MIX(v3, v4, v9, v14, m[kSigma[r][14]], m[kSigma[r][15]])
     VORN_ROUND(0);
     VORN_ROUND(1);

@@ -285,6 +285,7 @@ TEST(ReleaseList, APieceIsCheckedWhenWholeAndAgainWhenWrittenAgain)
     EXPECT_FALSE(CPieceCheck::WholeFileMatches(whole, archive, nullptr, stopped));
     EXPECT_FALSE(stopped);
     ASSERT_TRUE(whole.WriteAt(&data.back(), 1, data.size() - 1).Ok());
-    EXPECT_FALSE(CPieceCheck::WholeFileMatches(whole, archive, [] { return true; }, stopped));
+    EXPECT_FALSE(CPieceCheck::WholeFileMatches(
+        whole, archive, [] { return true; }, stopped));
     EXPECT_TRUE(stopped);
 }
