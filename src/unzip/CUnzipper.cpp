@@ -691,39 +691,50 @@ std::uint64_t CUnzipper::MemoryAsked(std::uint64_t index, CEntryDecoder& decoder
     return decoder.MemoryAsked(head.data(), size);
 }
 
-bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& problem)
+bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& problem, bool readHeads)
 {
     if (!m_archive)
         return false;
     const std::uint64_t current = m_current;
-    bool found = false;
     problem.clear();
-    for (std::uint64_t i = 0; i < m_directory.Records().size() && !found; ++i) {
+    for (std::uint64_t i = 0; i < m_directory.Records().size() && problem.empty(); ++i) {
         m_current = i;
-        ZipEntryInfo info;
-        std::size_t storedNameLength = 0;
-        zip_stat_t st;
-        // libzip gives an AES entry's real method; folders are never decoded.
-        if (!ReadEntryInfo(info, storedNameLength) || info.isFolder ||
-            zip_stat_index(m_archive.get(), i, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_METHOD))
-            continue;
-        const std::string method = CompressionMethodName(st.comp_method);
-        if (!Decodable(st)) {
-            problem = "Unsupported Compression (" + method + ")";
-        } else if (CEntryDecoder* decoder = DecoderFor(st.comp_method);
-                   decoder && st.encryption_method == ZIP_EM_NONE) {
-            // Refused before anything is written, like a method not known.
-            const std::uint64_t asked = MemoryAsked(i, *decoder);
-            if (asked > CEntryDecoder::kMemoryLimit)
-                problem = (st.comp_method == kMethodZstd ? "Window Too Large (" : "Dictionary Too Large (") + method +
-                          ", " + Mebibytes(asked) + ")";
-        }
-        found = !problem.empty();
-        if (found)
-            entryName = info.name;
+        problem = CurrentProblem(entryName, readHeads);
     }
     m_current = current;
-    return found;
+    return !problem.empty();
+}
+
+bool CUnzipper::CurrentEntryUndecodable(std::string& entryName, std::string& problem)
+{
+    problem = m_archive ? CurrentProblem(entryName, /*readHead=*/true) : std::string();
+    return !problem.empty();
+}
+
+std::string CUnzipper::CurrentProblem(std::string& entryName, bool readHead)
+{
+    ZipEntryInfo info;
+    std::size_t storedNameLength = 0;
+    zip_stat_t st;
+    // libzip gives an AES entry's real method; folders are never decoded.
+    if (!ReadEntryInfo(info, storedNameLength) || info.isFolder ||
+        zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_METHOD))
+        return {};
+    std::string problem;
+    const std::string method = CompressionMethodName(st.comp_method);
+    if (!Decodable(st)) {
+        problem = "Unsupported Compression (" + method + ")";
+    } else if (CEntryDecoder* decoder = DecoderFor(st.comp_method);
+               readHead && decoder && st.encryption_method == ZIP_EM_NONE) {
+        // Refused before anything is written, like a method not known.
+        const std::uint64_t asked = MemoryAsked(m_current, *decoder);
+        if (asked > CEntryDecoder::kMemoryLimit)
+            problem = (st.comp_method == kMethodZstd ? "Window Too Large (" : "Dictionary Too Large (") + method +
+                      ", " + Mebibytes(asked) + ")";
+    }
+    if (!problem.empty())
+        entryName = info.name;
+    return problem;
 }
 
 bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* password)
