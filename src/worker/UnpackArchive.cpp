@@ -177,13 +177,13 @@ std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingB
     int told = -1;
     std::uint64_t nextPost = 0;
     for (;;) {
-        if (s.done != told && s.end != End::Refused) {
-            told = s.done;
+        const int current = std::min(s.done + 1, s.count);
+        if (current != told && s.end != End::Refused) {
+            told = current;
             PostNotify(UM_PROGRESS_BAR, std::min(s.unpacked, static_cast<std::uint64_t>(range - 1)), range);
             nextPost = s.unpacked + step;
             char text[512];
-            std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), std::min(s.done + 1, s.count),
-                          s.count);
+            std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), current, s.count);
             SetText(m_pStatusText, text);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
         } else if (s.unpacked >= nextPost && s.unpacked < static_cast<std::uint64_t>(range)) {
