@@ -245,3 +245,23 @@ TEST_F(ArrivingUnpack, NoRoomAndATooLargeDictionaryLeaveTheEarlierTree)
     EXPECT_TRUE(EarlierTreeUntouched());
     EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));
 }
+
+// With a publisher key, only checked pieces are unpacked; a piece that stays
+// wrong refuses the archive, and nothing of it is seen.
+TEST_F(ArrivingUnpack, ATamperedPieceWithAKeyLeavesTheEarlierTree)
+{
+    TempDir keys;
+    const std::string key = MakeSigningKey(keys.path());
+    ListRelease(root.path(), keys.path(), {.application = "KEL_V12.zip", .update = ""});
+    std::string zip = ReadFile(Archive());
+    zip[zip.size() * 3 / 4] ^= 0x01;   // in an entry's data, after the list was signed
+    WriteFile(Archive(), zip);
+    FtpTestServer server(root.path(), kPaced);
+    setUp = [&](CKELDownloadThread& worker) { worker.m_settings.releaseKey = key; };
+    const auto notices = Run(server);
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
+    EXPECT_EQ(channel->failureReason.Get(), "KEL_V12.zip - Signature Not Valid");
+    EXPECT_TRUE(EarlierTreeUntouched());
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip.part"));
+}
