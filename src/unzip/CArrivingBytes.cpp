@@ -28,8 +28,8 @@ void CArrivingBytes::Withdrawn(std::uint64_t begin, std::uint64_t end)
 {
     const std::lock_guard hold(m_lock);
     // Most writes land on bytes no reader may have yet: nothing to take back.
-    const auto touched = std::find_if(m_ready.begin(), m_ready.end(),
-                                      [&](const Range& r) { return r.end > begin && r.begin < end; });
+    const auto touched =
+        std::find_if(m_ready.begin(), m_ready.end(), [&](const Range& r) { return r.end > begin && r.begin < end; });
     if (touched == m_ready.end())
         return;
     ++m_withdrawals;

@@ -39,10 +39,10 @@ public:
         std::uint64_t missing = 0;
     };
     struct State {
-        bool opened = false;       // the directory was read: count and total are known
-        int count = 0;             // entries in the archive
-        std::uint64_t total = 0;   // their recorded sizes added up
-        int done = 0;              // entries finished (written or failed)
+        bool opened = false;          // the directory was read: count and total are known
+        int count = 0;                // entries in the archive
+        std::uint64_t total = 0;      // their recorded sizes added up
+        int done = 0;                 // entries finished (written or failed)
         std::uint64_t unpacked = 0;   // recorded sizes of the entries done, and what the current one has written
         int failures = 0;
         std::optional<End> end;

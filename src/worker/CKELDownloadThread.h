@@ -131,8 +131,7 @@ private:
     void PostProgress(const std::string& remoteName, std::uint64_t total, std::uint64_t size);
     // While FetchAndUnpack fetches a large archive: it is unpacked into the
     // staging folder (below it, into the sub-folder given) as it arrives.
-    void BeginUnpackingBeside(const std::string& remoteName, std::uint64_t size,
-                              std::shared_ptr<CArrivingBytes> bytes);
+    void BeginUnpackingBeside(const std::string& remoteName, std::uint64_t size, std::shared_ptr<CArrivingBytes> bytes);
     // Ends that unpacking, if any, and removes what it wrote.
     void EndUnpackingBeside();
     // Walks the folders, chooses, downloads and unpacks: Done for a release

@@ -8,9 +8,9 @@
 #include "worker/Messages.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
-#include <cstdio>
 #include <optional>
 #include <utility>
 

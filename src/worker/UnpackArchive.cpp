@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <utility>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace {
 

@@ -66,15 +66,14 @@ struct ArrivingUnpack : ::testing::Test {
     fs::path Archive() const { return root.path() / kApp / "KEL_V12.zip"; }
     bool EarlierFiles() const
     {
-        return ReadFile(Folder() / "KEL_V12/e000.bin") == "earlier" && ReadFile(Folder() / "KEL_V12/mine.txt") == "kept" &&
-               !fs::exists(Folder() / "KEL_V12/e001.bin");
+        return ReadFile(Folder() / "KEL_V12/e000.bin") == "earlier" &&
+               ReadFile(Folder() / "KEL_V12/mine.txt") == "kept" && !fs::exists(Folder() / "KEL_V12/e001.bin");
     }
     bool EarlierTreeUntouched() const { return EarlierFiles() && !fs::exists(Folder() / kStaging); }
 
     // Runs the worker over two connections, unpacking from 1 MiB on; `watch`
     // is asked meanwhile, every 2 ms, with the worker.
-    std::vector<Notice> Run(const FtpTestServer& server,
-                            const std::function<void(CKELDownloadThread&)>& watch = {})
+    std::vector<Notice> Run(const FtpTestServer& server, const std::function<void(CKELDownloadThread&)>& watch = {})
     {
         std::atomic<CKELDownloadThread*> running{nullptr};
         std::atomic<bool> over{false};
@@ -217,9 +216,8 @@ TEST_F(ArrivingUnpack, NoRoomAndATooLargeDictionaryLeaveTheEarlierTree)
         };
         const auto notices = Run(server);
         EXPECT_EQ(notices.back(), End(RunResult::Failed));
-        EXPECT_TRUE(std::any_of(notices.begin(), notices.end(), [](const Notice& n) {
-            return n.status == "KEL_V12.zip - Not Enough Disk Space";
-        }));
+        EXPECT_TRUE(std::any_of(notices.begin(), notices.end(),
+                                [](const Notice& n) { return n.status == "KEL_V12.zip - Not Enough Disk Space"; }));
         EXPECT_TRUE(EarlierTreeUntouched());
         setUp = {};
     }
