@@ -1089,6 +1089,20 @@ TEST_F(UnzipTest, AWaitingReadEndsOnStopOrFailureAndOverlapsMarkTheArchive)
     add("a.bin", bytes(range(256)) * 4000, method=zipfile.ZIP_STORED)
     add("b.txt", b"b")
 )");
+    // Bytes written again are taken back only where a reader may have them,
+    // and a reader that waited before reads them once more.
+    {
+        CArrivingBytes bytes(1000);
+        bytes.Arrived(0, 100);
+        const std::uint64_t stamp = bytes.Stamp();
+        bytes.Withdrawn(100, 200);
+        EXPECT_TRUE(bytes.Unchanged(stamp));
+        bytes.Withdrawn(50, 150);
+        EXPECT_FALSE(bytes.Unchanged(stamp));
+        EXPECT_TRUE(bytes.Has(0, 50));
+        EXPECT_FALSE(bytes.Has(0, 51));
+        EXPECT_EQ(bytes.Missing(), 950u);
+    }
     for (const bool stop : {true, false}) {
         ArrivingPart part(dir.path(), ReadFile(zip));
         part.Deliver(0, 500000);   // a.bin's head only
