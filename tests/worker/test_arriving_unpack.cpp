@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -72,28 +72,32 @@ struct ArrivingUnpack : ::testing::Test {
     bool EarlierTreeUntouched() const { return EarlierFiles() && !fs::exists(Folder() / kStaging); }
 
     // Runs the worker over two connections, unpacking from 1 MiB on; `watch`
-    // is asked meanwhile, every 2 ms, with the worker.
-    std::vector<Notice> Run(const FtpTestServer& server, const std::function<void(CKELDownloadThread&)>& watch = {})
+    // is asked with the worker, on its thread, at each notice it posts.
+    std::vector<Notice> Run(const FtpTestServer& server, std::function<void(CKELDownloadThread&)> watch = {})
     {
-        std::atomic<CKELDownloadThread*> running{nullptr};
-        std::atomic<bool> over{false};
-        std::thread watcher([&] {
-            while (!over) {
-                if (CKELDownloadThread* w = running.load(); w && watch)
-                    watch(*w);
-                std::this_thread::sleep_for(2ms);
+        struct Watching : INotifyReceiver {
+            RecordingReceiver& record;
+            std::function<void(CKELDownloadThread&)> watch;
+            CKELDownloadThread* worker = nullptr;
+            Watching(RecordingReceiver& r, std::function<void(CKELDownloadThread&)> w) : record(r), watch(std::move(w))
+            {}
+            void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override
+            {
+                record.PostMessage(message, wParam, lParam);
+                if (watch && worker)
+                    watch(*worker);
             }
-        });
+        } watching(receiver, std::move(watch));
+        channel->Attach(&watching);
         EXPECT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel, [&](CKELDownloadThread& worker) {
             worker.m_timeouts = {5s, 5s};
             worker.m_connections = 2;
             worker.m_segmentMinimum = 1 << 20;
             if (setUp)
                 setUp(worker);
-            running = &worker;
+            watching.worker = &worker;
         }));
-        over = true;
-        watcher.join();
+        channel->Attach(&receiver);
         return WithStatusWhereItMatters(receiver.Take());
     }
     // A finished entry in the staging folder while the archive is still a part.
@@ -105,9 +109,9 @@ struct ArrivingUnpack : ::testing::Test {
     }
 };
 
-// Slow enough (about 2 MB/s a connection) for the ramp to add the second
+// Slow enough (about 1.3 MB/s a connection, 5 s for the archive) for the ramp to add the second
 // connection, whose first range is the archive's end with its directory.
-const std::vector<std::string> kPaced = {"--chunk", "8192", "--pause", "0.004"};
+const std::vector<std::string> kPaced = {"--chunk", "8192", "--pause", "0.006"};
 
 }   // namespace
 
@@ -188,7 +192,7 @@ TEST_F(ArrivingUnpack, AStopOrACutLeavesTheEarlierTreeAndTheResumeGivesTheSameTr
         EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip.part-state"));
     }
     {
-        FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.004", "--drop-after", "1000000"});
+        FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.006", "--drop-after", "1000000"});
         EXPECT_EQ(Run(server).back(), End(RunResult::InternetFailed));
         EXPECT_TRUE(EarlierTreeUntouched());
         EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip.part"));
