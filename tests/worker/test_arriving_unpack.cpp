@@ -38,7 +38,7 @@ bool Unpacked(const fs::path& zip, const fs::path& folder)
     TempDir out;
     RunPython("import os, sys, zipfile\n"
               "z = zipfile.ZipFile('" +
-                  zip.generic_string() + "')\nok = all(open(os.path.join('" + folder.generic_string() +
+                  zip.string() + "')\nok = all(open(os.path.join('" + folder.string() +
                   "', n), 'rb').read() == z.read(n) for n in z.namelist())\n"
                   "open(sys.argv[1], 'w').write('ok' if ok else 'no')\n",
               out.path() / "verdict");
