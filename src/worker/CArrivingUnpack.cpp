@@ -92,7 +92,7 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
         written = 0;
         // What needs the entry's own bytes is checked when they are there.
         if (unzipper.CurrentEntryUndecodable(entryName, problem)) {
-            Publish([&](State& s) { s.reason = entryName + ": " + problem; });
+            Publish([&](State& s) { s.reason = entryName.append(": ").append(problem); });
             return End::Refused;
         }
         const bool extracted = unzipper.ExtractEntry(nullptr, false, nullptr);

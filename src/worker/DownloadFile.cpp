@@ -1,7 +1,7 @@
 #include "platform/CFolder.h"
+#include "unzip/CArrivingBytes.h"
 #include "worker/BaseName.h"
 #include "worker/CArchivePart.h"
-#include "worker/CArrivingUnpack.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/CPieceCheck.h"
 #include "worker/CSegmentFetch.h"
