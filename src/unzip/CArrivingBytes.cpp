@@ -20,6 +20,7 @@ void CArrivingBytes::Arrived(std::uint64_t begin, std::uint64_t end)
         }
         first = m_ready.erase(first, last);
         m_ready.insert(first, Range{begin, end});
+        ++m_changes;
     }
     m_changed.notify_all();
 }
@@ -123,4 +124,19 @@ std::uint64_t CArrivingBytes::Stamp() const
 {
     const std::lock_guard hold(m_lock);
     return m_withdrawals;
+}
+
+std::uint64_t CArrivingBytes::Changes() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_changes;
+}
+
+CArrivingBytes::Wait CArrivingBytes::WaitForChange(std::uint64_t seen)
+{
+    std::unique_lock hold(m_lock);
+    m_changed.wait(hold, [&] { return m_failed || m_stopped || m_changes != seen; });
+    if (m_stopped)
+        return Wait::Stopped;
+    return m_failed ? Wait::Failed : Wait::Ready;
 }

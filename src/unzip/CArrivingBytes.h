@@ -32,6 +32,10 @@ public:
     // range that does not lie within the file. `readyEnd`, when
     // given, is set to where the readable run holding `begin` ends.
     Wait WaitFor(std::uint64_t begin, std::uint64_t end, std::uint64_t* readyEnd = nullptr);
+    // Counts what arrived: a reader that found nothing new waits for a change.
+    std::uint64_t Changes() const;
+    // Waits until Changes() differs from `seen`; Failed or Stopped as WaitFor.
+    Wait WaitForChange(std::uint64_t seen);
     // Whether all of [begin, end) may be read now, without waiting.
     bool Has(std::uint64_t begin, std::uint64_t end) const;
     bool Complete() const { return Has(0, m_size); }
@@ -60,4 +64,5 @@ private:
     bool m_failed = false;
     bool m_stopped = false;
     std::uint64_t m_withdrawals = 0;
+    std::uint64_t m_changes = 0;
 };

@@ -135,6 +135,12 @@ private:
 
     // An arriving archive: true when entry `m_current` lies within its own bytes.
     bool CurrentEntryFits();
+    // Where the current entry's data begins when it is a large stored one of
+    // an arriving archive, to be copied as its bytes come; nothing otherwise.
+    std::optional<std::uint64_t> ArrivingStoredData(const char* password);
+    // Copies such an entry block by block in whatever order the blocks
+    // arrive; its CRC-32 is put together from the blocks' and checked.
+    bool CopyArrivingStored(const CFile& out, const ZipEntryInfo& info, std::uint64_t dataAt);
 
     std::unique_ptr<char[]> m_archiveBuffer;       // stdio buffer of the archive; outlives it
     std::shared_ptr<const CFile> m_arrivingFile;   // while an arriving archive is open
