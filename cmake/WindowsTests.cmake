@@ -34,6 +34,7 @@ if(VORN_BUILD_TESTS)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
   endfunction()
   vorn_wine_test(test_worker ${tests}/worker/test_download.cpp ${tests}/worker/test_unpack.cpp
+                 ${tests}/worker/test_arriving_unpack.cpp
                  ${tests}/worker/test_run.cpp ${tests}/worker/test_progress_model.cpp
                  ${tests}/worker/test_release_signature.cpp ${tests}/worker/test_signed_release.cpp
                  ${tests}/worker/test_connection_ramp.cpp)

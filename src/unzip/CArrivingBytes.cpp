@@ -20,6 +20,7 @@ void CArrivingBytes::Arrived(std::uint64_t begin, std::uint64_t end)
         }
         first = m_ready.erase(first, last);
         m_ready.insert(first, Range{begin, end});
+        ++m_changes;
     }
     m_changed.notify_all();
 }
@@ -27,6 +28,12 @@ void CArrivingBytes::Arrived(std::uint64_t begin, std::uint64_t end)
 void CArrivingBytes::Withdrawn(std::uint64_t begin, std::uint64_t end)
 {
     const std::lock_guard hold(m_lock);
+    // Most writes land on bytes no reader may have yet: nothing to take back.
+    const auto touched =
+        std::find_if(m_ready.begin(), m_ready.end(), [&](const Range& r) { return r.end > begin && r.begin < end; });
+    if (touched == m_ready.end())
+        return;
+    ++m_withdrawals;
     std::vector<Range> kept;
     kept.reserve(m_ready.size() + 1);
     for (const Range& r : m_ready) {
@@ -96,4 +103,40 @@ bool CArrivingBytes::HasLocked(std::uint64_t begin, std::uint64_t end) const
     if (begin >= end)
         return begin <= m_size;
     return end <= m_size && RunEnd(begin) >= end;
+}
+
+std::uint64_t CArrivingBytes::Missing() const
+{
+    const std::lock_guard hold(m_lock);
+    std::uint64_t ready = 0;
+    for (const Range& r : m_ready)
+        ready += r.end - r.begin;
+    return m_size - ready;
+}
+
+bool CArrivingBytes::Ended() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_failed || m_stopped;
+}
+
+std::uint64_t CArrivingBytes::Stamp() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_withdrawals;
+}
+
+std::uint64_t CArrivingBytes::Changes() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_changes;
+}
+
+CArrivingBytes::Wait CArrivingBytes::WaitForChange(std::uint64_t seen)
+{
+    std::unique_lock hold(m_lock);
+    m_changed.wait(hold, [&] { return m_failed || m_stopped || m_changes != seen; });
+    if (m_stopped)
+        return Wait::Stopped;
+    return m_failed ? Wait::Failed : Wait::Ready;
 }

@@ -19,9 +19,9 @@ public:
     std::uint64_t Size() const { return m_size; }
     // Bytes [begin, end) may be read. Ranges may come in any order and overlap.
     void Arrived(std::uint64_t begin, std::uint64_t end);
-    // Bytes [begin, end) may no longer be read: a piece that proved wrong is
-    // fetched again. Readers that already had them read them before the
-    // mismatch was known; the archive is refused as a whole then.
+    // Bytes [begin, end) may no longer be read: they are about to be written
+    // again, or a piece proved wrong and is fetched again. A reader that
+    // waited for them before reads them again (see Unchanged).
     void Withdrawn(std::uint64_t begin, std::uint64_t end);
     // The download ended without all the bytes, or the run is being stopped:
     // every wait returns at once from now on.
@@ -32,9 +32,21 @@ public:
     // range that does not lie within the file. `readyEnd`, when
     // given, is set to where the readable run holding `begin` ends.
     Wait WaitFor(std::uint64_t begin, std::uint64_t end, std::uint64_t* readyEnd = nullptr);
+    // Counts what arrived: a reader that found nothing new waits for a change.
+    std::uint64_t Changes() const;
+    // Waits until Changes() differs from `seen`; Failed or Stopped as WaitFor.
+    Wait WaitForChange(std::uint64_t seen);
     // Whether all of [begin, end) may be read now, without waiting.
     bool Has(std::uint64_t begin, std::uint64_t end) const;
     bool Complete() const { return Has(0, m_size); }
+    // Bytes not readable yet.
+    std::uint64_t Missing() const;
+    // Fail or Stop was called.
+    bool Ended() const;
+    // Counts withdrawals: a reader takes it before its wait and asks
+    // Unchanged after reading, so bytes rewritten meanwhile are read again.
+    std::uint64_t Stamp() const;
+    bool Unchanged(std::uint64_t stamp) const { return Stamp() == stamp; }
 
 private:
     struct Range {
@@ -51,4 +63,6 @@ private:
     std::vector<Range> m_ready;   // sorted, disjoint, not touching
     bool m_failed = false;
     bool m_stopped = false;
+    std::uint64_t m_withdrawals = 0;
+    std::uint64_t m_changes = 0;
 };

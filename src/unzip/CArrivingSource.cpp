@@ -43,35 +43,40 @@ struct Source {
             return 0;
         auto* out = static_cast<char*>(data);
         if (position < bufferAt || position + n > bufferAt + held) {
-            std::uint64_t readyEnd = 0;
-            switch (bytes->WaitFor(position, position + n, &readyEnd)) {
-            case CArrivingBytes::Wait::Ready:
-                break;
-            case CArrivingBytes::Wait::Stopped:
-                zip_error_set(&error, ZIP_ER_CANCELLED, 0);
-                return -1;
-            case CArrivingBytes::Wait::Failed:
-                zip_error_set(&error, ZIP_ER_READ, 0);
-                return -1;
-            }
-            if (n >= buffer.size()) {
-                held = 0;
-                if (!ReadFile(out, n, position)) {
+            // Bytes written again while they were read (their range taken
+            // back meanwhile) are waited for and read once more.
+            for (;;) {
+                const std::uint64_t stamp = bytes->Stamp();
+                std::uint64_t readyEnd = 0;
+                switch (bytes->WaitFor(position, position + n, &readyEnd)) {
+                case CArrivingBytes::Wait::Ready:
+                    break;
+                case CArrivingBytes::Wait::Stopped:
+                    zip_error_set(&error, ZIP_ER_CANCELLED, 0);
+                    return -1;
+                case CArrivingBytes::Wait::Failed:
                     zip_error_set(&error, ZIP_ER_READ, 0);
                     return -1;
                 }
-                position += n;
-                return static_cast<zip_int64_t>(n);
+                const bool direct = n >= buffer.size();
+                // The buffer takes what is there from here on, at least what was asked.
+                const auto fill =
+                    direct ? n : static_cast<std::size_t>(std::min<std::uint64_t>(readyEnd - position, buffer.size()));
+                held = 0;
+                if (!ReadFile(direct ? out : buffer.data(), fill, position)) {
+                    zip_error_set(&error, ZIP_ER_READ, 0);
+                    return -1;
+                }
+                if (!bytes->Unchanged(stamp))
+                    continue;
+                if (direct) {
+                    position += n;
+                    return static_cast<zip_int64_t>(n);
+                }
+                bufferAt = position;
+                held = fill;
+                break;
             }
-            // The buffer takes what is there from here on, at least what was asked.
-            const auto fill = static_cast<std::size_t>(std::min<std::uint64_t>(readyEnd - position, buffer.size()));
-            held = 0;
-            if (!ReadFile(buffer.data(), fill, position)) {
-                zip_error_set(&error, ZIP_ER_READ, 0);
-                return -1;
-            }
-            bufferAt = position;
-            held = fill;
         }
         std::memcpy(out, buffer.data() + (position - bufferAt), n);
         position += n;

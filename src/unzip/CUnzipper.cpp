@@ -16,6 +16,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -23,6 +24,9 @@ namespace {
 constexpr std::size_t kReadSize = 2048;
 // Written in larger blocks than read: a write call per 2 KiB would dominate.
 constexpr std::size_t kWriteSize = 256 * 1024;
+// A large stored entry of an arriving archive is copied in blocks of this
+// size, each as soon as all of it is there.
+constexpr std::uint64_t kArrivingBlock = 4u << 20;
 constexpr std::size_t kMaxName = 260;
 constexpr std::size_t kArchiveBuffer = 256 * 1024;
 constexpr std::uint16_t kMethodDeflate64 = 9;
@@ -623,6 +627,85 @@ bool CUnzipper::CopyEntry(zip_file* file, CEntryDecoder* decoder, bool checkCrc,
     return ok && writer.Finish(info.crc);
 }
 
+std::optional<std::uint64_t> CUnzipper::ArrivingStoredData(const char* password)
+{
+    zip_stat_t st;
+    if (!m_arriving || password || zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 ||
+        !(st.valid & ZIP_STAT_COMP_METHOD) || st.comp_method != ZIP_CM_STORE || st.encryption_method != ZIP_EM_NONE ||
+        st.size != st.comp_size || st.size < 2 * kArrivingBlock)
+        return std::nullopt;
+    // The local header was waited for and found to fit (CurrentEntryFits).
+    const CentralRecord& r = m_directory.Records()[m_current];
+    unsigned char header[30];
+    if (m_arrivingFile->ReadAt(header, sizeof header, r.localHeaderOffset) != static_cast<long long>(sizeof header))
+        return std::nullopt;
+    const auto get16 = [&](std::size_t at) { return static_cast<std::uint64_t>(header[at] | (header[at + 1] << 8)); };
+    const std::uint64_t dataAt = r.localHeaderOffset + sizeof header + get16(26) + get16(28);
+    if (dataAt > m_arriving->Size() || st.size > m_arriving->Size() - dataAt)
+        return std::nullopt;
+    return dataAt;
+}
+
+bool CUnzipper::CopyArrivingStored(const CFile& out, const ZipEntryInfo& info, std::uint64_t dataAt)
+{
+    if (!m_writeBuffer)
+        m_writeBuffer = std::make_unique<char[]>(kWriteSize);
+    char* buffer = m_writeBuffer.get();
+    const std::uint64_t size = info.uncompressedSize;
+    const std::size_t blocks = static_cast<std::size_t>((size + kArrivingBlock - 1) / kArrivingBlock);
+    std::vector<uLong> crcs(blocks);
+    std::vector<bool> done(blocks);
+    std::size_t left = blocks;
+    // One block: read and written whole, its CRC made on the way; false on a
+    // read or write error. A block written again meanwhile is copied anew.
+    const auto copyBlock = [&](std::size_t block) {
+        const std::uint64_t begin = static_cast<std::uint64_t>(block) * kArrivingBlock;
+        const std::uint64_t end = std::min(size, begin + kArrivingBlock);
+        uLong crc = crc32(0, nullptr, 0);
+        for (std::uint64_t at = begin; at < end;) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kWriteSize, end - at));
+            if (m_arrivingFile->ReadAt(buffer, n, dataAt + at) != static_cast<long long>(n) ||
+                !out.WriteAt(buffer, n, at).Ok())
+                return false;
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buffer), n);
+            at += n;
+        }
+        crcs[block] = crc;
+        return true;
+    };
+    while (left > 0) {
+        const std::uint64_t changes = m_arriving->Changes();
+        bool copied = false;
+        for (std::size_t block = 0; block < blocks; ++block) {
+            const std::uint64_t begin = dataAt + static_cast<std::uint64_t>(block) * kArrivingBlock;
+            const std::uint64_t length = std::min<std::uint64_t>(kArrivingBlock, size - (begin - dataAt));
+            if (done[block] || !m_arriving->Has(begin, begin + length))
+                continue;
+            if (m_stop && m_stop())
+                return false;
+            const std::uint64_t stamp = m_arriving->Stamp();
+            if (!copyBlock(block))
+                return false;
+            if (!m_arriving->Unchanged(stamp))
+                continue;   // taken back while it was read: copied again once it is back
+            done[block] = true;
+            --left;
+            copied = true;
+            if (m_progress)
+                m_progress(length);
+        }
+        if (!copied && left > 0 && m_arriving->WaitForChange(changes) != CArrivingBytes::Wait::Ready)
+            return false;
+    }
+    uLong crc = crcs.empty() ? crc32(0, nullptr, 0) : crcs[0];
+    for (std::size_t block = 1; block < blocks; ++block) {
+        const std::uint64_t length =
+            std::min<std::uint64_t>(kArrivingBlock, size - static_cast<std::uint64_t>(block) * kArrivingBlock);
+        crc = crc32_combine(crc, crcs[block], static_cast<z_off_t>(length));
+    }
+    return crc == info.crc;
+}
+
 std::string CUnzipper::CompressionMethodName(std::uint32_t method)
 {
     switch (method) {
@@ -691,39 +774,50 @@ std::uint64_t CUnzipper::MemoryAsked(std::uint64_t index, CEntryDecoder& decoder
     return decoder.MemoryAsked(head.data(), size);
 }
 
-bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& problem)
+bool CUnzipper::FindUndecodableEntry(std::string& entryName, std::string& problem, bool readHeads)
 {
     if (!m_archive)
         return false;
     const std::uint64_t current = m_current;
-    bool found = false;
     problem.clear();
-    for (std::uint64_t i = 0; i < m_directory.Records().size() && !found; ++i) {
+    for (std::uint64_t i = 0; i < m_directory.Records().size() && problem.empty(); ++i) {
         m_current = i;
-        ZipEntryInfo info;
-        std::size_t storedNameLength = 0;
-        zip_stat_t st;
-        // libzip gives an AES entry's real method; folders are never decoded.
-        if (!ReadEntryInfo(info, storedNameLength) || info.isFolder ||
-            zip_stat_index(m_archive.get(), i, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_METHOD))
-            continue;
-        const std::string method = CompressionMethodName(st.comp_method);
-        if (!Decodable(st)) {
-            problem = "Unsupported Compression (" + method + ")";
-        } else if (CEntryDecoder* decoder = DecoderFor(st.comp_method);
-                   decoder && st.encryption_method == ZIP_EM_NONE) {
-            // Refused before anything is written, like a method not known.
-            const std::uint64_t asked = MemoryAsked(i, *decoder);
-            if (asked > CEntryDecoder::kMemoryLimit)
-                problem = (st.comp_method == kMethodZstd ? "Window Too Large (" : "Dictionary Too Large (") + method +
-                          ", " + Mebibytes(asked) + ")";
-        }
-        found = !problem.empty();
-        if (found)
-            entryName = info.name;
+        problem = CurrentProblem(entryName, readHeads);
     }
     m_current = current;
-    return found;
+    return !problem.empty();
+}
+
+bool CUnzipper::CurrentEntryUndecodable(std::string& entryName, std::string& problem)
+{
+    problem = m_archive ? CurrentProblem(entryName, /*readHead=*/true) : std::string();
+    return !problem.empty();
+}
+
+std::string CUnzipper::CurrentProblem(std::string& entryName, bool readHead)
+{
+    ZipEntryInfo info;
+    std::size_t storedNameLength = 0;
+    zip_stat_t st;
+    // libzip gives an AES entry's real method; folders are never decoded.
+    if (!ReadEntryInfo(info, storedNameLength) || info.isFolder ||
+        zip_stat_index(m_archive.get(), m_current, 0, &st) != 0 || !(st.valid & ZIP_STAT_COMP_METHOD))
+        return {};
+    std::string problem;
+    const std::string method = CompressionMethodName(st.comp_method);
+    if (!Decodable(st)) {
+        problem = "Unsupported Compression (" + method + ")";
+    } else if (CEntryDecoder* decoder = DecoderFor(st.comp_method);
+               readHead && decoder && st.encryption_method == ZIP_EM_NONE) {
+        // Refused before anything is written, like a method not known.
+        const std::uint64_t asked = MemoryAsked(m_current, *decoder);
+        if (asked > CEntryDecoder::kMemoryLimit)
+            problem = (st.comp_method == kMethodZstd ? "Window Too Large (" : "Dictionary Too Large (") + method +
+                      ", " + Mebibytes(asked) + ")";
+    }
+    if (!problem.empty())
+        entryName = info.name;
+    return problem;
 }
 
 bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* password)
@@ -764,7 +858,9 @@ bool CUnzipper::ExtractEntry(const char* folder, bool flatten, const char* passw
     if (!out.file.IsOpen())
         return false;
 
-    const bool copied = CopyEntry(reader.entry.get(), reader.decoder, reader.checkCrc, out.file, info);
+    const std::optional<std::uint64_t> storedAt = ArrivingStoredData(password);
+    const bool copied = storedAt ? CopyArrivingStored(out.file, info, *storedAt)
+                                 : CopyEntry(reader.entry.get(), reader.decoder, reader.checkCrc, out.file, info);
     reader.entry.reset();
     if (copied)
         SetEntryTime(out.file, info);

@@ -72,8 +72,11 @@ public:
     // its number when it has none), or "Dictionary Too Large (LZMA, 1024 MiB)"
     // / "Window Too Large (Zstandard, 512 MiB)" when its first header asks
     // for more memory than the decoders' bound. False when every entry can be
-    // decoded, or when no archive is open.
-    bool FindUndecodableEntry(std::string& entryName, std::string& problem);
+    // decoded, or when no archive is open. Without `readHeads` only what the
+    // directory says is asked (no entry's bytes are waited for).
+    bool FindUndecodableEntry(std::string& entryName, std::string& problem, bool readHeads = true);
+    // The same for the current entry alone, its first header read.
+    bool CurrentEntryUndecodable(std::string& entryName, std::string& problem);
     static std::string CompressionMethodName(std::uint32_t method);
 
     static bool EnsureFolder(const char* folder);
@@ -127,9 +130,17 @@ private:
     CEntryDecoder* DecoderFor(std::uint32_t method);
     // The memory entry `index`'s first header asks `decoder` for.
     std::uint64_t MemoryAsked(std::uint64_t index, CEntryDecoder& decoder);
+    // Why the current entry cannot be decoded here; empty when it can.
+    std::string CurrentProblem(std::string& entryName, bool readHead);
 
     // An arriving archive: true when entry `m_current` lies within its own bytes.
     bool CurrentEntryFits();
+    // Where the current entry's data begins when it is a large stored one of
+    // an arriving archive, to be copied as its bytes come; nothing otherwise.
+    std::optional<std::uint64_t> ArrivingStoredData(const char* password);
+    // Copies such an entry block by block in whatever order the blocks
+    // arrive; its CRC-32 is put together from the blocks' and checked.
+    bool CopyArrivingStored(const CFile& out, const ZipEntryInfo& info, std::uint64_t dataAt);
 
     std::unique_ptr<char[]> m_archiveBuffer;       // stdio buffer of the archive; outlives it
     std::shared_ptr<const CFile> m_arrivingFile;   // while an arriving archive is open

@@ -8,6 +8,7 @@
 #include "platform/StateFolder.h"
 #include "platform/TextCase.h"
 #include "worker/BaseName.h"
+#include "worker/CArrivingUnpack.h"
 #include "worker/Messages.h"
 
 #include <algorithm>
@@ -267,7 +268,20 @@ StepResult CKELDownloadThread::FetchRelease(CFtpConnection& connection)
 StepResult CKELDownloadThread::FetchAndUnpack(CFtpConnection& connection, const std::string& name, std::uint64_t size,
                                               const char* subFolder)
 {
+    // Whatever way this ends, an unpacking begun beside the download ends with it.
+    class BesideEnd {
+    public:
+        explicit BesideEnd(CKELDownloadThread& w) : m_w(w) {}
+        ~BesideEnd() { m_w.EndUnpackingBeside(); }
+        BesideEnd(const BesideEnd&) = delete;
+        BesideEnd& operator=(const BesideEnd&) = delete;
+
+    private:
+        CKELDownloadThread& m_w;
+    } besideEnd(*this);
+    m_besideFolder = subFolder ? subFolder : "";
     StepResult step = FetchArchive(connection, name, size);
+    m_besideFolder.reset();
     if (!step) {
         // An archive that did not arrive whole is not unpacked.
         if (step.reason.empty())

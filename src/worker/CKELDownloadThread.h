@@ -8,6 +8,8 @@
 #include "worker/StepResult.h"
 
 class CArchivePart;
+class CArrivingBytes;
+class CArrivingUnpack;
 class CStandbyLogin;
 class CUnzipper;
 
@@ -97,7 +99,8 @@ public:
     bool m_archiveResumed = false;
 
     // Connections a large archive is fetched over (1: only the first), and
-    // the size from which it is.
+    // the size from which it is; from that size on an archive is also
+    // unpacked while it arrives (below, a smaller one gains little).
     int m_connections;
     std::uint64_t m_segmentMinimum = std::uint64_t{64} << 20;
 
@@ -126,6 +129,11 @@ private:
     StepResult WriteFailed(CArchivePart& part, const std::string& remoteName, const FileResult& why);
     void PostDownloadStart(const std::string& remoteName, std::uint64_t size, std::uint64_t resumedAt);
     void PostProgress(const std::string& remoteName, std::uint64_t total, std::uint64_t size);
+    // While FetchAndUnpack fetches a large archive: it is unpacked into the
+    // staging folder (below it, into the sub-folder given) as it arrives.
+    void BeginUnpackingBeside(const std::string& remoteName, std::uint64_t size, std::shared_ptr<CArrivingBytes> bytes);
+    // Ends that unpacking, if any, and removes what it wrote.
+    void EndUnpackingBeside();
     // Walks the folders, chooses, downloads and unpacks: Done for a release
     // unpacked whole, otherwise the first step that was not, with its reason.
     StepResult FetchRelease(CFtpConnection& connection);
@@ -147,6 +155,10 @@ private:
     // Refuses, before anything is written, an archive with an entry nothing
     // here decodes or one that cannot fit.
     Unpacked CheckBeforeWriting(CUnzipper& unzipper, const std::string& archiveName, const FreeRoom& room);
+    // Posts the progress of the unpacking that ran beside the download from
+    // where it is, until it ends; nothing when the archive is to be unpacked
+    // now instead.
+    std::optional<Unpacked> FollowUnpackingBeside(const std::string& archiveName);
     // Writes every entry, posting the progress; the number that failed.
     int ExtractEntries(CUnzipper& unzipper, const std::string& archiveName, std::int64_t range);
     // Deletes or keeps the archive, lets go of it unless stopped, and says
@@ -177,4 +189,8 @@ private:
     std::int64_t m_runStart = 0;
     // It was, but the update offered with it was refused.
     bool m_updateRefused = false;
+    // Set by FetchAndUnpack: the archive fetched may be unpacked as it
+    // arrives, into this sub-folder ("" for none).
+    std::optional<std::string> m_besideFolder;
+    std::unique_ptr<CArrivingUnpack> m_beside;
 };

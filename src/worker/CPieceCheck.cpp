@@ -151,15 +151,22 @@ void CPieceCheck::Run()
 
 void CPieceCheck::Settle(std::size_t piece, bool good)
 {
+    const std::uint64_t begin = m_archive.PieceBegin(piece);
+    const std::uint64_t end = m_archive.PieceEnd(piece);
     if (good) {
         m_state[piece] = State::Good;
+        // Only checked bytes reach the unpacking.
+        if (m_s.arriving)
+            m_s.arriving->Arrived(begin, end);
     } else if (++m_failures[piece] >= 2) {
         // Fetched twice and wrong twice: not the publisher's archive.
         m_refused = true;
         m_s.over = true;
     } else {
         m_state[piece] = State::Open;
-        m_s.plan.Unfinish({m_archive.PieceBegin(piece), m_archive.PieceEnd(piece)});
+        if (m_s.arriving)
+            m_s.arriving->Withdrawn(begin, end);
+        m_s.plan.Unfinish({begin, end});
     }
 }
 

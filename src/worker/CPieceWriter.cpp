@@ -62,6 +62,10 @@ bool CPieceWriter::Flush()
 
 bool CPieceWriter::WriteAt(std::uint64_t at, const char* p, std::size_t length)
 {
+    // Bytes written again (a connection running on over another's) are not
+    // read by the unpacking until they are on disk, and checked, once more.
+    if (m_s.arriving)
+        m_s.arriving->Withdrawn(at, at + length);
     if (const FileResult result = m_s.file.WriteAt(p, length, at); !result.Ok()) {
         std::lock_guard<std::mutex> hold(m_s.lock);
         if (m_s.writeError.Ok())
@@ -75,6 +79,8 @@ bool CPieceWriter::WriteAt(std::uint64_t at, const char* p, std::size_t length)
     {
         std::lock_guard<std::mutex> hold(m_s.lock);
         m_s.plan.Finish(at, length);
+        if (m_s.arriving && !m_s.listed)
+            m_s.arriving->Arrived(at, at + length);
         if (m_s.pieces)
             m_s.pieces->Finished(at, length, m_hashed);
     }

@@ -255,6 +255,10 @@ FileResult CSegmentFetch::Prepare()
         if (const FileResult emptied = m_part.StartAfresh(); !emptied.Ok())
             return emptied;
     }
+    // What a resumed part kept may be read at once; a listed archive's once checked.
+    if (m_s.arriving && !m_setup.listed)
+        for (const ByteRange& kept : m_s.plan.Finished())
+            m_s.arriving->Arrived(kept.begin, kept.end);
     CheckKeptPieces();
     m_nextRecord = m_s.plan.FinishedBytes() + kRecordEvery;
     m_lastRecord = std::chrono::steady_clock::now();
@@ -313,6 +317,9 @@ FileResult CSegmentFetch::StartAgain()
 {
     m_resuming = false;
     m_expectTime = kAnyTime;
+    // What was read of the part is no longer its bytes.
+    if (m_s.arriving)
+        m_s.arriving->Fail();
     {
         std::unique_lock<std::mutex> hold(m_s.lock);
         if (m_pieces) {

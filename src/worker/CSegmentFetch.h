@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -62,6 +63,9 @@ public:
     // listed archive are checked first: only the good ones count. A result
     // that is not Ok: it could not be emptied.
     FileResult Prepare();
+    // Before Prepare: `bytes` is told what may be read of the part as it
+    // arrives (kept ranges included); a StartAgain fails it.
+    void Feed(std::shared_ptr<CArrivingBytes> bytes) { m_s.arriving = std::move(bytes); }
     bool Resuming() const { return m_resuming; }
     std::uint64_t FinishedBytes();
 

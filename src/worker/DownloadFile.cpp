@@ -1,4 +1,5 @@
 #include "platform/CFolder.h"
+#include "unzip/CArrivingBytes.h"
 #include "worker/BaseName.h"
 #include "worker/CArchivePart.h"
 #include "worker/CKELDownloadThread.h"
@@ -8,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -46,6 +49,30 @@ StepResult Unfinished(CSegmentFetch::Outcome fetched, bool stopping, const std::
         return StepResult::Fail(Outcome::Failed, remoteName + " did not arrive whole");
     }
 }
+
+// On every way out of a download, after its connections and checkers have
+// ended: an unpacking that waits for bytes that will not come stops waiting.
+class ArrivalEnd {
+public:
+    ArrivalEnd(std::shared_ptr<CArrivingBytes> bytes, std::function<bool()> stopping)
+        : m_bytes(std::move(bytes)), m_stopping(std::move(stopping))
+    {}
+    ~ArrivalEnd()
+    {
+        if (!m_bytes || m_bytes->Complete())
+            return;
+        if (m_stopping())
+            m_bytes->Stop();
+        else
+            m_bytes->Fail();   // also a file the server sent shorter than listed
+    }
+    ArrivalEnd(const ArrivalEnd&) = delete;
+    ArrivalEnd& operator=(const ArrivalEnd&) = delete;
+
+private:
+    std::shared_ptr<CArrivingBytes> m_bytes;
+    std::function<bool()> m_stopping;
+};
 
 }   // namespace
 
@@ -154,6 +181,11 @@ StepResult CKELDownloadThread::OpenPart(CArchivePart& part, const std::string& r
 StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchivePart& part,
                                             const std::string& remoteName, std::uint64_t expectedSize)
 {
+    // A large archive is unpacked while it arrives (into the staging folder).
+    std::shared_ptr<CArrivingBytes> arriving;
+    if (m_besideFolder && expectedSize >= m_segmentMinimum)
+        arriving = std::make_shared<CArrivingBytes>(expectedSize);
+    const ArrivalEnd arrivalEnd(arriving, [this] { return StopRequested(); });
     CSegmentFetch fetch(part, remoteName,
                         {.size = expectedSize,
                          .connections = expectedSize >= m_segmentMinimum ? std::max(m_connections, 1) : 1,
@@ -165,8 +197,12 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
                          .stop = [this] { return StopRequested(); },
                          .progress = [this, &remoteName, expectedSize](
                                          std::uint64_t total) { PostProgress(remoteName, total, expectedSize); }});
+    if (arriving)
+        fetch.Feed(arriving);
     if (const FileResult prepared = fetch.Prepare(); !prepared.Ok())
         return StepResult::Fail(Outcome::Failed, "cannot empty " + remoteName + ".part: " + prepared.Text());
+    if (arriving)
+        BeginUnpackingBeside(remoteName, expectedSize, arriving);
     PostDownloadStart(remoteName, expectedSize, fetch.Resuming() ? fetch.FinishedBytes() : 0);
     CSegmentFetch::Outcome outcome = fetch.Run(connection);
     while (fetch.MayStartAgain(outcome)) {

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/CFile.h"
 #include "platform/FileResult.h"
+#include "unzip/CArrivingBytes.h"
 #include "worker/CSegmentPlan.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -54,6 +56,9 @@ struct SharedFetch {
     std::atomic<bool> over{false};            // the download is given up: extra connections end
     CPieceCheck* pieces = nullptr;            // checks each piece as it is whole, when the archive is listed
     const ReleaseArchive* listed = nullptr;   // set before any connection runs: the pieces' sizes and hashes
+    // Set before any connection runs, when the archive is unpacked while it
+    // arrives: told each range on disk (or, when listed, each piece checked).
+    std::shared_ptr<CArrivingBytes> arriving;
     const CFile& file;
     const std::string remoteName;
     const std::function<bool()> stop;   // the run is being stopped

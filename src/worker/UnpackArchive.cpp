@@ -1,11 +1,14 @@
 #include "platform/CFolder.h"
 #include "unzip/CUnzipper.h"
+#include "worker/CArrivingUnpack.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -82,10 +85,18 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
 
     // Entries are written into the staging folder, left from no earlier run,
     // and moved into place only when the archive is unpacked: a refused,
-    // failed or stopped archive leaves the earlier tree as it was.
-    (void)folder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
+    // failed or stopped archive leaves the earlier tree as it was. A large
+    // archive was unpacked there while it arrived, as far as it could be.
+    std::optional<Unpacked> beside = m_beside ? FollowUnpackingBeside(archiveName) : std::nullopt;
+    m_beside.reset();   // its thread has ended: nothing of the staging folder is open
     Unpacked unpacked;
-    {
+    if (beside) {
+        unpacked = *beside;
+        const CFolder staging = folder.OpenFolder(kStaging, /*create=*/false);
+        if (unpacked.result.IsDone() && !StopRequested() && staging)
+            unpacked.failures = std::min(unpacked.count, unpacked.failures + MoveInto(staging, folder));
+    } else {
+        (void)folder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
         const CFolder staging = folder.OpenFolder(kStaging, /*create=*/true, 0700);
         if (staging)
             staging.Hide(kStaging);
@@ -103,6 +114,100 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     if (failedEntries)
         *failedEntries = unpacked.failures;
     return FinishUnpacking(folder, archiveName, unpacked);
+}
+
+void CKELDownloadThread::BeginUnpackingBeside(const std::string& remoteName, std::uint64_t size,
+                                              std::shared_ptr<CArrivingBytes> bytes)
+{
+    // Anything that stands in the way leaves the archive to be unpacked
+    // after its download, as a small one is.
+    const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/false);
+    CFile archive = folder ? folder.OpenFile(remoteName + ".part", FileOpen::Read) : CFile();
+    if (!m_besideFolder || !archive)
+        return;
+    const std::string subFolder = *m_besideFolder;
+    (void)folder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
+    const CFolder staging = folder.OpenFolder(kStaging, /*create=*/true, 0700);
+    if (!staging)
+        return;
+    staging.Hide(kStaging);
+    CFolder target = OpenTarget(staging, subFolder.c_str());
+    if (!target)
+        return;
+    const FreeRoom room = m_freeSpace(target);
+    const std::uint64_t missing = bytes->Missing();
+    std::string targetPath = m_downloadFolder + kStaging + "/" + (subFolder.empty() ? "" : subFolder + "/");
+    m_beside = std::make_unique<CArrivingUnpack>(CArrivingUnpack::Setup{
+        .archive = std::move(archive),
+        .bytes = std::move(bytes),
+        .archivePath = m_downloadFolder + remoteName,
+        .target = std::move(target),
+        .targetPath = std::move(targetPath),
+        .reserved = kStaging,
+        .stop = [this] { return StopRequested(); },
+        .room = room,
+        .missing = std::min(missing, size),
+    });
+}
+
+void CKELDownloadThread::EndUnpackingBeside()
+{
+    m_besideFolder.reset();
+    if (!m_beside)
+        return;
+    m_beside.reset();
+    if (const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/false))
+        (void)folder.RemoveTree(kStaging);   // a later run removes what stays
+}
+
+std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingBeside(const std::string& archiveName)
+{
+    using End = CArrivingUnpack::End;
+    // The directory came last (one connection, or a server that sends no
+    // range but from the start): nothing was gained, the archive is
+    // unpacked now as any other.
+    CArrivingUnpack::State s = m_beside->Follow({}, std::chrono::milliseconds(0));
+    if (!s.opened || s.end == End::FallBack)
+        return std::nullopt;
+    const auto range = static_cast<std::int64_t>(std::max<std::uint64_t>(s.total, 1));
+    PostBarStart(CNotifyChannel::BarCount::Unpacked, range);
+    // From the entry being unpacked now on, as ExtractEntries posts: the
+    // entries done meanwhile are not told one by one.
+    const std::uint64_t step = std::max<std::uint64_t>(static_cast<std::uint64_t>(range) / 100, 1);
+    int told = -1;
+    std::uint64_t nextPost = 0;
+    for (;;) {
+        const int current = std::min(s.done + 1, s.count);
+        if (current != told && s.end != End::Refused) {
+            told = current;
+            PostNotify(UM_PROGRESS_BAR, std::min(s.unpacked, static_cast<std::uint64_t>(range - 1)), range);
+            nextPost = s.unpacked + step;
+            char text[512];
+            std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), current, s.count);
+            SetText(m_pStatusText, text);
+            PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+        } else if (s.unpacked >= nextPost && s.unpacked < static_cast<std::uint64_t>(range)) {
+            PostNotify(UM_PROGRESS_BAR, s.unpacked, range);
+            nextPost = s.unpacked + step;
+        }
+        if (s.end)
+            break;
+        s = m_beside->Follow(s, std::chrono::milliseconds(250));
+    }
+    Unpacked unpacked;
+    unpacked.count = s.count;
+    unpacked.failures = s.failures;
+    if (*s.end == End::FallBack) {
+        return std::nullopt;
+    } else if (*s.end == End::Refused) {
+        // As when it is found before anything is written: the archive is kept.
+        unpacked = {StepResult::Fail(StepResult::Outcome::Failed, archiveName + " - " + s.reason), s.count, s.count,
+                    true};
+        SetText(m_pStatusText, unpacked.result.reason);
+        PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
+    }
+    PostNotify(UM_PROGRESS_BAR, static_cast<std::uint64_t>(range), range);
+    return unpacked;
 }
 
 StepResult CKELDownloadThread::FinishUnpacking(const CFolder& folder, const std::string& archiveName,

@@ -1,0 +1,71 @@
+#pragma once
+#include "platform/CFile.h"
+#include "platform/CFolder.h"
+#include "unzip/CArrivingBytes.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// Unpacks an archive on a thread of its own while it is still being
+// downloaded: each entry as soon as its bytes are there (and checked), into
+// a folder nobody sees yet. It posts nothing: the worker follows its state
+// once the download has ended, and moves the entries into place.
+class CArrivingUnpack {
+public:
+    enum class End {
+        Unpacked,   // every entry was tried; some may have failed
+        Refused,    // an entry nothing here decodes: the reason says which and why
+        FallBack,   // the archive cannot be read as it arrives: it is unpacked after its download
+        Stopped,
+    };
+    struct Setup {
+        CFile archive;   // the part being downloaded, opened for reading
+        std::shared_ptr<CArrivingBytes> bytes;
+        std::string archivePath;   // names it
+        CFolder target;            // where the entries go
+        std::string targetPath;
+        std::string reserved;   // an entry's first folder part that is refused
+        std::function<bool()> stop;
+        // Free room where the entries go, and bytes of the archive still to
+        // come, when the unpacking began.
+        FreeRoom room;
+        std::uint64_t missing = 0;
+    };
+    struct State {
+        bool opened = false;          // the directory was read: count and total are known
+        int count = 0;                // entries in the archive
+        std::uint64_t total = 0;      // their recorded sizes added up
+        int done = 0;                 // entries finished (written or failed)
+        std::uint64_t unpacked = 0;   // recorded sizes of the entries done, and what the current one has written
+        int failures = 0;
+        std::optional<End> end;
+        std::string reason;   // for Refused
+        bool operator==(const State&) const = default;
+    };
+
+    explicit CArrivingUnpack(Setup setup);   // starts the thread
+    ~CArrivingUnpack();                      // stops it (every read ends) and waits for it
+    CArrivingUnpack(const CArrivingUnpack&) = delete;
+    CArrivingUnpack& operator=(const CArrivingUnpack&) = delete;
+
+    // The state once it differs from `seen`, or after `limit`.
+    State Follow(const State& seen, std::chrono::milliseconds limit);
+
+private:
+    void Run();
+    End Unpack();
+    void Publish(const std::function<void(State&)>& change);
+
+    Setup m_setup;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    State m_state;   // under m_lock
+    std::thread m_thread;
+};

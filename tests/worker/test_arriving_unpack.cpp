@@ -1,0 +1,269 @@
+#include "support/Notices.h"
+#include "worker/CKELDownloadThread.h"
+#include "worker/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kApp = "Digital Product Updates/KEL/KEL Software DVD/ZIP";
+const std::string kStaging = ".VORNdownload-unpacking";
+constexpr int kEntries = 400;
+
+// Many entries of random bytes (every tenth deflated), then the installer.
+void ManyEntries(const fs::path& path)
+{
+    fs::create_directories(path.parent_path());
+    RunPython("import sys, zipfile, random\n"
+              "r = random.Random(40)\n"
+              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+              "    for i in range(" +
+                  std::to_string(kEntries) +
+                  "):\n"
+                  "        kind = zipfile.ZIP_DEFLATED if i % 10 == 0 else zipfile.ZIP_STORED\n"
+                  "        z.writestr('KEL_V12/e%03d.bin' % i, r.randbytes(16384), compress_type=kind)\n"
+                  "    z.writestr('KEL_V12/KEL_V12/Setup.exe', '#!/bin/sh\\n')\n",
+              path);
+}
+
+// Whether every entry of `zip` is in `folder` with its bytes.
+bool Unpacked(const fs::path& zip, const fs::path& folder)
+{
+    TempDir out;
+    RunPython("import os, sys, zipfile\n"
+              "z = zipfile.ZipFile('" +
+                  zip.string() + "')\nok = all(open(os.path.join('" + folder.string() +
+                  "', n), 'rb').read() == z.read(n) for n in z.namelist())\n"
+                  "open(sys.argv[1], 'w').write('ok' if ok else 'no')\n",
+              out.path() / "verdict");
+    return ReadFile(out.path() / "verdict") == "ok";
+}
+
+struct ArrivingUnpack : ::testing::Test {
+    TempHome home;
+    TempDir root;
+    std::shared_ptr<CNotifyChannel> channel = std::make_shared<CNotifyChannel>();
+    RecordingReceiver receiver{channel.get()};
+    std::function<void(CKELDownloadThread&)> setUp;
+
+    void SetUp() override
+    {
+        channel->Attach(&receiver);
+        ManyEntries(root.path() / kApp / "KEL_V12.zip");
+        // An earlier unpack of the release, which only a whole archive replaces.
+        fs::create_directories(Folder() / "KEL_V12");
+        WriteFile(Folder() / "KEL_V12/e000.bin", "earlier");
+        WriteFile(Folder() / "KEL_V12/mine.txt", "kept");
+    }
+    void TearDown() override { channel->Detach(); }
+    fs::path Folder() const { return home.DownloadFolder(); }
+    fs::path Archive() const { return root.path() / kApp / "KEL_V12.zip"; }
+    bool EarlierFiles() const
+    {
+        return ReadFile(Folder() / "KEL_V12/e000.bin") == "earlier" &&
+               ReadFile(Folder() / "KEL_V12/mine.txt") == "kept" && !fs::exists(Folder() / "KEL_V12/e001.bin");
+    }
+    bool EarlierTreeUntouched() const { return EarlierFiles() && !fs::exists(Folder() / kStaging); }
+
+    // Runs the worker over two connections, unpacking from 1 MiB on; `watch`
+    // is asked with the worker, on its thread, at each notice it posts.
+    std::vector<Notice> Run(const FtpTestServer& server, std::function<void(CKELDownloadThread&)> watch = {})
+    {
+        struct Watching : INotifyReceiver {
+            RecordingReceiver& record;
+            std::function<void(CKELDownloadThread&)> watch;
+            CKELDownloadThread* worker = nullptr;
+            Watching(RecordingReceiver& r, std::function<void(CKELDownloadThread&)> w) : record(r), watch(std::move(w))
+            {}
+            void PostMessage(unsigned message, std::uint64_t wParam, std::int64_t lParam) override
+            {
+                record.PostMessage(message, wParam, lParam);
+                if (watch && worker)
+                    watch(*worker);
+            }
+        } watching(receiver, std::move(watch));
+        channel->Attach(&watching);
+        EXPECT_TRUE(RunWorkerToEnd("127.0.0.1", server.port(), home, channel, [&](CKELDownloadThread& worker) {
+            worker.m_timeouts = {5s, 5s};
+            worker.m_connections = 2;
+            worker.m_segmentMinimum = 1 << 20;
+            if (setUp)
+                setUp(worker);
+            watching.worker = &worker;
+        }));
+        channel->Attach(&receiver);
+        return WithStatusWhereItMatters(receiver.Take());
+    }
+    // A finished entry in the staging folder while the archive is still a part.
+    bool UnpackedBeforeTheLastByte() const
+    {
+        const fs::path first = Folder() / kStaging / "KEL_V12/e001.bin";
+        std::error_code e;
+        return fs::exists(Folder() / "KEL_V12.zip.part", e) && fs::file_size(first, e) == 16384;
+    }
+};
+
+// Slow enough (about 1.3 MB/s a connection, 5 s for the archive) for the ramp to add the second
+// connection, whose first range is the archive's end with its directory.
+const std::vector<std::string> kPaced = {"--chunk", "8192", "--pause", "0.006"};
+
+}   // namespace
+
+// Entries are unpacked into the hidden staging folder while the archive
+// arrives, and appear in the Download folder only when it is whole; the
+// unpacking's notices then go on from the entries already done. A server
+// that sends no range but from the start gives the same tree.
+TEST_F(ArrivingUnpack, EntriesAreUnpackedWhileTheArchiveArrivesAndAppearWhenItIsWhole)
+{
+    for (const bool rest : {true, false}) {
+        std::vector<std::string> options = kPaced;
+        if (!rest)
+            options.push_back("--no-rest");
+        FtpTestServer server(root.path(), options);
+        std::atomic<bool> seen{false}, untouched{true};
+        const auto notices = Run(server, [&](CKELDownloadThread&) {
+            if (!seen && UnpackedBeforeTheLastByte()) {
+                seen = true;
+                untouched = EarlierFiles();
+            }
+        });
+        EXPECT_EQ(notices.back(), End(RunResult::Complete)) << rest;
+        EXPECT_TRUE(seen || !rest);
+        EXPECT_TRUE(untouched);
+        EXPECT_TRUE(Unpacked(Archive(), Folder())) << rest;
+        EXPECT_EQ(ReadFile(Folder() / "KEL_V12/mine.txt"), "kept");
+        EXPECT_FALSE(fs::exists(Folder() / kStaging));
+        EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+
+        // After the download's last percent: one bar run that never goes
+        // back, and entry numbers that rise, from those done meanwhile on.
+        const auto last = std::find_if(notices.rbegin(), notices.rend(),
+                                       [](const Notice& n) { return n.status == "KEL_V12 - 100% Complete"; });
+        ASSERT_NE(last, notices.rend());
+        auto n = std::find_if(last.base(), notices.end(),
+                              [](const Notice& p) { return p.message == UM_PROGRESS_BAR && p.wParam == 0; });
+        std::uint64_t position = 0;
+        int entry = 0, first = 0;
+        for (; n != notices.end(); ++n) {
+            if (n->message == UM_PROGRESS_BAR) {
+                EXPECT_GE(n->wParam, position) << rest;
+                position = n->wParam;
+            } else if (int i = 0, count = 0;
+                       std::sscanf(n->status.c_str(), "KEL_V12.zip - %d of %d", &i, &count) == 2) {
+                EXPECT_GT(i, entry) << rest;
+                EXPECT_EQ(count, kEntries + 1);
+                entry = i;
+                first = first ? first : i;
+            }
+        }
+        EXPECT_EQ(entry, kEntries + 1);
+        EXPECT_TRUE(first > 1 || !rest) << first;
+        // Ready for the next round: the earlier tree again.
+        fs::remove_all(Folder() / "KEL_V12");
+        SetUp();
+    }
+}
+
+// A stop, then a connection cut, during the download: the earlier tree
+// stays as it was, the part is kept; the run after resumes it, unpacks
+// from the first entry reading the kept bytes, and gives the same tree.
+TEST_F(ArrivingUnpack, AStopOrACutLeavesTheEarlierTreeAndTheResumeGivesTheSameTree)
+{
+    {
+        FtpTestServer server(root.path(), kPaced);
+        std::atomic<bool> stopped{false};
+        const auto notices = Run(server, [&](CKELDownloadThread& worker) {
+            if (!stopped && UnpackedBeforeTheLastByte()) {
+                stopped = true;
+                worker.RequestStop();
+            }
+        });
+        EXPECT_TRUE(stopped);
+        // A stop also cancels the connection: the transfer may end with an error.
+        EXPECT_NE(notices.back(), End(RunResult::Complete));
+        EXPECT_TRUE(EarlierTreeUntouched());
+        EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip.part"));
+        EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip.part-state"));
+    }
+    {
+        FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.006", "--drop-after", "1000000"});
+        EXPECT_EQ(Run(server).back(), End(RunResult::InternetFailed));
+        EXPECT_TRUE(EarlierTreeUntouched());
+        EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip.part"));
+    }
+    FtpTestServer server(root.path(), kPaced);
+    const auto notices = Run(server);
+    EXPECT_EQ(notices.back(), End(RunResult::Complete));
+    EXPECT_TRUE(std::any_of(notices.begin(), notices.end(),
+                            [](const Notice& n) { return n.status.starts_with("KEL_V12.zip - resuming at "); }));
+    EXPECT_TRUE(Unpacked(Archive(), Folder()));
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12/mine.txt"), "kept");
+    EXPECT_FALSE(fs::exists(Folder() / kStaging));
+}
+
+// What cannot be unpacked leaves the earlier tree as it was and no staging
+// folder: no room for the rest of the archive and its entries (said as
+// always), and an entry whose dictionary is too large, found when its
+// bytes come (the archive is kept for a newer build, as before).
+TEST_F(ArrivingUnpack, NoRoomAndATooLargeDictionaryLeaveTheEarlierTree)
+{
+    {
+        FtpTestServer server(root.path(), kPaced);
+        setUp = [](CKELDownloadThread& worker) {
+            worker.m_freeSpace = [](const CFolder&) { return FreeRoom{6u << 20, 1000000}; };
+        };
+        const auto notices = Run(server);
+        EXPECT_EQ(notices.back(), End(RunResult::Failed));
+        EXPECT_TRUE(std::any_of(notices.begin(), notices.end(),
+                                [](const Notice& n) { return n.status == "KEL_V12.zip - Not Enough Disk Space"; }));
+        EXPECT_TRUE(EarlierTreeUntouched());
+        setUp = {};
+    }
+    // An LZMA entry near the end claims a 1 GiB dictionary.
+    RunPython("import struct, sys, zipfile\n"
+              "src = sys.argv[1]\n"
+              "b = bytearray(open(src, 'rb').read())\n"
+              "with zipfile.ZipFile(src, 'a', compression=zipfile.ZIP_LZMA) as z:\n"
+              "    z.writestr('KEL_V12/late.txt', 'late ' * 100)\n"
+              "info = zipfile.ZipFile(src).getinfo('KEL_V12/late.txt')\n"
+              "b = bytearray(open(src, 'rb').read())\n"
+              "h = info.header_offset\n"
+              "at = h + 30 + int.from_bytes(b[h + 26:h + 28], 'little') + int.from_bytes(b[h + 28:h + 30], 'little')\n"
+              "b[at + 5:at + 9] = struct.pack('<I', 1 << 30)\n"
+              "open(src, 'wb').write(b)\n",
+              Archive());
+    FtpTestServer server(root.path(), kPaced);
+    const auto notices = Run(server);
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
+    EXPECT_TRUE(std::any_of(notices.begin(), notices.end(), [](const Notice& n) {
+        return n.status == "KEL_V12.zip - KEL_V12/late.txt: Dictionary Too Large (LZMA, 1024 MiB)";
+    }));
+    EXPECT_TRUE(EarlierTreeUntouched());
+    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));
+}
+
+// With a publisher key, only checked pieces are unpacked; a piece that stays
+// wrong refuses the archive, and nothing of it is seen.
+TEST_F(ArrivingUnpack, ATamperedPieceWithAKeyLeavesTheEarlierTree)
+{
+    TempDir keys;
+    const std::string key = MakeSigningKey(keys.path());
+    ListRelease(root.path(), keys.path(), {.application = "KEL_V12.zip", .update = ""});
+    std::string zip = ReadFile(Archive());
+    zip[zip.size() * 3 / 4] ^= 0x01;   // in an entry's data, after the list was signed
+    WriteFile(Archive(), zip);
+    FtpTestServer server(root.path(), kPaced);
+    setUp = [&](CKELDownloadThread& worker) { worker.m_settings.releaseKey = key; };
+    const auto notices = Run(server);
+    EXPECT_EQ(notices.back(), End(RunResult::Failed));
+    EXPECT_EQ(channel->failureReason.Get(), "KEL_V12.zip - Signature Not Valid");
+    EXPECT_TRUE(EarlierTreeUntouched());
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip.part"));
+}
