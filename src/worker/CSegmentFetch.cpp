@@ -2,8 +2,10 @@
 
 #include "platform/CFtpConnection.h"
 #include "platform/CInternetException.h"
+#include "unzip/CCentralDirectory.h"
 #include "worker/CArchivePart.h"
 #include "worker/CStandbyLogin.h"
+#include "worker/DirectoryFirst.h"
 
 #include <algorithm>
 #include <mutex>
@@ -224,6 +226,7 @@ CSegmentFetch::CSegmentFetch(CArchivePart& part, const std::string& remoteName, 
       m_setup(std::move(setup)),
       m_s(m_setup.size, part.File(), remoteName, m_setup.stop, m_setup.slots),
       m_writer(m_s, 0, [this] { Progress(); }),
+      m_directoryFirst(m_setup.connections > 1),
       m_expectTime(kAnyTime),
       m_ramp(m_setup.connections, m_setup.size)
 {
@@ -280,6 +283,11 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
     const auto begun = [this](std::int64_t time) { return Begun(time); };
     const auto progress = [this] { return Progress(); };
     Outcome outcome = Outcome::NothingLeft;
+    if (const std::optional<Outcome> ended = FetchDirectoryFirst(connection, begun, progress)) {
+        if (!MayStartAgain(*ended))
+            EndExtraConnections();
+        return *ended;
+    }
     for (;;) {
         outcome = FetchRanges(connection, m_s, 0, m_writer, m_checkTime, begun, progress);
         if (MayStartAgain(outcome))
@@ -302,6 +310,54 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
     }
     EndExtraConnections();
     return outcome;
+}
+
+// A segmented download fetches the archive's central directory first, over
+// the worker's connection, so that it can be read while the rest comes; the
+// extra connections join as usual meanwhile. One connection alone keeps the
+// order from the first byte to the last: fetching the directory first would
+// cut its one transfer short, and that costs a new login. A server that
+// cannot start a transfer at an offset, or that ends one early, gets the
+// usual order. Nothing when the rest is to follow.
+std::optional<CSegmentFetch::Outcome> CSegmentFetch::FetchDirectoryFirst(CFtpConnection& connection,
+                                                                         const std::function<bool(std::int64_t)>& begun,
+                                                                         const std::function<bool()>& goOn)
+{
+    // Without a release list the tail comes first, then the directory where
+    // its end records say; with one, the listed range alone. Each once at most.
+    for (int step = 0; step < 2 && m_directoryFirst; ++step) {
+        const std::optional<std::uint64_t> directoryOffset = m_setup.listed ? std::nullopt : LocateDirectory();
+        std::optional<ByteRange> range;
+        {
+            std::lock_guard<std::mutex> hold(m_s.lock);
+            range = DirectoryFirst(m_s.plan, m_setup.listed, directoryOffset);
+            if (range)
+                m_s.plan.TakeAhead(0, *range);
+        }
+        if (!range)
+            break;
+        const std::optional<Outcome> ended = FetchRange(connection, m_s, 0, m_writer, *range, m_checkTime, begun, goOn);
+        if (ended == Outcome::NoRestart || ended == Outcome::ServerEnded)
+            m_directoryFirst = false;
+        else if (ended)
+            return ended;
+    }
+    return std::nullopt;
+}
+
+// Where the end records on disk put the central directory; nothing while the
+// tail is not on disk, or when they cannot be read.
+std::optional<std::uint64_t> CSegmentFetch::LocateDirectory()
+{
+    const auto onDisk = [this](std::uint64_t begin, std::uint64_t end) {
+        std::lock_guard<std::mutex> hold(m_s.lock);
+        return m_s.plan.Covers({begin, end});
+    };
+    const std::optional<CCentralDirectory::Place> place =
+        CCentralDirectory::Locate(m_part.File(), m_setup.size, onDisk);
+    if (!place)
+        return std::nullopt;
+    return place->offset;
 }
 
 bool CSegmentFetch::MayStartAgain(Outcome outcome) const

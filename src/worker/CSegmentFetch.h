@@ -88,6 +88,10 @@ public:
     void Settle();
 
 private:
+    std::optional<Outcome> FetchDirectoryFirst(CFtpConnection& connection,
+                                               const std::function<bool(std::int64_t)>& begun,
+                                               const std::function<bool()>& goOn);
+    std::optional<std::uint64_t> LocateDirectory();
     bool Progress();
     void SaveRecordNowAndThen(std::uint64_t total);
     bool Begun(std::int64_t fileTime);
@@ -109,6 +113,7 @@ private:
     bool m_resuming = false;
     bool m_keepRecord = true;
     bool m_checkTime = true;
+    bool m_directoryFirst;   // a segmented download fetches the central directory first
     std::int64_t m_expectTime;
     std::int64_t m_fileTime = -1;   // the server's, told with the first transfer
 

@@ -2,6 +2,7 @@
 #include "platform/CInternetException.h"
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/DirectoryFirst.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -362,7 +363,7 @@ TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheSe
             EXPECT_GT(Count(commands, "RETR"), 1);
             EXPECT_GT(Count(commands, "REST"), 0);
         } else {
-            EXPECT_EQ(Count(commands, "RETR"), 1);
+            EXPECT_EQ(Count(commands, "RETR"), 2);   // the tail, then the rest
         }
         // Progress as from one connection: rising, at most one per 64 KiB, ending at the size.
         const auto notices = f.Notices();
@@ -392,4 +393,42 @@ TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheSe
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"big.zip.part", "big.zip.part-state"}));
+}
+
+// A segmented download fetches the archive's tail first, then its central
+// directory where the end record says it begins, then the rest; a server
+// without REST sends the whole file in one transfer from its first byte.
+TEST(DownloadFile, ASegmentedDownloadFetchesTheCentralDirectoryFirst)
+{
+    Fixture f;
+    constexpr std::uint32_t kSize = 6 << 20, kDirectory = 3 << 20, kEndRecord = 22;
+    std::string data = PatternBytes(kSize - kEndRecord);
+    data += std::string("PK\5\6") + std::string(8, '\0');
+    for (const std::uint32_t v : {kSize - kEndRecord - kDirectory, kDirectory})
+        for (int i = 0; i < 4; ++i)
+            data += static_cast<char>((v >> (8 * i)) & 0xFF);
+    data += std::string(2, '\0');
+    WriteFile(f.root.path() / "big.zip", data);
+    f.worker->m_connections = 4;
+    f.worker->m_segmentMinimum = 1 << 20;
+    f.worker->m_settings.host = "127.0.0.1";
+    for (const bool rest : {true, false}) {
+        FtpTestServer server(f.root.path(), rest ? std::vector<std::string>{} : std::vector<std::string>{"--no-rest"});
+        f.worker->m_settings.port = server.port();
+        auto c = f.Connect(server);
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "big.zip", data.size())) << rest;
+        EXPECT_TRUE(ReadFile(f.Local("big.zip")) == data) << rest;
+        std::vector<std::string> rests;
+        for (const auto& command : server.Commands())
+            if (command.starts_with("REST "))
+                rests.push_back(command);
+        ASSERT_GE(rests.size(), 1u);
+        EXPECT_EQ(rests[0], "REST " + std::to_string(kSize - kDirectoryTail)) << rest;
+        if (rest)
+            EXPECT_NE(std::find(rests.begin(), rests.end(), "REST " + std::to_string(kDirectory)), rests.end());
+        else
+            EXPECT_EQ(Count(server.Commands(), "RETR"), 1);
+        fs::remove(f.Local("big.zip"));
+        f.worker->TakeArchive("none");   // lets the file go
+    }
 }
