@@ -22,6 +22,9 @@ constexpr auto kRecordAfter = std::chrono::seconds(5);
 // record's sync nor the last one waits for much.
 constexpr std::uint64_t kWriteBackEvery = 8u << 20;
 constexpr std::int64_t kAnyTime = -2;
+// Bytes already on disk that a transfer may run on over rather than be cut
+// short: about what a path sends in the round trips of a new login.
+constexpr std::uint64_t kRunOutAtMost = 8u << 20;
 
 // Hands what is left of a slot's range back to the plan, on every way out of
 // a transfer short of the range's end.
@@ -60,6 +63,18 @@ std::optional<ByteRange> TakeRange(SharedFetch& s, int slot)
     return range;
 }
 
+// Whether the transfer of `slot` may run on to the file's end: its range ends
+// there, or all after it is on disk and short (the central directory,
+// fetched first). A transfer cut short costs a new login; these bytes are let
+// through unwritten.
+bool RunsOut(SharedFetch& s, int slot)
+{
+    std::lock_guard<std::mutex> hold(s.lock);
+    const std::uint64_t end = s.plan.EndOf(slot);
+    const std::uint64_t size = s.plan.Size();
+    return end == size || (end != 0 && size - end <= kRunOutAtMost && s.plan.Covers({end, size}));
+}
+
 // Drives a transfer that runs until its range is done; nothing then.
 std::optional<Fetched> DriveRange(CFtpConnection& connection, SharedFetch& s, int slot, CPieceWriter& writer,
                                   RangeHold& range, const std::function<bool()>& goOn)
@@ -74,14 +89,9 @@ std::optional<Fetched> DriveRange(CFtpConnection& connection, SharedFetch& s, in
                 return Fetched::Stopped;
             }
         }
-        // The last range lets the server end the transfer, so the
-        // connection stays logged in; any other is cut at its end.
-        bool lastRange = false;
-        {
-            std::lock_guard<std::mutex> hold(s.lock);
-            lastRange = s.plan.EndOf(slot) == s.plan.Size();
-        }
-        if (!ended && lastRange)
+        // A range that runs out at the file's end lets the server end the
+        // transfer, so the connection stays logged in; any other is cut at its end.
+        if (!ended && RunsOut(s, slot))
             connection.EndTransfer();
         else if (!ended)
             connection.AbortTransfer();
@@ -118,7 +128,10 @@ std::optional<Fetched> FetchRange(CFtpConnection& connection, SharedFetch& s, in
     try {
         started = connection.BeginTransfer(
             s.remoteName,
-            [&](std::uint64_t offset, const char* data, std::size_t size) { return writer.Take(offset, data, size); },
+            [&](std::uint64_t offset, const char* data, std::size_t size) {
+                const std::size_t taken = writer.Take(offset, data, size);
+                return writer.AtEnd() && !writer.Failed() && !writer.Stopped() && RunsOut(s, slot) ? size : taken;
+            },
             range.begin, checkTime);
     } catch (const CInternetException& e) {
         // A range that ends within the first piece was cut here.
