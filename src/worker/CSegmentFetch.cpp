@@ -327,11 +327,12 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
 
 // A segmented download fetches the archive's central directory first, over
 // the worker's connection, so that it can be read while the rest comes; the
-// extra connections join as usual meanwhile. One connection alone keeps the
-// order from the first byte to the last: fetching the directory first would
-// cut its one transfer short, and that costs a new login. A server that
-// cannot start a transfer at an offset, or that ends one early, gets the
-// usual order. Nothing when the rest is to follow.
+// extra connections join as usual meanwhile, and the transfer of the rest that
+// reaches the directory runs on over it (RunsOut), so this costs no login. A
+// file below the segmenting size keeps one transfer from its first byte to its
+// last (its unpacking follows the download). A server that cannot start a
+// transfer at an offset, or that ends one early, gets the usual order.
+// Nothing when the rest is to follow.
 std::optional<CSegmentFetch::Outcome> CSegmentFetch::FetchDirectoryFirst(CFtpConnection& connection,
                                                                          const std::function<bool(std::int64_t)>& begun,
                                                                          const std::function<bool()>& goOn)
