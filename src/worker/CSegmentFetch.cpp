@@ -239,7 +239,7 @@ CSegmentFetch::CSegmentFetch(CArchivePart& part, const std::string& remoteName, 
       m_setup(std::move(setup)),
       m_s(m_setup.size, part.File(), remoteName, m_setup.stop, m_setup.slots),
       m_writer(m_s, 0, [this] { Progress(); }),
-      m_directoryFirst(m_setup.connections > 1),
+      m_directoryFirst(m_setup.directoryFirst),
       m_expectTime(kAnyTime),
       m_ramp(m_setup.connections, m_setup.size)
 {
@@ -325,14 +325,12 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
     return outcome;
 }
 
-// A segmented download fetches the archive's central directory first, over
-// the worker's connection, so that it can be read while the rest comes; the
-// extra connections join as usual meanwhile, and the transfer of the rest that
-// reaches the directory runs on over it (RunsOut), so this costs no login. A
-// file below the segmenting size keeps one transfer from its first byte to its
-// last (its unpacking follows the download). A server that cannot start a
-// transfer at an offset, or that ends one early, gets the usual order.
-// Nothing when the rest is to follow.
+// The archive's central directory comes first, over the worker's connection,
+// so that it can be read while the rest comes; extra connections join as
+// usual meanwhile, and the transfer of the rest that reaches the directory
+// runs on over it (RunsOut), so this costs one transfer more, no login. A
+// server that cannot start a transfer at an offset, or that ends one early,
+// gets the usual order. Nothing when the rest is to follow.
 std::optional<CSegmentFetch::Outcome> CSegmentFetch::FetchDirectoryFirst(CFtpConnection& connection,
                                                                          const std::function<bool(std::int64_t)>& begun,
                                                                          const std::function<bool()>& goOn)

@@ -44,6 +44,7 @@ public:
         const FtpTimeouts& timeouts;
         const ReleaseArchive* listed = nullptr;   // its pieces checked when given
         CStandbyLogin* standby = nullptr;         // the first extra connection, logging in already
+        bool directoryFirst = false;              // a zip archive's central directory comes first
         std::function<bool()> stop;               // the run is being stopped
         // Bytes on disk of all connections together, told on this thread at
         // most once per 64 KiB of the total, the last ones always.
