@@ -37,7 +37,7 @@ if(VORN_BUILD_TESTS)
                  ${tests}/worker/test_arriving_unpack.cpp
                  ${tests}/worker/test_run.cpp ${tests}/worker/test_progress_model.cpp
                  ${tests}/worker/test_release_signature.cpp ${tests}/worker/test_signed_release.cpp
-                 ${tests}/worker/test_connection_ramp.cpp)
+                 ${tests}/worker/test_connection_ramp.cpp ${tests}/worker/test_segment_plan.cpp)
   vorn_wine_test(test_platform ${tests}/platform/test_threading.cpp ${tests}/platform/test_ftp.cpp)
   vorn_wine_test(test_unzip ${tests}/unzip/test_unzipper.cpp)
   target_link_libraries(test_unzip PRIVATE libzip::zip vorn_static_codecs)

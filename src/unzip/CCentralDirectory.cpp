@@ -90,20 +90,21 @@ bool CCentralDirectory::Read(const CFile& file, std::uint64_t size, const ReadyW
     return ReadDirectory(file, size, ready);
 }
 
-bool CCentralDirectory::ReadDirectory(const CFile& file, std::uint64_t fileSize, const ReadyWait& ready)
+std::optional<CCentralDirectory::Place> CCentralDirectory::Locate(const CFile& file, std::uint64_t fileSize,
+                                                                  const ReadyWait& ready)
 {
     const auto readAt = [&](void* out, std::size_t size, std::uint64_t offset) {
         return (!ready || ready(offset, offset + size)) && ReadAt(file, out, size, offset);
     };
     if (fileSize < kEndRecordSize)
-        return false;
+        return std::nullopt;
 
     // The end record lies within the last 64 KiB (its comment) and 22 bytes.
     const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 65535 + kEndRecordSize));
     const std::uint64_t tailAt = fileSize - tailSize;
     std::string tail(tailSize, '\0');
     if (!readAt(tail.data(), tailSize, tailAt))
-        return false;
+        return std::nullopt;
     const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
     std::size_t end = std::string::npos;
     for (std::size_t at = tailSize - kEndRecordSize + 1; at-- > 0;) {
@@ -113,10 +114,8 @@ bool CCentralDirectory::ReadDirectory(const CFile& file, std::uint64_t fileSize,
         }
     }
     if (end == std::string::npos)
-        return false;
-    std::uint64_t count = Get16(t + end + 10);
-    std::uint64_t size = Get32(t + end + 12);
-    std::uint64_t offset = Get32(t + end + 16);
+        return std::nullopt;
+    Place place{.offset = Get32(t + end + 16), .size = Get32(t + end + 12), .count = Get16(t + end + 10)};
     std::uint64_t directoryEnd = tailAt + end;
 
     // A Zip64 locator just before it points at the Zip64 end record.
@@ -128,21 +127,27 @@ bool CCentralDirectory::ReadDirectory(const CFile& file, std::uint64_t fileSize,
             unsigned char record[kZip64EndSize];
             if (zip64At > locatorAt || locatorAt - zip64At < kZip64EndSize || !readAt(record, sizeof record, zip64At) ||
                 std::memcmp(record, "PK\6\6", 4) != 0)
-                return false;
-            count = Get64(record + 32);
-            size = Get64(record + 40);
-            offset = Get64(record + 48);
+                return std::nullopt;
+            place = {.offset = Get64(record + 48), .size = Get64(record + 40), .count = Get64(record + 32)};
             directoryEnd = zip64At;
         }
     }
-    if (offset > directoryEnd || size > directoryEnd - offset)
+    if (place.offset > directoryEnd || place.size > directoryEnd - place.offset)
+        return std::nullopt;
+    return place;
+}
+
+bool CCentralDirectory::ReadDirectory(const CFile& file, std::uint64_t fileSize, const ReadyWait& ready)
+{
+    const std::optional<Place> place = Locate(file, fileSize, ready);
+    if (!place)
         return false;
-    m_offset = offset;
-    m_size = size;
+    m_offset = place->offset;
+    m_size = place->size;
     // A count that the directory's bytes cannot hold is a lie: refused before
     // anything is waited for or allocated.
-    if (count > size / kCentralHeaderSize || (ready && !ready(offset, offset + size)) ||
-        !ReadRecords(file, offset, size, count))
+    if (place->count > place->size / kCentralHeaderSize || (ready && !ready(m_offset, m_offset + m_size)) ||
+        !ReadRecords(file, m_offset, m_size, place->count))
         return false;
     OrderEntries();
     return true;

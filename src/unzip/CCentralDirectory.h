@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // The raw central-directory records of a zip archive, Zip64 fields applied.
@@ -36,6 +37,14 @@ public:
     // checked by EntryFits when its bytes have come.
     using ReadyWait = std::function<bool(std::uint64_t begin, std::uint64_t end)>;
     bool Read(const CFile& file, std::uint64_t size, const ReadyWait& ready);
+    // Where the directory lies as the end records say (Zip64 included), read
+    // through `ready` as above; nothing when they cannot be read or do not fit.
+    struct Place {
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+        std::uint64_t count = 0;   // records it claims
+    };
+    static std::optional<Place> Locate(const CFile& file, std::uint64_t size, const ReadyWait& ready);
     // Entry `index`'s local header and data lie within its own bytes, up to
     // the next entry in the file (or the directory): false for an entry that
     // shares bytes with another, which makes the whole archive suspect.

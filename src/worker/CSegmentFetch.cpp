@@ -2,8 +2,10 @@
 
 #include "platform/CFtpConnection.h"
 #include "platform/CInternetException.h"
+#include "unzip/CCentralDirectory.h"
 #include "worker/CArchivePart.h"
 #include "worker/CStandbyLogin.h"
+#include "worker/DirectoryFirst.h"
 
 #include <algorithm>
 #include <mutex>
@@ -20,6 +22,9 @@ constexpr auto kRecordAfter = std::chrono::seconds(5);
 // record's sync nor the last one waits for much.
 constexpr std::uint64_t kWriteBackEvery = 8u << 20;
 constexpr std::int64_t kAnyTime = -2;
+// Bytes already on disk that a transfer may run on over rather than be cut
+// short: about what a path sends in the round trips of a new login.
+constexpr std::uint64_t kRunOutAtMost = 8u << 20;
 
 // Hands what is left of a slot's range back to the plan, on every way out of
 // a transfer short of the range's end.
@@ -58,6 +63,18 @@ std::optional<ByteRange> TakeRange(SharedFetch& s, int slot)
     return range;
 }
 
+// Whether the transfer of `slot` may run on to the file's end: its range ends
+// there, or all after it is on disk and short (the central directory,
+// fetched first). A transfer cut short costs a new login; these bytes are let
+// through unwritten.
+bool RunsOut(SharedFetch& s, int slot)
+{
+    std::lock_guard<std::mutex> hold(s.lock);
+    const std::uint64_t end = s.plan.EndOf(slot);
+    const std::uint64_t size = s.plan.Size();
+    return end == size || (end != 0 && size - end <= kRunOutAtMost && s.plan.Covers({end, size}));
+}
+
 // Drives a transfer that runs until its range is done; nothing then.
 std::optional<Fetched> DriveRange(CFtpConnection& connection, SharedFetch& s, int slot, CPieceWriter& writer,
                                   RangeHold& range, const std::function<bool()>& goOn)
@@ -72,14 +89,9 @@ std::optional<Fetched> DriveRange(CFtpConnection& connection, SharedFetch& s, in
                 return Fetched::Stopped;
             }
         }
-        // The last range lets the server end the transfer, so the
-        // connection stays logged in; any other is cut at its end.
-        bool lastRange = false;
-        {
-            std::lock_guard<std::mutex> hold(s.lock);
-            lastRange = s.plan.EndOf(slot) == s.plan.Size();
-        }
-        if (!ended && lastRange)
+        // A range that runs out at the file's end lets the server end the
+        // transfer, so the connection stays logged in; any other is cut at its end.
+        if (!ended && RunsOut(s, slot))
             connection.EndTransfer();
         else if (!ended)
             connection.AbortTransfer();
@@ -116,7 +128,10 @@ std::optional<Fetched> FetchRange(CFtpConnection& connection, SharedFetch& s, in
     try {
         started = connection.BeginTransfer(
             s.remoteName,
-            [&](std::uint64_t offset, const char* data, std::size_t size) { return writer.Take(offset, data, size); },
+            [&](std::uint64_t offset, const char* data, std::size_t size) {
+                const std::size_t taken = writer.Take(offset, data, size);
+                return writer.AtEnd() && !writer.Failed() && !writer.Stopped() && RunsOut(s, slot) ? size : taken;
+            },
             range.begin, checkTime);
     } catch (const CInternetException& e) {
         // A range that ends within the first piece was cut here.
@@ -224,6 +239,7 @@ CSegmentFetch::CSegmentFetch(CArchivePart& part, const std::string& remoteName, 
       m_setup(std::move(setup)),
       m_s(m_setup.size, part.File(), remoteName, m_setup.stop, m_setup.slots),
       m_writer(m_s, 0, [this] { Progress(); }),
+      m_directoryFirst(m_setup.directoryFirst),
       m_expectTime(kAnyTime),
       m_ramp(m_setup.connections, m_setup.size)
 {
@@ -284,6 +300,11 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
     const auto begun = [this](std::int64_t time) { return Begun(time); };
     const auto progress = [this] { return Progress(); };
     Outcome outcome = Outcome::NothingLeft;
+    if (const std::optional<Outcome> ended = FetchDirectoryFirst(connection, begun, progress)) {
+        if (!MayStartAgain(*ended))
+            EndExtraConnections();
+        return *ended;
+    }
     for (;;) {
         outcome = FetchRanges(connection, m_s, 0, m_writer, m_checkTime, begun, progress);
         if (MayStartAgain(outcome))
@@ -306,6 +327,53 @@ CSegmentFetch::Outcome CSegmentFetch::Run(CFtpConnection& connection)
     }
     EndExtraConnections();
     return outcome;
+}
+
+// The archive's central directory comes first, over the worker's connection,
+// so that it can be read while the rest comes; extra connections join as
+// usual meanwhile, and the transfer of the rest that reaches the directory
+// runs on over it (RunsOut), so this costs one transfer more, no login. A
+// server that cannot start a transfer at an offset, or that ends one early,
+// gets the usual order. Nothing when the rest is to follow.
+std::optional<CSegmentFetch::Outcome> CSegmentFetch::FetchDirectoryFirst(CFtpConnection& connection,
+                                                                         const std::function<bool(std::int64_t)>& begun,
+                                                                         const std::function<bool()>& goOn)
+{
+    // Without a release list the tail comes first, then the directory where
+    // its end records say; with one, the listed range alone. Each once at most.
+    for (int step = 0; step < 2 && m_directoryFirst; ++step) {
+        const std::optional<std::uint64_t> directoryOffset = m_setup.listed ? std::nullopt : LocateDirectory();
+        std::optional<ByteRange> range;
+        {
+            std::lock_guard<std::mutex> hold(m_s.lock);
+            range = DirectoryFirst(m_s.plan, m_setup.listed, directoryOffset);
+            if (range)
+                m_s.plan.TakeAhead(0, *range);
+        }
+        if (!range)
+            break;
+        const std::optional<Outcome> ended = FetchRange(connection, m_s, 0, m_writer, *range, m_checkTime, begun, goOn);
+        if (ended == Outcome::NoRestart || ended == Outcome::ServerEnded)
+            m_directoryFirst = false;
+        else if (ended)
+            return ended;
+    }
+    return std::nullopt;
+}
+
+// Where the end records on disk put the central directory; nothing while the
+// tail is not on disk, or when they cannot be read.
+std::optional<std::uint64_t> CSegmentFetch::LocateDirectory()
+{
+    const auto onDisk = [this](std::uint64_t begin, std::uint64_t end) {
+        std::lock_guard<std::mutex> hold(m_s.lock);
+        return m_s.plan.Covers({begin, end});
+    };
+    const std::optional<CCentralDirectory::Place> place =
+        CCentralDirectory::Locate(m_part.File(), m_setup.size, onDisk);
+    if (!place)
+        return std::nullopt;
+    return place->offset;
 }
 
 bool CSegmentFetch::MayStartAgain(Outcome outcome) const

@@ -45,6 +45,7 @@ public:
         const FtpTimeouts& timeouts;
         const ReleaseArchive* listed = nullptr;   // its pieces checked when given
         CStandbyLogin* standby = nullptr;         // the first extra connection, logging in already
+        bool directoryFirst = false;              // a zip archive's central directory comes first
         std::function<bool()> stop;               // the run is being stopped
         // Bytes on disk of all connections together, told on this thread at
         // most once per 64 KiB of the total, the last ones always.
@@ -92,6 +93,10 @@ public:
     void Settle();
 
 private:
+    std::optional<Outcome> FetchDirectoryFirst(CFtpConnection& connection,
+                                               const std::function<bool(std::int64_t)>& begun,
+                                               const std::function<bool()>& goOn);
+    std::optional<std::uint64_t> LocateDirectory();
     bool Progress();
     void SaveRecordNowAndThen(std::uint64_t total);
     bool Begun(std::int64_t fileTime);
@@ -113,6 +118,7 @@ private:
     bool m_resuming = false;
     bool m_keepRecord = true;
     bool m_checkTime = true;
+    bool m_directoryFirst;   // a segmented download fetches the central directory first
     std::int64_t m_expectTime;
     std::int64_t m_fileTime = -1;   // the server's, told with the first transfer
 

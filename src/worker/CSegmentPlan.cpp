@@ -95,15 +95,49 @@ std::optional<ByteRange> CSegmentPlan::Take(int slot, int mostRunning)
 std::optional<ByteRange> CSegmentPlan::TakeTail(int slot, std::uint64_t bytes)
 {
     Release(slot);
+    // The work ends where the finished bytes at the file's end begin (those
+    // of the central directory, fetched first).
+    const std::uint64_t workEnd =
+        !m_finished.empty() && m_finished.back().end == m_size ? m_finished.back().begin : m_size;
     const auto last = std::find_if(m_running.begin(), m_running.end(), [&](const Running& r) {
-        return r.left.end == m_size && r.left.end - r.left.begin >= bytes + m_minimumSplit;
+        return r.left.end == workEnd && r.left.end - r.left.begin >= bytes + m_minimumSplit;
     });
     if (bytes == 0 || !Missing().empty() || last == m_running.end())
         return Take(slot);
-    const ByteRange tail{m_size - bytes, m_size};
+    const ByteRange tail{workEnd - bytes, workEnd};
     last->left.end = tail.begin;
     m_running.push_back({slot, tail, tail.begin});
     return tail;
+}
+
+ByteRange CSegmentPlan::TakeAhead(int slot, const ByteRange& range)
+{
+    Release(slot);
+    for (Running& r : m_running) {
+        if (r.left.begin < range.begin)
+            r.left.end = std::min(r.left.end, range.begin);
+        else if (r.left.begin < range.end)
+            r.left.end = r.left.begin;
+    }
+    m_running.push_back({slot, range, range.begin});
+    return range;
+}
+
+std::optional<ByteRange> CSegmentPlan::FirstMissingIn(const ByteRange& range) const
+{
+    if (range.begin >= range.end)
+        return std::nullopt;
+    std::uint64_t at = range.begin;
+    for (const ByteRange& r : m_finished) {
+        if (r.end <= at)
+            continue;
+        if (r.begin > at)
+            return ByteRange{at, std::min(r.begin, range.end)};
+        at = r.end;
+        if (at >= range.end)
+            return std::nullopt;
+    }
+    return at < range.end ? std::optional<ByteRange>(ByteRange{at, range.end}) : std::nullopt;
 }
 
 std::uint64_t CSegmentPlan::EndOf(int slot) const

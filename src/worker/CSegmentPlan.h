@@ -35,10 +35,17 @@ public:
     // upper half of the largest range still running, taken only while fewer
     // than `mostRunning` other slots hold a range. Empty when there is none.
     std::optional<ByteRange> Take(int slot, int mostRunning = std::numeric_limits<int>::max());
-    // The last `bytes` of the file for `slot`, from the range that runs to the
-    // file's end, so that no transfer more is cut than that one at its new
-    // end; else as Take.
+    // The last `bytes` of the work for `slot`, from the range that runs to the
+    // file's end (or to the finished bytes that do), so that no transfer more
+    // is cut than that one at its new end; else as Take.
     std::optional<ByteRange> TakeTail(int slot, std::uint64_t bytes);
+    // `range` for `slot`, ahead of the order Take follows: a range running
+    // into it ends where it begins, one running inside it ends at once (what
+    // that leaves becomes missing work). Finished bytes in it are fetched
+    // again: the caller chooses it.
+    ByteRange TakeAhead(int slot, const ByteRange& range);
+    // The first bytes of `range` that are not finished; nothing when all are.
+    std::optional<ByteRange> FirstMissingIn(const ByteRange& range) const;
     // Slots that hold a range.
     int RunningCount() const { return static_cast<int>(m_running.size()); }
     // Where the range of `slot` ends now; 0 when it has none.

@@ -194,6 +194,9 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
                          .timeouts = m_timeouts,
                          .listed = m_listed,
                          .standby = m_standby,
+                         // Below the segmenting size one transfer brings it all,
+                         // and it is unpacked after its download.
+                         .directoryFirst = expectedSize >= m_segmentMinimum,
                          .stop = [this] { return StopRequested(); },
                          .progress = [this, &remoteName, expectedSize](
                                          std::uint64_t total) { PostProgress(remoteName, total, expectedSize); }});

@@ -2,6 +2,7 @@
 #include "platform/CInternetException.h"
 #include "support/Notices.h"
 #include "worker/CKELDownloadThread.h"
+#include "worker/DirectoryFirst.h"
 #include "worker/Messages.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 
 using namespace std::chrono_literals;
 
@@ -362,7 +364,7 @@ TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheSe
             EXPECT_GT(Count(commands, "RETR"), 1);
             EXPECT_GT(Count(commands, "REST"), 0);
         } else {
-            EXPECT_EQ(Count(commands, "RETR"), 1);
+            EXPECT_EQ(Count(commands, "RETR"), 2);   // the tail, then the rest
         }
         // Progress as from one connection: rising, at most one per 64 KiB, ending at the size.
         const auto notices = f.Notices();
@@ -392,4 +394,58 @@ TEST(DownloadFile, LargeArchivesAreFetchedInSegmentsOverAsManyConnectionsAsTheSe
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"big.zip.part", "big.zip.part-state"}));
+}
+
+// An archive of the segmenting size or more: its tail comes first, then its
+// central directory where the end record says it begins, then the rest, whose
+// transfer runs on over the tail, so one connection logs in once; a server
+// without REST sends the whole file in one transfer from its first byte.
+TEST(DownloadFile, ALargeArchiveFetchesItsCentralDirectoryFirst)
+{
+    Fixture f;
+    constexpr std::uint32_t kSize = 6 << 20, kDirectory = 3 << 20, kEndRecord = 22;
+    std::string data = PatternBytes(kSize - kEndRecord);
+    data += std::string("PK\5\6") + std::string(8, '\0');
+    for (const std::uint32_t v : {kSize - kEndRecord - kDirectory, kDirectory})
+        for (int i = 0; i < 4; ++i)
+            data += static_cast<char>((v >> (8 * i)) & 0xFF);
+    data += std::string(2, '\0');
+    WriteFile(f.root.path() / "big.zip", data);
+    f.worker->m_segmentMinimum = 1 << 20;
+    f.worker->m_settings.host = "127.0.0.1";
+    const std::string tail = "REST " + std::to_string(kSize - kDirectoryTail);
+    const std::string directory = "REST " + std::to_string(kDirectory);
+    const struct {
+        int connections;
+        bool rest;
+        std::vector<std::string> rests;   // over one connection, all of them
+    } cases[] = {{1, true, {tail, directory}}, {4, true, {tail, directory}}, {4, false, {tail}}};
+    for (const auto& k : cases) {
+        FtpTestServer server(f.root.path(),
+                             k.rest ? std::vector<std::string>{} : std::vector<std::string>{"--no-rest"});
+        f.worker->m_connections = k.connections;
+        f.worker->m_settings.port = server.port();
+        auto c = f.Connect(server);
+        EXPECT_TRUE(f.worker->DownloadFile(*c, "big.zip", data.size())) << k.connections << k.rest;
+        EXPECT_TRUE(ReadFile(f.Local("big.zip")) == data) << k.connections << k.rest;
+        const auto commands = server.Commands();
+        std::vector<std::string> rests;
+        std::copy_if(commands.begin(), commands.end(), std::back_inserter(rests),
+                     [](const std::string& line) { return line.starts_with("REST "); });
+        ASSERT_GE(rests.size(), k.rests.size());
+        if (k.connections == 1) {
+            EXPECT_EQ(rests, k.rests);
+            EXPECT_EQ(Count(commands, "USER"), 1);
+            EXPECT_EQ(Count(commands, "RETR"), 3);
+        }
+        EXPECT_EQ(rests[0], tail) << k.connections << k.rest;
+        if (k.rest) {
+            EXPECT_NE(std::find(rests.begin(), rests.end(), directory), rests.end()) << k.connections;
+        }
+        if (!k.rest) {
+            EXPECT_EQ(Count(commands, "RETR"), 1);
+        }
+        fs::remove(f.Local("big.zip"));
+        f.worker->TakeArchive("none");   // lets the file go
+    }
 }

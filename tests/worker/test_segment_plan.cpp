@@ -1,4 +1,5 @@
 #include "worker/CSegmentPlan.h"
+#include "worker/DirectoryFirst.h"
 
 #include <gtest/gtest.h>
 
@@ -82,4 +83,55 @@ TEST(SegmentPlan, ARetiredSlotLeavesItsRangeToTheTransferBelowAndFewRangesAreSpl
     few.Finish(0, 50);
     EXPECT_EQ(few.Take(0, 1), std::nullopt);
     EXPECT_EQ(few.Take(0, 2), (ByteRange{75, 100}));
+}
+
+TEST(SegmentPlan, TheCentralDirectoryComesFirstAndTheRestAsUsual)
+{
+    constexpr std::uint64_t kMiB = 1 << 20;
+    const std::uint64_t size = 10 * kMiB;
+    const ByteRange tail{size - kDirectoryTail, size};
+
+    // With the release list: the whole pieces from the directory's to the end.
+    ReleaseArchive listed;
+    listed.size = size;
+    listed.directoryOffset = 9 * kMiB + 500;
+    listed.pieceSize = kMiB;
+    CSegmentPlan signedPlan(size, kMiB);
+    const std::optional<ByteRange> pieces = DirectoryFirst(signedPlan, &listed, std::nullopt);
+    EXPECT_EQ(pieces, (ByteRange{9 * kMiB, size}));
+    signedPlan.TakeAhead(0, *pieces);
+    signedPlan.Finish(9 * kMiB, kMiB);
+    EXPECT_EQ(DirectoryFirst(signedPlan, &listed, std::nullopt), std::nullopt);
+    EXPECT_EQ(signedPlan.Take(0), (ByteRange{0, 9 * kMiB}));
+    // A resumed part lacking some of them: only what it lacks, never a kept byte again.
+    ASSERT_TRUE(signedPlan.SetFinished({{9 * kMiB + 100, 9 * kMiB + 200}}));
+    EXPECT_EQ(DirectoryFirst(signedPlan, &listed, std::nullopt), (ByteRange{9 * kMiB, 9 * kMiB + 100}));
+
+    // Without: the tail, then a directory that begins before it, to the end.
+    CSegmentPlan plan(size, kMiB);
+    EXPECT_EQ(DirectoryFirst(plan, nullptr, std::nullopt), tail);
+    plan.TakeAhead(0, tail);
+    // An extra connection that comes meanwhile takes what nobody has.
+    EXPECT_EQ(plan.TakeTail(1, kMiB), (ByteRange{0, tail.begin}));
+    plan.Finish(tail.begin, kDirectoryTail);
+    EXPECT_EQ(DirectoryFirst(plan, nullptr, std::nullopt), std::nullopt);   // end records not read
+    EXPECT_EQ(DirectoryFirst(plan, nullptr, tail.begin + 10), std::nullopt);
+    EXPECT_EQ(DirectoryFirst(plan, nullptr, 6 * kMiB), (ByteRange{6 * kMiB, size}));
+    // Its range runs into the directory: it ends where the directory begins.
+    plan.TakeAhead(0, {6 * kMiB, size});
+    EXPECT_EQ(plan.EndOf(1), 6 * kMiB);
+    plan.Finish(6 * kMiB, size - 6 * kMiB);
+    EXPECT_EQ(DirectoryFirst(plan, nullptr, 6 * kMiB), std::nullopt);
+    plan.Release(1);
+    EXPECT_EQ(plan.Take(0), (ByteRange{0, 6 * kMiB}));
+    // A trial takes the last bytes of the work, just before the directory.
+    EXPECT_EQ(plan.TakeTail(2, kMiB), (ByteRange{5 * kMiB, 6 * kMiB}));
+    EXPECT_EQ(plan.EndOf(0), 5 * kMiB);
+
+    // A resumed part that holds the tail does not fetch it again.
+    CSegmentPlan resumed(size, kMiB);
+    ASSERT_TRUE(resumed.SetFinished({{0, kMiB}, {size - 2 * kMiB, size}}));
+    EXPECT_EQ(DirectoryFirst(resumed, nullptr, std::nullopt), std::nullopt);
+    EXPECT_EQ(DirectoryFirst(resumed, nullptr, 3 * kMiB), (ByteRange{3 * kMiB, size}));
+    EXPECT_EQ(resumed.Take(0), (ByteRange{kMiB, size - 2 * kMiB}));
 }

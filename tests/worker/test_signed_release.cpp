@@ -102,7 +102,13 @@ TEST_F(SignedRun, ASignedReleaseCompletesOverOneConnectionOrSeveral)
         fs::remove_all(Folder());
         FtpTestServer server(root.path(), {"--chunk", "8192", "--pause", "0.006"});
         EXPECT_EQ(Run(server).back(), End(RunResult::Complete));
-        EXPECT_GT(Retrieved(server.Commands(), "KEL_V13.zip"), 1);
+        const auto commands = server.Commands();
+        EXPECT_GT(Retrieved(commands, "KEL_V13.zip"), 1);
+        // First the piece that holds the central directory, to the end.
+        const auto rest =
+            std::find_if(commands.begin(), commands.end(), [](const auto& c) { return c.starts_with("REST "); });
+        ASSERT_NE(rest, commands.end());
+        EXPECT_EQ(*rest, "REST " + std::to_string(6u << 20));
         EXPECT_EQ(fs::file_size(Folder() / "KEL_V13/data.bin"), 6u << 20);
     }
 }
@@ -120,7 +126,9 @@ TEST_F(SignedRun, ADamagedPieceOfAKeptPartIsTheOnlyOneFetchedAgain)
     {
         FtpTestServer server(root.path(), {"--drop-after", std::to_string(kKept)});
         EXPECT_EQ(Run(server).back(), End(RunResult::InternetFailed));
-        ASSERT_EQ(fs::file_size(Folder() / "KEL_V13.zip.part"), kKept);
+        // The piece that holds the central directory came first: the part
+        // has the archive's length.
+        ASSERT_EQ(fs::file_size(Folder() / "KEL_V13.zip.part"), size);
     }
     std::string part = ReadFile(Folder() / "KEL_V13.zip.part");
     part[(1 << 20) + 1000] ^= 0x01;   // in the second piece
