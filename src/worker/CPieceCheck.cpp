@@ -173,16 +173,9 @@ void CPieceCheck::Settle(std::size_t piece, bool good)
 bool CPieceCheck::Matches(const CFile& file, const ReleaseArchive& archive, std::size_t piece,
                           std::vector<char>& buffer)
 {
-    const std::uint64_t begin = archive.PieceBegin(piece);
-    const auto length = static_cast<std::size_t>(archive.PieceEnd(piece) - begin);
-    buffer.resize(length);
-    for (std::size_t got = 0; got < length;) {
-        const long long n = file.ReadAt(buffer.data() + got, length - got, begin + got);
-        if (n <= 0)
-            return false;   // a piece that cannot be read back is no good piece
-        got += static_cast<std::size_t>(n);
-    }
-    return HashPiece(buffer.data(), length) == archive.pieces[piece];
+    // A piece that cannot be read back is no good piece.
+    const std::optional<PieceHash> hash = archive.HashOf(file, piece, buffer);
+    return hash && *hash == archive.pieces[piece];
 }
 
 bool CPieceCheck::WholeFileMatches(const CFile& file, const ReleaseArchive& archive, const std::function<bool()>& stop,

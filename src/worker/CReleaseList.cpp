@@ -10,7 +10,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -158,6 +157,24 @@ std::uint64_t ReleaseArchive::PieceEnd(std::size_t piece) const
     return std::min(size, PieceBegin(piece) + pieceSize);
 }
 
+std::optional<PieceHash> ReleaseArchive::HashOf(const CFile& file, std::size_t piece, std::vector<char>& buffer) const
+{
+    constexpr std::size_t kBlock = 64 << 10;   // small: read back while the download runs, beside its buffers
+    buffer.resize(kBlock);
+    PieceHash hash{};
+    CBlake2b blake(hash.size());
+    for (std::uint64_t at = PieceBegin(piece), end = PieceEnd(piece); at < end;) {
+        const long long n =
+            file.ReadAt(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, end - at)), at);
+        if (n <= 0)
+            return std::nullopt;
+        blake.Update(buffer.data(), static_cast<std::size_t>(n));
+        at += static_cast<std::uint64_t>(n);
+    }
+    blake.Final(hash.data());
+    return hash;
+}
+
 std::optional<ReleaseArchive> ReleaseArchive::Describe(const CFile& file, const std::string& name, std::string& why)
 {
     ReleaseArchive a;
@@ -172,18 +189,14 @@ std::optional<ReleaseArchive> ReleaseArchive::Describe(const CFile& file, const 
     a.directorySize = directory.Size();
     while (a.pieceSize < kLargestPiece && a.size / a.pieceSize >= kPiecesAimedAt)
         a.pieceSize *= 2;
-    const auto buffer = std::make_unique<char[]>(a.pieceSize);
-    for (std::uint64_t at = 0; at < a.size; at += a.pieceSize) {
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(a.pieceSize, a.size - at));
-        for (std::size_t got = 0; got < length;) {
-            const long long n = file.ReadAt(buffer.get() + got, length - got, at + got);
-            if (n <= 0) {
-                why = "cannot be read";
-                return std::nullopt;
-            }
-            got += static_cast<std::size_t>(n);
+    std::vector<char> buffer;
+    for (std::size_t piece = 0; a.PieceBegin(piece) < a.size; ++piece) {
+        const std::optional<PieceHash> hash = a.HashOf(file, piece, buffer);
+        if (!hash) {
+            why = "cannot be read";
+            return std::nullopt;
         }
-        a.pieces.push_back(HashPiece(buffer.get(), length));
+        a.pieces.push_back(*hash);
     }
     return a;
 }

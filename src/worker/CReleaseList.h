@@ -28,6 +28,10 @@ struct ReleaseArchive {
 
     std::uint64_t PieceBegin(std::size_t piece) const { return std::uint64_t{pieceSize} * piece; }
     std::uint64_t PieceEnd(std::size_t piece) const;
+    // The hash of piece `piece` as `file` holds it, read in small blocks
+    // through `buffer` (so a 16 MiB piece costs no 16 MiB of memory);
+    // nothing when it cannot be read whole.
+    std::optional<PieceHash> HashOf(const CFile& file, std::size_t piece, std::vector<char>& buffer) const;
     bool operator==(const ReleaseArchive&) const = default;
 
     // Describes the zip archive `file` under `name`: the central directory
