@@ -513,6 +513,31 @@ bool CUnzipper::GoToNextEntry(const char* extension)
     return false;
 }
 
+bool CUnzipper::GoToEntry(int index)
+{
+    if (!m_archive || index < 0 || static_cast<std::uint64_t>(index) >= m_directory.Records().size())
+        return false;
+    m_current = static_cast<std::uint64_t>(index);
+    return true;
+}
+
+bool CUnzipper::NamesRepeat()
+{
+    if (!m_archive)
+        return false;
+    std::vector<std::string> names;
+    names.reserve(m_directory.Records().size());
+    for (std::uint64_t i = 0; i < m_directory.Records().size(); ++i) {
+        const char* name = zip_get_name(m_archive.get(), i, ZIP_FL_ENC_RAW);
+        std::string lower = name ? name : "";
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        names.push_back(std::move(lower));
+    }
+    std::sort(names.begin(), names.end());
+    return std::adjacent_find(names.begin(), names.end()) != names.end();
+}
+
 bool CUnzipper::SetTargetFolder(const char* folder)
 {
     if (!folder)

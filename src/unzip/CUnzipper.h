@@ -47,6 +47,11 @@ public:
     int GetEntryCount();
     bool GetEntryInfo(ZipEntryInfo& info);
     bool GoToNextEntry(const char* extension = nullptr);
+    // Makes entry `index` (from 0) the current one.
+    bool GoToEntry(int index);
+    // Two entries name the same file (ASCII case aside): which of them is
+    // kept depends on the order they are written in.
+    bool NamesRepeat();
     bool SetTargetFolder(const char* folder);
     // The target as an open folder, which the caller reached as it sees fit;
     // `path` is its name. Entries go below that very folder, whatever the

@@ -38,6 +38,20 @@ void CArrivingUnpack::Run()
     Publish([end](State& s) { s.end = end; });
 }
 
+CArrivingUnpack::End CArrivingUnpack::Ended(End end)
+{
+    const std::lock_guard hold(m_lock);
+    if (end != End::Unpacked && !m_over)
+        m_over = end;
+    return m_over.value_or(End::Unpacked);
+}
+
+bool CArrivingUnpack::Over()
+{
+    const std::lock_guard hold(m_lock);
+    return m_over.has_value();
+}
+
 CArrivingUnpack::End CArrivingUnpack::Unpack()
 {
     const std::shared_ptr<CArrivingBytes>& bytes = m_setup.bytes;
@@ -45,11 +59,12 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
     const auto interrupted = [&] { return m_setup.stop() ? End::Stopped : End::FallBack; };
     CUnzipper unzipper;
     unzipper.SetReservedName(m_setup.reserved);
-    unzipper.SetStopCheck(m_setup.stop);
+    unzipper.SetStopCheck([this] { return m_setup.stop() || Over(); });
     // Waits for the end records and the directory, wherever they lie; an
     // archive whose end record is not where its size says is no zip here.
     if (!unzipper.OpenArchive(std::move(m_setup.archive), m_setup.archivePath, bytes))
         return interrupted();
+    CFolder secondTarget = m_setup.second ? m_setup.target.Duplicate() : CFolder();
     unzipper.SetTargetFolder(std::move(m_setup.target), m_setup.targetPath);
     const int count = unzipper.GetEntryCount();
     const std::uint64_t total = unzipper.GetTotalUncompressedSize();
@@ -72,44 +87,98 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
     if (total > room.bytes || m_setup.missing > room.bytes - total || static_cast<std::uint64_t>(count) > room.inodes)
         return End::FallBack;   // checked again when the archive is whole, as for any archive
 
+    // With many small entries, making the files is most of the time, and the
+    // file system makes two at once nearly as fast as one. Entries that name
+    // the same file keep the archive's order on one unzipper.
+    std::thread second;
+    if (secondTarget && count >= m_setup.secondFrom && std::thread::hardware_concurrency() > 1 &&
+        !unzipper.NamesRepeat())
+        second = std::thread([this, archive = std::move(m_setup.second), target = std::move(secondTarget)]() mutable {
+            Ended(UnpackSecond(std::move(archive), std::move(target)));
+        });
+    const End end = Ended(UnpackShared(unzipper, 0));
+    if (second.joinable())
+        second.join();
+    unzipper.CloseArchive();
+    return Ended(end);
+}
+
+CArrivingUnpack::End CArrivingUnpack::UnpackSecond(CFile archive, CFolder target)
+{
+    CUnzipper unzipper;
+    unzipper.SetReservedName(m_setup.reserved);
+    unzipper.SetStopCheck([this] { return m_setup.stop() || Over(); });
+    // The directory is there already; should this fail, the first unzipper takes every entry.
+    if (!unzipper.OpenArchive(std::move(archive), m_setup.archivePath, m_setup.bytes) ||
+        !unzipper.SetTargetFolder(std::move(target), m_setup.targetPath))
+        return End::Unpacked;
+    const End end = UnpackShared(unzipper, 1);
+    unzipper.CloseArchive();
+    return end;
+}
+
+CArrivingUnpack::End CArrivingUnpack::UnpackShared(CUnzipper& unzipper, int slot)
+{
+    const std::shared_ptr<CArrivingBytes>& bytes = m_setup.bytes;
+    const auto interrupted = [&] { return m_setup.stop() ? End::Stopped : End::FallBack; };
     // Told at most once per percent of all entries' sizes.
-    const std::uint64_t step = std::max<std::uint64_t>(total / 100, 1);
-    std::uint64_t before = 0;
+    const std::uint64_t step = std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize() / 100, 1);
     std::uint64_t written = 0;
     std::uint64_t nextTell = step;
+    const auto unpacked = [&](State& s) { s.unpacked = m_finished + m_writing[0] + m_writing[1]; };
     unzipper.SetProgress([&](std::uint64_t n) {
         written += n;
-        if (before + written >= nextTell) {
-            nextTell = before + written + step;
-            Publish([&](State& s) { s.unpacked = before + written; });
+        if (written >= nextTell) {
+            nextTell = written + step;
+            Publish([&](State& s) {
+                m_writing[slot] = written;
+                unpacked(s);
+            });
         }
     });
-    for (int i = 0; i < count; ++i) {
+    // The callback above sees this function's locals: gone with them.
+    struct Unset {
+        CUnzipper& u;
+        ~Unset() { u.SetProgress({}); }
+    } unset{unzipper};
+    std::string entryName, problem;
+    for (;;) {
+        int index = 0;
+        {
+            const std::lock_guard hold(m_lock);
+            if (m_next >= m_state.count || m_over)
+                return End::Unpacked;
+            index = m_next++;
+        }
         if (m_setup.stop())
             return End::Stopped;
+        unzipper.GoToEntry(index);
         ZipEntryInfo info{};
         const std::uint64_t size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
         written = 0;
+        nextTell = step;
         // What needs the entry's own bytes is checked when they are there.
         if (unzipper.CurrentEntryUndecodable(entryName, problem)) {
-            Publish([&](State& s) { s.reason = entryName.append(": ").append(problem); });
+            Publish([&](State& s) {
+                if (!m_over)
+                    s.reason = entryName.append(": ").append(problem);
+            });
             return End::Refused;
         }
         const bool extracted = unzipper.ExtractEntry(nullptr, false, nullptr);
+        if (!extracted && Over())
+            return End::Unpacked;   // another unzipper ended the archive
         if (!extracted && (bytes->Ended() || m_setup.stop()))
             return interrupted();
         // Entries that share bytes: the whole archive is judged again once it is there.
         if (!extracted && unzipper.ArchiveBroken())
             return End::FallBack;
-        before += size;
         Publish([&](State& s) {
-            s.done = i + 1;
-            s.unpacked = before;
+            m_finished += size;
+            m_writing[slot] = 0;
+            ++s.done;
             s.failures += extracted ? 0 : 1;
+            unpacked(s);
         });
-        unzipper.GoToNextEntry(nullptr);
     }
-    unzipper.SetProgress({});
-    unzipper.CloseArchive();
-    return End::Unpacked;
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+class CUnzipper;
+
 // Unpacks an archive on a thread of its own while it is still being
 // downloaded: each entry as soon as its bytes are there (and checked), into
 // a folder nobody sees yet. It posts nothing: the worker follows its state
@@ -37,6 +39,10 @@ public:
         // come, when the unpacking began.
         FreeRoom room;
         std::uint64_t missing = 0;
+        // A second reading handle on the part: with it, an archive of at
+        // least `secondFrom` entries is unpacked by two unzippers at once.
+        CFile second;
+        int secondFrom = 0;
     };
     struct State {
         bool opened = false;          // the directory was read: count and total are known
@@ -61,11 +67,23 @@ public:
 private:
     void Run();
     End Unpack();
+    End UnpackSecond(CFile archive, CFolder target);
+    End UnpackShared(CUnzipper& unzipper, int slot);
     void Publish(const std::function<void(State&)>& change);
+    // What an unzipper's end means for the others: the first end that is not
+    // Unpacked ends them all and is the archive's.
+    End Ended(End end);
+    bool Over();
 
     Setup m_setup;
     std::mutex m_lock;
     std::condition_variable m_changed;
     State m_state;   // under m_lock
+    // Under m_lock: the next entry to take, the sizes of the entries done,
+    // what each unzipper has written of its current one.
+    int m_next = 0;
+    std::uint64_t m_finished = 0;
+    std::uint64_t m_writing[2] = {0, 0};
+    std::optional<End> m_over;
     std::thread m_thread;
 };

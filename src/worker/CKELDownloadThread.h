@@ -103,6 +103,9 @@ public:
     // unpacked while it arrives (below, a smaller one gains little).
     int m_connections;
     std::uint64_t m_segmentMinimum = std::uint64_t{64} << 20;
+    // Entries from which an archive unpacked while it arrives has two
+    // unzippers (below, making the files costs little).
+    int m_twoUnzippersFrom = 1000;
 
     // The release list accepted in this run, with a publisher key.
     std::optional<CReleaseList> m_release;

@@ -147,6 +147,8 @@ void CKELDownloadThread::BeginUnpackingBeside(const std::string& remoteName, std
         .stop = [this] { return StopRequested(); },
         .room = room,
         .missing = std::min(missing, size),
+        .second = folder.OpenFile(remoteName + ".part", FileOpen::Read),
+        .secondFrom = m_twoUnzippersFrom,
     });
 }
 

@@ -93,6 +93,7 @@ struct ArrivingUnpack : ::testing::Test {
             worker.m_timeouts = {5s, 5s};
             worker.m_connections = 2;
             worker.m_segmentMinimum = 1 << 20;
+            worker.m_twoUnzippersFrom = 100;
             if (setUp)
                 setUp(worker);
             watching.worker = &worker;
