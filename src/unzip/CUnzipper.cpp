@@ -513,6 +513,21 @@ bool CUnzipper::GoToNextEntry(const char* extension)
     return false;
 }
 
+bool CUnzipper::GoToEntry(std::uint64_t index)
+{
+    if (!m_archive || index >= m_directory.Records().size())
+        return false;
+    m_current = index;
+    return true;
+}
+
+CArrivingBytes::Range CUnzipper::EntryBytes(std::uint64_t index) const
+{
+    if (!m_archive || index >= m_directory.Records().size())
+        return {0, 0};
+    return {m_directory.Records()[index].localHeaderOffset, m_directory.EntryEnd(index)};
+}
+
 bool CUnzipper::SetTargetFolder(const char* folder)
 {
     if (!folder)

@@ -1,9 +1,52 @@
 #include "worker/CArrivingUnpack.h"
 
 #include "unzip/CUnzipper.h"
+#include "worker/CArrivalOrder.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
+#include <vector>
+
+namespace {
+
+// Whether two entries would land on one path (letters in any case, as on
+// Windows), or one entry's file on another's folder. Which of them stays, or
+// fails, then depends on the order they are written in.
+bool NamesMeet(CUnzipper& unzipper, int count)
+{
+    std::unordered_set<std::string> files, folders;
+    for (int i = 0; i < count; ++i) {
+        ZipEntryInfo info{};
+        if (!unzipper.GoToEntry(static_cast<std::uint64_t>(i)) || !unzipper.GetEntryInfo(info))
+            continue;   // fails on its own, whenever it is tried
+        std::string path;
+        std::string_view rest(info.name);
+        while (!rest.empty()) {
+            const std::string_view part = rest.substr(0, rest.find('/'));
+            rest.remove_prefix(std::min(rest.size(), part.size() + 1));
+            if (part.empty() || part == ".")
+                continue;
+            if (!path.empty()) {
+                if (files.contains(path))
+                    return true;
+                folders.insert(path);
+                path += '/';
+            }
+            for (const char c : part)
+                path += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (info.isFolder ? files.contains(path) : folders.contains(path) || !files.insert(path).second)
+            return true;
+        if (info.isFolder)
+            folders.insert(path);
+    }
+    return false;
+}
+
+}   // namespace
 
 CArrivingUnpack::CArrivingUnpack(Setup setup) : m_setup(std::move(setup))
 {
@@ -84,9 +127,22 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
             Publish([&](State& s) { s.unpacked = before + written; });
         }
     });
-    for (int i = 0; i < count; ++i) {
+    // Entries are taken as their bytes come, unless two of them would land
+    // on one name: then the archive's order decides which one stays.
+    std::optional<CArrivalOrder> order;
+    if (!NamesMeet(unzipper, count)) {
+        std::vector<CArrivingBytes::Range> spans(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            spans[static_cast<std::size_t>(i)] = unzipper.EntryBytes(static_cast<std::uint64_t>(i));
+        order.emplace(spans, bytes->Size());
+    }
+    for (int done = 0; done < count; ++done) {
         if (m_setup.stop())
             return End::Stopped;
+        const std::optional<std::size_t> next = order ? order->Next(*bytes) : static_cast<std::size_t>(done);
+        if (!next)
+            return interrupted();
+        (void)unzipper.GoToEntry(*next);   // an index below the count
         ZipEntryInfo info{};
         const std::uint64_t size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
         written = 0;
@@ -103,11 +159,10 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
             return End::FallBack;
         before += size;
         Publish([&](State& s) {
-            s.done = i + 1;
+            s.done = done + 1;
             s.unpacked = before;
             s.failures += extracted ? 0 : 1;
         });
-        unzipper.GoToNextEntry(nullptr);
     }
     unzipper.SetProgress({});
     unzipper.CloseArchive();

@@ -1,4 +1,6 @@
 #include "support/Notices.h"
+#include "unzip/CUnzipper.h"
+#include "worker/CArrivingUnpack.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
@@ -205,6 +207,47 @@ TEST_F(ArrivingUnpack, AStopOrACutLeavesTheEarlierTreeAndTheResumeGivesTheSameTr
     EXPECT_TRUE(Unpacked(Archive(), Folder()));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12/mine.txt"), "kept");
     EXPECT_FALSE(fs::exists(Folder() / kStaging));
+}
+
+// An entry whose bytes are all there is unpacked at once, while one before
+// it in the archive still waits for its last byte.
+TEST_F(ArrivingUnpack, EntriesAreUnpackedInTheOrderTheirBytesArrive)
+{
+    const std::string data = ReadFile(Archive());
+    const CArrivingBytes::Range first = CUnzipper(Archive().string().c_str()).EntryBytes(0);
+    TempDir dir;
+    WriteFile(dir.path() / "a.part", data);   // readable only as told below
+    const CFolder folder = CFolder::OpenPath(dir.path().string(), /*create=*/false);
+    const auto bytes = std::make_shared<CArrivingBytes>(data.size());
+    bytes->Arrived(0, first.end - 1);
+    bytes->Arrived(first.end, data.size());
+    CArrivingUnpack unpack({.archive = folder.OpenFile("a.part", FileOpen::Read),
+                            .bytes = bytes,
+                            .archivePath = (dir.path() / "a.zip").string(),
+                            .target = folder.OpenFolder("out", /*create=*/true),
+                            .targetPath = (dir.path() / "out").string(),
+                            .reserved = "",
+                            .stop = [] { return false; },
+                            .room = {},
+                            .missing = 1});
+    const auto until = [&](const std::function<bool(const CArrivingUnpack::State&)>& reached) {
+        CArrivingUnpack::State s;
+        for (int i = 0; i < 600 && !reached(s) && !s.end; ++i)
+            s = unpack.Follow(s, 100ms);
+        return s;
+    };
+    CArrivingUnpack::State s = until([](const auto& state) { return state.done == kEntries; });
+    EXPECT_EQ(s.done, kEntries);
+    EXPECT_FALSE(s.end);
+    std::error_code e;
+    EXPECT_NE(fs::file_size(dir.path() / "out/KEL_V12/e000.bin", e), 16384u);
+    EXPECT_EQ(fs::file_size(dir.path() / "out/KEL_V12/e001.bin", e), 16384u);
+    bytes->Arrived(first.end - 1, first.end);
+    s = until([](const auto&) { return false; });
+    EXPECT_EQ(s.end, CArrivingUnpack::End::Unpacked);
+    EXPECT_EQ(s.done, kEntries + 1);
+    EXPECT_EQ(s.failures, 0);
+    EXPECT_TRUE(Unpacked(Archive(), dir.path() / "out"));
 }
 
 // What cannot be unpacked leaves the earlier tree as it was and no staging
