@@ -211,44 +211,62 @@ TEST_F(ArrivingUnpack, AStopOrACutLeavesTheEarlierTreeAndTheResumeGivesTheSameTr
 }
 
 // An entry whose bytes are all there is unpacked at once, while one before
-// it in the archive still waits for its last byte.
+// it in the archive still waits for its last byte. Entries that land on one
+// name keep the archive's order: the later one stays.
 TEST_F(ArrivingUnpack, EntriesAreUnpackedInTheOrderTheirBytesArrive)
 {
-    const std::string data = ReadFile(Archive());
-    const CArrivingBytes::Range first = CUnzipper(Archive().string().c_str()).EntryBytes(0);
     TempDir dir;
-    WriteFile(dir.path() / "a.part", data);   // readable only as told below
     const CFolder folder = CFolder::OpenPath(dir.path().string(), /*create=*/false);
-    const auto bytes = std::make_shared<CArrivingBytes>(data.size());
-    bytes->Arrived(0, first.end - 1);
-    bytes->Arrived(first.end, data.size());
-    CArrivingUnpack unpack({.archive = folder.OpenFile("a.part", FileOpen::Read),
-                            .bytes = bytes,
-                            .archivePath = (dir.path() / "a.zip").string(),
-                            .target = folder.OpenFolder("out", /*create=*/true),
-                            .targetPath = (dir.path() / "out").string(),
-                            .reserved = "",
-                            .stop = [] { return false; },
-                            .room = {},
-                            .missing = 1});
+    std::shared_ptr<CArrivingBytes> bytes;
+    std::unique_ptr<CArrivingUnpack> unpack;
+    // Unpacks `zip` into `out` with all its bytes there but the last of entry 0.
+    const auto start = [&](const fs::path& zip, const std::string& out) {
+        const std::string data = ReadFile(zip);
+        const CArrivingBytes::Range first = CUnzipper(zip.string().c_str()).EntryBytes(0);
+        WriteFile(dir.path() / (out + ".part"), data);   // readable only as told
+        bytes = std::make_shared<CArrivingBytes>(data.size());
+        bytes->Arrived(0, first.end - 1);
+        bytes->Arrived(first.end, data.size());
+        unpack = std::make_unique<CArrivingUnpack>(CArrivingUnpack::Setup{
+            .archive = folder.OpenFile(out + ".part", FileOpen::Read),
+            .bytes = bytes,
+            .archivePath = (dir.path() / (out + ".zip")).string(),
+            .target = folder.OpenFolder(out, /*create=*/true),
+            .targetPath = (dir.path() / out).string(),
+            .reserved = "",
+            .stop = [] { return false; },
+            .room = {},
+            .missing = 1});
+        return first.end;
+    };
     const auto until = [&](const std::function<bool(const CArrivingUnpack::State&)>& reached) {
         CArrivingUnpack::State s;
         for (int i = 0; i < 600 && !reached(s) && !s.end; ++i)
-            s = unpack.Follow(s, 100ms);
+            s = unpack->Follow(s, 100ms);
         return s;
     };
+    std::uint64_t held = start(Archive(), "out");
     CArrivingUnpack::State s = until([](const auto& state) { return state.done == kEntries; });
     EXPECT_EQ(s.done, kEntries);
     EXPECT_FALSE(s.end);
     std::error_code e;
     EXPECT_NE(fs::file_size(dir.path() / "out/KEL_V12/e000.bin", e), 16384u);
     EXPECT_EQ(fs::file_size(dir.path() / "out/KEL_V12/e001.bin", e), 16384u);
-    bytes->Arrived(first.end - 1, first.end);
+    bytes->Arrived(held - 1, held);
     s = until([](const auto&) { return false; });
     EXPECT_EQ(s.end, CArrivingUnpack::End::Unpacked);
     EXPECT_EQ(s.done, kEntries + 1);
     EXPECT_EQ(s.failures, 0);
     EXPECT_TRUE(Unpacked(Archive(), dir.path() / "out"));
+
+    WriteZip(dir.path() / "twice.zip",
+             "    z.writestr('dup.txt', 'first')\n    z.writestr('x.bin', 'x' * 100000)\n"
+             "    z.writestr('dup.txt', 'second')\n");
+    held = start(dir.path() / "twice.zip", "twice");
+    std::this_thread::sleep_for(200ms);   // time to go wrong
+    bytes->Arrived(held - 1, held);
+    EXPECT_EQ(until([](const auto&) { return false; }).end, CArrivingUnpack::End::Unpacked);
+    EXPECT_EQ(ReadFile(dir.path() / "twice/dup.txt"), "second");
 }
 
 // A Zip64 archive over 4 GiB: one stored entry of 4 GiB and 8 MiB, all
