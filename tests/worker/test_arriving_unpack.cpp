@@ -227,16 +227,16 @@ TEST_F(ArrivingUnpack, EntriesAreUnpackedInTheOrderTheirBytesArrive)
         bytes = std::make_shared<CArrivingBytes>(data.size());
         bytes->Arrived(0, first.end - 1);
         bytes->Arrived(first.end, data.size());
-        unpack = std::make_unique<CArrivingUnpack>(CArrivingUnpack::Setup{
-            .archive = folder.OpenFile(out + ".part", FileOpen::Read),
-            .bytes = bytes,
-            .archivePath = (dir.path() / (out + ".zip")).string(),
-            .target = folder.OpenFolder(out, /*create=*/true),
-            .targetPath = (dir.path() / out).string(),
-            .reserved = "",
-            .stop = [] { return false; },
-            .room = {},
-            .missing = 1});
+        unpack = std::make_unique<CArrivingUnpack>(
+            CArrivingUnpack::Setup{.archive = folder.OpenFile(out + ".part", FileOpen::Read),
+                                   .bytes = bytes,
+                                   .archivePath = (dir.path() / (out + ".zip")).string(),
+                                   .target = folder.OpenFolder(out, /*create=*/true),
+                                   .targetPath = (dir.path() / out).string(),
+                                   .reserved = "",
+                                   .stop = [] { return false; },
+                                   .room = {},
+                                   .missing = 1});
         return first.end;
     };
     const auto until = [&](const std::function<bool(const CArrivingUnpack::State&)>& reached) {
@@ -259,9 +259,8 @@ TEST_F(ArrivingUnpack, EntriesAreUnpackedInTheOrderTheirBytesArrive)
     EXPECT_EQ(s.failures, 0);
     EXPECT_TRUE(Unpacked(Archive(), dir.path() / "out"));
 
-    WriteZip(dir.path() / "twice.zip",
-             "    z.writestr('dup.txt', 'first')\n    z.writestr('x.bin', 'x' * 100000)\n"
-             "    z.writestr('dup.txt', 'second')\n");
+    WriteZip(dir.path() / "twice.zip", "    z.writestr('dup.txt', 'first')\n    z.writestr('x.bin', 'x' * 100000)\n"
+                                       "    z.writestr('dup.txt', 'second')\n");
     held = start(dir.path() / "twice.zip", "twice");
     std::this_thread::sleep_for(200ms);   // time to go wrong
     bytes->Arrived(held - 1, held);
