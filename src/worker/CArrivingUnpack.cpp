@@ -4,7 +4,6 @@
 #include "worker/CArrivalOrder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -12,8 +11,8 @@
 
 namespace {
 
-// Whether two entries would land on one path (letters in any case, as on
-// Windows), or one entry's file on another's folder. Which of them stays, or
+// Whether two entries would land on one path (ASCII letters in any case, as
+// on Windows), or one entry's file on another's folder. Which of them stays, or
 // fails, then depends on the order they are written in.
 bool NamesMeet(CUnzipper& unzipper, int count)
 {
@@ -36,7 +35,7 @@ bool NamesMeet(CUnzipper& unzipper, int count)
                 path += '/';
             }
             for (const char c : part)
-                path += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                path += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         }
         if (info.isFolder ? files.contains(path) : folders.contains(path) || !files.insert(path).second)
             return true;
