@@ -105,6 +105,12 @@ bool CArrivingBytes::HasLocked(std::uint64_t begin, std::uint64_t end) const
     return end <= m_size && RunEnd(begin) >= end;
 }
 
+std::vector<CArrivingBytes::Range> CArrivingBytes::Ready() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_ready;
+}
+
 std::uint64_t CArrivingBytes::Missing() const
 {
     const std::lock_guard hold(m_lock);

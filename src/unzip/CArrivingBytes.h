@@ -11,6 +11,10 @@
 class CArrivingBytes {
 public:
     enum class Wait { Ready, Failed, Stopped };
+    struct Range {
+        std::uint64_t begin;
+        std::uint64_t end;
+    };
 
     explicit CArrivingBytes(std::uint64_t size) : m_size(size) {}
     CArrivingBytes(const CArrivingBytes&) = delete;
@@ -39,6 +43,8 @@ public:
     // Whether all of [begin, end) may be read now, without waiting.
     bool Has(std::uint64_t begin, std::uint64_t end) const;
     bool Complete() const { return Has(0, m_size); }
+    // The readable ranges now: sorted, disjoint, not touching.
+    std::vector<Range> Ready() const;
     // Bytes not readable yet.
     std::uint64_t Missing() const;
     // Fail or Stop was called.
@@ -49,10 +55,6 @@ public:
     bool Unchanged(std::uint64_t stamp) const { return Stamp() == stamp; }
 
 private:
-    struct Range {
-        std::uint64_t begin;
-        std::uint64_t end;
-    };
     // The end of the readable run holding `begin`; `begin` when there is none.
     std::uint64_t RunEnd(std::uint64_t begin) const;
     bool HasLocked(std::uint64_t begin, std::uint64_t end) const;

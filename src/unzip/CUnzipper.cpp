@@ -513,29 +513,19 @@ bool CUnzipper::GoToNextEntry(const char* extension)
     return false;
 }
 
-bool CUnzipper::GoToEntry(int index)
+bool CUnzipper::GoToEntry(std::uint64_t index)
 {
-    if (!m_archive || index < 0 || static_cast<std::uint64_t>(index) >= m_directory.Records().size())
+    if (!m_archive || index >= m_directory.Records().size())
         return false;
-    m_current = static_cast<std::uint64_t>(index);
+    m_current = index;
     return true;
 }
 
-bool CUnzipper::NamesRepeat()
+CArrivingBytes::Range CUnzipper::EntryBytes(std::uint64_t index) const
 {
-    if (!m_archive)
-        return false;
-    std::vector<std::string> names;
-    names.reserve(m_directory.Records().size());
-    for (std::uint64_t i = 0; i < m_directory.Records().size(); ++i) {
-        const char* name = zip_get_name(m_archive.get(), i, ZIP_FL_ENC_RAW);
-        std::string lower = name ? name : "";
-        for (char& c : lower)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        names.push_back(std::move(lower));
-    }
-    std::sort(names.begin(), names.end());
-    return std::adjacent_find(names.begin(), names.end()) != names.end();
+    if (!m_archive || index >= m_directory.Records().size())
+        return {0, 0};
+    return {m_directory.Records()[index].localHeaderOffset, m_directory.EntryEnd(index)};
 }
 
 bool CUnzipper::SetTargetFolder(const char* folder)
@@ -681,16 +671,27 @@ bool CUnzipper::CopyArrivingStored(const CFile& out, const ZipEntryInfo& info, s
     std::vector<uLong> crcs(blocks);
     std::vector<bool> done(blocks);
     std::size_t left = blocks;
+    // The output is a file made new: given its size first, it reads as zeros
+    // wherever nothing is written, so runs of zeros (the gaps of a disk
+    // image) are left out and take no room where the file system allows.
+    if (!out.Truncate(size).Ok())
+        return false;
     // One block: read and written whole, its CRC made on the way; false on a
-    // read or write error. A block written again meanwhile is copied anew.
+    // read or write error. A block written again meanwhile is copied anew,
+    // zeros too: its first copy may have put other bytes there.
+    std::vector<bool> tried(blocks);
     const auto copyBlock = [&](std::size_t block) {
         const std::uint64_t begin = static_cast<std::uint64_t>(block) * kArrivingBlock;
         const std::uint64_t end = std::min(size, begin + kArrivingBlock);
+        const bool untouched = !tried[block];
+        tried[block] = true;
         uLong crc = crc32(0, nullptr, 0);
         for (std::uint64_t at = begin; at < end;) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kWriteSize, end - at));
-            if (m_arrivingFile->ReadAt(buffer, n, dataAt + at) != static_cast<long long>(n) ||
-                !out.WriteAt(buffer, n, at).Ok())
+            if (m_arrivingFile->ReadAt(buffer, n, dataAt + at) != static_cast<long long>(n))
+                return false;
+            const bool zeros = untouched && buffer[0] == 0 && std::memcmp(buffer, buffer + 1, n - 1) == 0;
+            if (!zeros && !out.WriteAt(buffer, n, at).Ok())
                 return false;
             crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buffer), n);
             at += n;

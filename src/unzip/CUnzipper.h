@@ -47,11 +47,12 @@ public:
     int GetEntryCount();
     bool GetEntryInfo(ZipEntryInfo& info);
     bool GoToNextEntry(const char* extension = nullptr);
-    // Makes entry `index` (from 0) the current one.
-    bool GoToEntry(int index);
-    // Two entries name the same file (ASCII case aside): which of them is
-    // kept depends on the order they are written in.
-    bool NamesRepeat();
+    // Makes entry `index` (in the directory's order) the current one; false
+    // when there is no such entry.
+    bool GoToEntry(std::uint64_t index);
+    // Where entry `index`'s bytes lie in the archive: from its local header
+    // up to the next entry's (or the directory).
+    CArrivingBytes::Range EntryBytes(std::uint64_t index) const;
     bool SetTargetFolder(const char* folder);
     // The target as an open folder, which the caller reached as it sees fit;
     // `path` is its name. Entries go below that very folder, whatever the

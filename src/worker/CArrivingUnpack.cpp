@@ -1,9 +1,51 @@
 #include "worker/CArrivingUnpack.h"
 
 #include "unzip/CUnzipper.h"
+#include "worker/CArrivalOrder.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
+#include <vector>
+
+namespace {
+
+// Whether two entries would land on one path (ASCII letters in any case, as
+// on Windows), or one entry's file on another's folder. Which of them stays, or
+// fails, then depends on the order they are written in.
+bool NamesMeet(CUnzipper& unzipper, int count)
+{
+    std::unordered_set<std::string> files, folders;
+    for (int i = 0; i < count; ++i) {
+        ZipEntryInfo info{};
+        if (!unzipper.GoToEntry(static_cast<std::uint64_t>(i)) || !unzipper.GetEntryInfo(info))
+            continue;   // fails on its own, whenever it is tried
+        std::string path;
+        std::string_view rest(info.name);
+        while (!rest.empty()) {
+            const std::string_view part = rest.substr(0, rest.find('/'));
+            rest.remove_prefix(std::min(rest.size(), part.size() + 1));
+            if (part.empty() || part == ".")
+                continue;
+            if (!path.empty()) {
+                if (files.contains(path))
+                    return true;
+                folders.insert(path);
+                path += '/';
+            }
+            for (const char c : part)
+                path += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        if (info.isFolder ? files.contains(path) : folders.contains(path) || !files.insert(path).second)
+            return true;
+        if (info.isFolder)
+            folders.insert(path);
+    }
+    return false;
+}
+
+}   // namespace
 
 CArrivingUnpack::CArrivingUnpack(Setup setup) : m_setup(std::move(setup))
 {
@@ -44,6 +86,17 @@ CArrivingUnpack::End CArrivingUnpack::Ended(End end)
     if (end != End::Unpacked && !m_over)
         m_over = end;
     return m_over.value_or(End::Unpacked);
+}
+
+std::optional<std::size_t> CArrivingUnpack::NextEntry()
+{
+    // One unzipper at a time: the order may wait for bytes meanwhile.
+    const std::lock_guard pick(m_pick);
+    if (m_order)
+        return m_order->Next(*m_setup.bytes);
+    if (m_next >= m_count)
+        return std::nullopt;
+    return m_next++;
 }
 
 bool CArrivingUnpack::Over()
@@ -87,12 +140,21 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
     if (total > room.bytes || m_setup.missing > room.bytes - total || static_cast<std::uint64_t>(count) > room.inodes)
         return End::FallBack;   // checked again when the archive is whole, as for any archive
 
+    // Entries are taken as their bytes come, unless two of them would land
+    // on one name: then the archive's order decides which one stays, on one
+    // unzipper.
+    const bool meet = NamesMeet(unzipper, count);
+    if (!meet) {
+        std::vector<CArrivingBytes::Range> spans(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            spans[static_cast<std::size_t>(i)] = unzipper.EntryBytes(static_cast<std::uint64_t>(i));
+        m_order.emplace(spans, bytes->Size());
+    }
+    m_count = static_cast<std::size_t>(count);
     // With many small entries, making the files is most of the time, and the
-    // file system makes two at once nearly as fast as one. Entries that name
-    // the same file keep the archive's order on one unzipper.
+    // file system makes two at once nearly as fast as one.
     std::thread second;
-    if (secondTarget && count >= m_setup.secondFrom && std::thread::hardware_concurrency() > 1 &&
-        !unzipper.NamesRepeat())
+    if (secondTarget && count >= m_setup.secondFrom && std::thread::hardware_concurrency() > 1 && !meet)
         second = std::thread([this, archive = std::move(m_setup.second), target = std::move(secondTarget)]() mutable {
             Ended(UnpackSecond(std::move(archive), std::move(target)));
         });
@@ -143,16 +205,14 @@ CArrivingUnpack::End CArrivingUnpack::UnpackShared(CUnzipper& unzipper, int slot
     } unset{unzipper};
     std::string entryName, problem;
     for (;;) {
-        int index = 0;
-        {
-            const std::lock_guard hold(m_lock);
-            if (m_next >= m_state.count || m_over)
-                return End::Unpacked;
-            index = m_next++;
-        }
         if (m_setup.stop())
             return End::Stopped;
-        unzipper.GoToEntry(index);
+        const std::optional<std::size_t> next = NextEntry();
+        if (Over())
+            return End::Unpacked;
+        if (!next)
+            return bytes->Ended() ? interrupted() : End::Unpacked;   // every entry was given
+        (void)unzipper.GoToEntry(*next);                             // an index below the count
         ZipEntryInfo info{};
         const std::uint64_t size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
         written = 0;

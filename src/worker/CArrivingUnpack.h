@@ -2,6 +2,7 @@
 #include "platform/CFile.h"
 #include "platform/CFolder.h"
 #include "unzip/CArrivingBytes.h"
+#include "worker/CArrivalOrder.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -74,14 +75,20 @@ private:
     // Unpacked ends them all and is the archive's.
     End Ended(End end);
     bool Over();
+    std::optional<std::size_t> NextEntry();
 
     Setup m_setup;
     std::mutex m_lock;
     std::condition_variable m_changed;
     State m_state;   // under m_lock
-    // Under m_lock: the next entry to take, the sizes of the entries done,
-    // what each unzipper has written of its current one.
-    int m_next = 0;
+    // The entries not given to an unzipper yet, under m_pick: by their
+    // arrival, or (entries landing on one name) in the archive's order.
+    std::mutex m_pick;
+    std::optional<CArrivalOrder> m_order;
+    std::size_t m_next = 0;
+    std::size_t m_count = 0;   // set before the unzippers start
+    // Under m_lock: the sizes of the entries done, what each unzipper has
+    // written of its current one.
     std::uint64_t m_finished = 0;
     std::uint64_t m_writing[2] = {0, 0};
     std::optional<End> m_over;

@@ -1,4 +1,6 @@
 #include "support/Notices.h"
+#include "unzip/CUnzipper.h"
+#include "worker/CArrivingUnpack.h"
 #include "worker/CKELDownloadThread.h"
 #include "worker/Messages.h"
 
@@ -6,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <utility>
 
 using namespace std::chrono_literals;
@@ -206,6 +209,143 @@ TEST_F(ArrivingUnpack, AStopOrACutLeavesTheEarlierTreeAndTheResumeGivesTheSameTr
     EXPECT_TRUE(Unpacked(Archive(), Folder()));
     EXPECT_EQ(ReadFile(Folder() / "KEL_V12/mine.txt"), "kept");
     EXPECT_FALSE(fs::exists(Folder() / kStaging));
+}
+
+// An entry whose bytes are all there is unpacked at once, while one before
+// it in the archive still waits for its last byte. Entries that land on one
+// name keep the archive's order: the later one stays.
+TEST_F(ArrivingUnpack, EntriesAreUnpackedInTheOrderTheirBytesArrive)
+{
+    TempDir dir;
+    const CFolder folder = CFolder::OpenPath(dir.path().string(), /*create=*/false);
+    std::shared_ptr<CArrivingBytes> bytes;
+    std::unique_ptr<CArrivingUnpack> unpack;
+    // Unpacks `zip` into `out` with all its bytes there but the last of entry 0.
+    const auto start = [&](const fs::path& zip, const std::string& out) {
+        const std::string data = ReadFile(zip);
+        const CArrivingBytes::Range first = CUnzipper(zip.string().c_str()).EntryBytes(0);
+        WriteFile(dir.path() / (out + ".part"), data);   // readable only as told
+        bytes = std::make_shared<CArrivingBytes>(data.size());
+        bytes->Arrived(0, first.end - 1);
+        bytes->Arrived(first.end, data.size());
+        unpack = std::make_unique<CArrivingUnpack>(
+            CArrivingUnpack::Setup{.archive = folder.OpenFile(out + ".part", FileOpen::Read),
+                                   .bytes = bytes,
+                                   .archivePath = (dir.path() / (out + ".zip")).string(),
+                                   .target = folder.OpenFolder(out, /*create=*/true),
+                                   .targetPath = (dir.path() / out).string(),
+                                   .reserved = "",
+                                   .stop = [] { return false; },
+                                   .room = {},
+                                   .missing = 1,
+                                   .second = folder.OpenFile(out + ".part", FileOpen::Read),
+                                   .secondFrom = 2});
+        return first.end;
+    };
+    const auto until = [&](const std::function<bool(const CArrivingUnpack::State&)>& reached) {
+        CArrivingUnpack::State s;
+        for (int i = 0; i < 600 && !reached(s) && !s.end; ++i)
+            s = unpack->Follow(s, 100ms);
+        return s;
+    };
+    std::uint64_t held = start(Archive(), "out");
+    CArrivingUnpack::State s = until([](const auto& state) { return state.done == kEntries; });
+    EXPECT_EQ(s.done, kEntries);
+    EXPECT_FALSE(s.end);
+    std::error_code e;
+    EXPECT_NE(fs::file_size(dir.path() / "out/KEL_V12/e000.bin", e), 16384u);
+    EXPECT_EQ(fs::file_size(dir.path() / "out/KEL_V12/e001.bin", e), 16384u);
+    bytes->Arrived(held - 1, held);
+    s = until([](const auto&) { return false; });
+    EXPECT_EQ(s.end, CArrivingUnpack::End::Unpacked);
+    EXPECT_EQ(s.done, kEntries + 1);
+    EXPECT_EQ(s.failures, 0);
+    EXPECT_TRUE(Unpacked(Archive(), dir.path() / "out"));
+
+    WriteZip(dir.path() / "twice.zip", "    z.writestr('dup.txt', 'first')\n    z.writestr('x.bin', 'x' * 100000)\n"
+                                       "    z.writestr('dup.txt', 'second')\n");
+    held = start(dir.path() / "twice.zip", "twice");
+    std::this_thread::sleep_for(200ms);   // time to go wrong
+    bytes->Arrived(held - 1, held);
+    EXPECT_EQ(until([](const auto&) { return false; }).end, CArrivingUnpack::End::Unpacked);
+    EXPECT_EQ(ReadFile(dir.path() / "twice/dup.txt"), "second");
+}
+
+// A Zip64 archive over 4 GiB: one stored entry of 4 GiB and 8 MiB, all
+// zeros but 1 MiB at 2 GiB (a hole in a sparse file), then small entries
+// whose headers lie past 4 GiB. They come first with the directory and are
+// unpacked while the large one still arrives; its zeros stay holes.
+TEST_F(ArrivingUnpack, ASparseZip64ArchiveOverFourGiBIsUnpackedWhileItArrives)
+{
+    constexpr std::uint64_t kBig = (1ull << 32) + (8u << 20);
+    constexpr std::uint64_t kMarkAt = 1ull << 31;
+    RunPython(R"(import struct, sys, zlib
+big, mark_at = (1 << 32) + (8 << 20), 1 << 31
+mark = bytes(range(256)) * 4096
+zeros = memoryview(bytes(64 << 20))
+def zero_crc(crc, n):
+    while n:
+        k = min(n, len(zeros))
+        crc, n = zlib.crc32(zeros[:k], crc), n - k
+    return crc
+crc = zero_crc(zlib.crc32(mark, zero_crc(0, mark_at)), big - mark_at - len(mark))
+f = open(sys.argv[1], "wb")
+def local(name, crc, csize, usize, extra=b""):
+    f.write(struct.pack("<IHHHHHIIIHH", 0x04034b50, 45, 0, 0, 0, 0x5021, crc, csize, usize, len(name), len(extra)) +
+            name + extra)
+local(b"KEL_V12/big.bin", crc, 0xFFFFFFFF, 0xFFFFFFFF, struct.pack("<HHQQ", 1, 16, big, big))
+data = f.tell()
+f.seek(data + mark_at)
+f.write(mark)
+f.seek(data + big)
+small = [(b"KEL_V12/after/a%d.txt" % i, b"after %d " % i * 100) for i in range(3)] + [(b"KEL_V12/KEL_V12/Setup.exe", b"#!/bin/sh\n")]
+places = []
+for name, content in small:
+    places.append(f.tell())
+    local(name, zlib.crc32(content), len(content), len(content))
+    f.write(content)
+cd = f.tell()
+def central(name, crc, csize, usize, offset, extra):
+    f.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 45, 45, 0, 0, 0, 0x5021, crc, csize, usize, len(name),
+            len(extra), 0, 0, 0, 0, offset) + name + extra)
+central(b"KEL_V12/big.bin", crc, 0xFFFFFFFF, 0xFFFFFFFF, 0, struct.pack("<HHQQ", 1, 16, big, big))
+for (name, content), at in zip(small, places):
+    central(name, zlib.crc32(content), len(content), len(content), 0xFFFFFFFF, struct.pack("<HHQ", 1, 8, at))
+end = f.tell()
+n = 1 + len(small)
+f.write(struct.pack("<IQHHIIQQQQ", 0x06064b50, 44, 45, 45, 0, 0, n, n, end - cd, cd))
+f.write(struct.pack("<IIQI", 0x07064b50, 0, end, 1))
+f.write(struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+)",
+              Archive());
+    // The part takes the archive's size; the room check counts the entry as well.
+    std::error_code e;
+    if (SpaceTaken(Archive()) > (1u << 30) || fs::space(Folder(), e).available < 2 * kBig + (1ull << 30))
+        GTEST_SKIP() << "needs sparse files and 9 GiB free in the temporary folder";
+    FtpTestServer server(root.path(), {"--sendfile"});
+    std::atomic<bool> seen{false};
+    const auto notices = Run(server, [&](CKELDownloadThread&) {
+        std::error_code failed;
+        seen = seen || (fs::exists(Folder() / "KEL_V12.zip.part", failed) &&
+                        fs::file_size(Folder() / kStaging / "KEL_V12/after/a2.txt", failed) == 800);
+    });
+    EXPECT_EQ(notices.back(), End(RunResult::Complete));
+    EXPECT_TRUE(seen);
+    const fs::path big = Folder() / "KEL_V12/big.bin";
+    EXPECT_EQ(fs::file_size(big, e), kBig);
+    std::string mark(1u << 20, '\0'), expected(mark.size(), '\0');
+    std::ifstream(big, std::ios::binary).seekg(static_cast<std::streamoff>(kMarkAt)).read(mark.data(), 1 << 20);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        expected[i] = static_cast<char>(i & 255);
+    EXPECT_TRUE(mark == expected) << "the block at 2 GiB";
+    EXPECT_LT(SpaceTaken(big), 1u << 30);
+    std::string after;
+    for (int i = 0; i < 100; ++i)
+        after += "after 1 ";
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12/after/a1.txt"), after);
+    EXPECT_EQ(ReadFile(Folder() / "KEL_V12/mine.txt"), "kept");
+    EXPECT_FALSE(fs::exists(Folder() / kStaging));
+    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 }
 
 // What cannot be unpacked leaves the earlier tree as it was and no staging
