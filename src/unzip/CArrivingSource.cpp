@@ -9,8 +9,8 @@
 namespace {
 
 // Reads of 2 KiB each are served from one read of up to this much of the
-// bytes already there.
-constexpr std::size_t kBufferSize = 256 * 1024;
+// bytes already there: small, as it lives beside the download's buffers.
+constexpr std::size_t kBufferSize = 64 * 1024;
 
 struct Source {
     std::shared_ptr<const CFile> file;
