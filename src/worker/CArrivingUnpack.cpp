@@ -99,6 +99,18 @@ std::optional<std::size_t> CArrivingUnpack::NextEntry()
     return m_next++;
 }
 
+void CArrivingUnpack::Prepare(CUnzipper& unzipper)
+{
+    unzipper.SetReservedName(m_setup.reserved);
+    unzipper.SetStopCheck([this] { return m_setup.stop() || Over(); });
+}
+
+CArrivingUnpack::End CArrivingUnpack::Interrupted() const
+{
+    // A read that failed because the download did: unpacked after it, if it completes.
+    return m_setup.stop() ? End::Stopped : End::FallBack;
+}
+
 bool CArrivingUnpack::Over()
 {
     const std::lock_guard hold(m_lock);
@@ -108,15 +120,12 @@ bool CArrivingUnpack::Over()
 CArrivingUnpack::End CArrivingUnpack::Unpack()
 {
     const std::shared_ptr<CArrivingBytes>& bytes = m_setup.bytes;
-    // A read that failed because the download did: unpacked after it, if it completes.
-    const auto interrupted = [&] { return m_setup.stop() ? End::Stopped : End::FallBack; };
     CUnzipper unzipper;
-    unzipper.SetReservedName(m_setup.reserved);
-    unzipper.SetStopCheck([this] { return m_setup.stop() || Over(); });
+    Prepare(unzipper);
     // Waits for the end records and the directory, wherever they lie; an
     // archive whose end record is not where its size says is no zip here.
     if (!unzipper.OpenArchive(std::move(m_setup.archive), m_setup.archivePath, bytes))
-        return interrupted();
+        return Interrupted();
     CFolder secondTarget = m_setup.second ? m_setup.target.Duplicate() : CFolder();
     unzipper.SetTargetFolder(std::move(m_setup.target), m_setup.targetPath);
     const int count = unzipper.GetEntryCount();
@@ -168,8 +177,7 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
 CArrivingUnpack::End CArrivingUnpack::UnpackSecond(CFile archive, CFolder target)
 {
     CUnzipper unzipper;
-    unzipper.SetReservedName(m_setup.reserved);
-    unzipper.SetStopCheck([this] { return m_setup.stop() || Over(); });
+    Prepare(unzipper);
     // The directory is there already; should this fail, the first unzipper takes every entry.
     if (!unzipper.OpenArchive(std::move(archive), m_setup.archivePath, m_setup.bytes) ||
         !unzipper.SetTargetFolder(std::move(target), m_setup.targetPath))
@@ -182,7 +190,6 @@ CArrivingUnpack::End CArrivingUnpack::UnpackSecond(CFile archive, CFolder target
 CArrivingUnpack::End CArrivingUnpack::UnpackShared(CUnzipper& unzipper, int slot)
 {
     const std::shared_ptr<CArrivingBytes>& bytes = m_setup.bytes;
-    const auto interrupted = [&] { return m_setup.stop() ? End::Stopped : End::FallBack; };
     // Told at most once per percent of all entries' sizes.
     const std::uint64_t step = std::max<std::uint64_t>(unzipper.GetTotalUncompressedSize() / 100, 1);
     std::uint64_t written = 0;
@@ -211,7 +218,7 @@ CArrivingUnpack::End CArrivingUnpack::UnpackShared(CUnzipper& unzipper, int slot
         if (Over())
             return End::Unpacked;
         if (!next)
-            return bytes->Ended() ? interrupted() : End::Unpacked;   // every entry was given
+            return bytes->Ended() ? Interrupted() : End::Unpacked;   // every entry was given
         (void)unzipper.GoToEntry(*next);                             // an index below the count
         ZipEntryInfo info{};
         const std::uint64_t size = unzipper.GetEntryInfo(info) ? info.uncompressedSize : 0;
@@ -229,7 +236,7 @@ CArrivingUnpack::End CArrivingUnpack::UnpackShared(CUnzipper& unzipper, int slot
         if (!extracted && Over())
             return End::Unpacked;   // another unzipper ended the archive
         if (!extracted && (bytes->Ended() || m_setup.stop()))
-            return interrupted();
+            return Interrupted();
         // Entries that share bytes: the whole archive is judged again once it is there.
         if (!extracted && unzipper.ArchiveBroken())
             return End::FallBack;

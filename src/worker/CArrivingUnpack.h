@@ -76,6 +76,8 @@ private:
     End Ended(End end);
     bool Over();
     std::optional<std::size_t> NextEntry();
+    void Prepare(CUnzipper& unzipper);   // the settings every unzipper here has
+    End Interrupted() const;
 
     Setup m_setup;
     std::mutex m_lock;
