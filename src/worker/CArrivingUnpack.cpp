@@ -61,17 +61,28 @@ CArrivingUnpack::~CArrivingUnpack()
 CArrivingUnpack::State CArrivingUnpack::Follow(const State& seen, std::chrono::milliseconds limit)
 {
     std::unique_lock hold(m_lock);
+    m_following = true;
     m_changed.wait_for(hold, limit, [&] { return m_state != seen; });
+    m_following = false;
     return m_state;
+}
+
+void CArrivingUnpack::Pause(std::chrono::milliseconds pause)
+{
+    std::unique_lock hold(m_lock);
+    m_changed.wait_for(hold, pause, [&] { return m_state.end.has_value(); });
 }
 
 void CArrivingUnpack::Publish(const std::function<void(State&)>& change)
 {
+    bool wake = false;
     {
         const std::lock_guard hold(m_lock);
         change(m_state);
+        wake = m_following || m_state.end;
     }
-    m_changed.notify_all();
+    if (wake)
+        m_changed.notify_all();
 }
 
 void CArrivingUnpack::Run()
@@ -130,7 +141,7 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
     unzipper.SetTargetFolder(std::move(m_setup.target), m_setup.targetPath);
     const int count = unzipper.GetEntryCount();
     const std::uint64_t total = unzipper.GetTotalUncompressedSize();
-    if (count == 0)
+    if (count == 0 || count < m_setup.fewest)
         return End::FallBack;
     Publish([&](State& s) {
         s.opened = true;

@@ -44,6 +44,9 @@ public:
         // least `secondFrom` entries is unpacked by two unzippers at once.
         CFile second;
         int secondFrom = 0;
+        // An archive of fewer entries falls back: it is unpacked after its
+        // download, one entry after another.
+        int fewest = 1;
     };
     struct State {
         bool opened = false;          // the directory was read: count and total are known
@@ -64,6 +67,12 @@ public:
 
     // The state once it differs from `seen`, or after `limit`.
     State Follow(const State& seen, std::chrono::milliseconds limit);
+    // Waits `pause`, or less when the unpacking ends meanwhile. Entries done
+    // then wake nobody: a follower that is told of each one takes the
+    // unzippers' processor time.
+    void Pause(std::chrono::milliseconds pause);
+    // Every byte of the archive may be read.
+    bool Arrived() const { return m_setup.bytes->Complete(); }
 
 private:
     void Run();
@@ -82,7 +91,8 @@ private:
     Setup m_setup;
     std::mutex m_lock;
     std::condition_variable m_changed;
-    State m_state;   // under m_lock
+    State m_state;            // under m_lock
+    bool m_following = false;   // under m_lock: Follow waits for any change
     // The entries not given to an unzipper yet, under m_pick: by their
     // arrival, or (entries landing on one name) in the archive's order.
     std::mutex m_pick;

@@ -134,7 +134,12 @@ private:
     void PostProgress(const std::string& remoteName, std::uint64_t total, std::uint64_t size);
     // While FetchAndUnpack fetches a large archive: it is unpacked into the
     // staging folder (below it, into the sub-folder given) as it arrives.
-    void BeginUnpackingBeside(const std::string& remoteName, std::uint64_t size, std::shared_ptr<CArrivingBytes> bytes);
+    void BeginUnpackingBeside(const std::string& remoteName, std::shared_ptr<CArrivingBytes> bytes);
+    // Starts unpacking `archive` (read again through `second`) into the
+    // staging folder, as far as `bytes` allow; an archive of fewer than
+    // `fewest` entries is left to be unpacked one entry after another.
+    void StartUnpacking(const CFolder& folder, CFile archive, CFile second, const std::string& archiveName,
+                        const std::string& subFolder, std::shared_ptr<CArrivingBytes> bytes, int fewest);
     // Ends that unpacking, if any, and removes what it wrote.
     void EndUnpackingBeside();
     // Walks the folders, chooses, downloads and unpacks: Done for a release

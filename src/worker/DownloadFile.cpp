@@ -205,7 +205,7 @@ StepResult CKELDownloadThread::FetchMissing(CFtpConnection& connection, CArchive
     if (const FileResult prepared = fetch.Prepare(); !prepared.Ok())
         return StepResult::Fail(Outcome::Failed, "cannot empty " + remoteName + ".part: " + prepared.Text());
     if (arriving)
-        BeginUnpackingBeside(remoteName, expectedSize, arriving);
+        BeginUnpackingBeside(remoteName, arriving);
     PostDownloadStart(remoteName, expectedSize, fetch.Resuming() ? fetch.FinishedBytes() : 0);
     CSegmentFetch::Outcome outcome = fetch.Run(connection);
     while (fetch.MayStartAgain(outcome)) {

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -43,15 +45,30 @@ int MoveInto(const CFolder& from, const CFolder& to)
     return unmoved;
 }
 
-// The target: the staging folder itself, or a folder right below it. Only
-// an empty folder left is taken away and made anew; a link there is neither
-// followed nor removed.
-CFolder OpenTarget(const CFolder& staging, const char* subFolder)
+// The staging folder, made anew and hidden, and the target in it: the
+// staging folder itself, or a folder right below it. Only an empty folder
+// left is taken away and made anew; a link there is neither followed nor
+// removed. The target is closed when either cannot be made.
+struct Staging {
+    CFolder folder;
+    CFolder target;
+};
+
+Staging MakeStaging(const CFolder& downloadFolder, const std::string& subFolder)
 {
-    if (!subFolder || !*subFolder)
-        return staging.Duplicate();
-    (void)staging.RemoveEmptyFolder(subFolder);   // fails unless it is an empty folder
-    return staging.OpenFolder(subFolder, /*create=*/true, 0777);
+    (void)downloadFolder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
+    Staging staging;
+    staging.folder = downloadFolder.OpenFolder(kStaging, /*create=*/true, 0700);
+    if (!staging.folder)
+        return staging;
+    staging.folder.Hide(kStaging);
+    if (subFolder.empty()) {
+        staging.target = staging.folder.Duplicate();
+    } else {
+        (void)staging.folder.RemoveEmptyFolder(subFolder);   // fails unless it is an empty folder
+        staging.target = staging.folder.OpenFolder(subFolder, /*create=*/true, 0777);
+    }
+    return staging;
 }
 
 }   // namespace
@@ -87,6 +104,19 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     // and moved into place only when the archive is unpacked: a refused,
     // failed or stopped archive leaves the earlier tree as it was. A large
     // archive was unpacked there while it arrived, as far as it could be.
+    // An archive of many entries that was not (or not wholly) unpacked so is
+    // unpacked now the same way, by two unzippers.
+    if (!m_beside && std::thread::hardware_concurrency() > 1) {
+        CFile first = folder.OpenFile(archiveName, FileOpen::Read);
+        CFile second = folder.OpenFile(archiveName, FileOpen::Read);
+        const std::uint64_t size = first.RegularSize().value_or(0);
+        if (first.IsSameFileAs(m_archiveLock) && second.IsSameFileAs(m_archiveLock) && size > 0) {
+            auto bytes = std::make_shared<CArrivingBytes>(size);
+            bytes->Arrived(0, size);
+            StartUnpacking(folder, std::move(first), std::move(second), archiveName, subFolder ? subFolder : "",
+                           std::move(bytes), m_twoUnzippersFrom);
+        }
+    }
     std::optional<Unpacked> beside = m_beside ? FollowUnpackingBeside(archiveName) : std::nullopt;
     m_beside.reset();   // its thread has ended: nothing of the staging folder is open
     Unpacked unpacked;
@@ -96,19 +126,15 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
         if (unpacked.result.IsDone() && !StopRequested() && staging)
             unpacked.failures = std::min(unpacked.count, unpacked.failures + MoveInto(staging, folder));
     } else {
-        (void)folder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
-        const CFolder staging = folder.OpenFolder(kStaging, /*create=*/true, 0700);
-        if (staging)
-            staging.Hide(kStaging);
-        CFolder target = staging ? OpenTarget(staging, subFolder) : CFolder();
-        const FreeRoom room = target.IsOpen() ? m_freeSpace(target) : FreeRoom{};
+        Staging staging = MakeStaging(folder, subFolder ? subFolder : "");
+        const FreeRoom room = staging.target ? m_freeSpace(staging.target) : FreeRoom{};
         const std::string targetPath =
             m_downloadFolder + kStaging + "/" + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
-        unpacked = UnpackEntries(std::move(archive), std::move(target), targetPath, archiveName, room);
+        unpacked = UnpackEntries(std::move(archive), std::move(staging.target), targetPath, archiveName, room);
         // An entry that cannot take its place fails like one that could not
         // be written; the earlier file stays whole.
-        if (unpacked.result.IsDone() && !StopRequested() && staging)
-            unpacked.failures = std::min(unpacked.count, unpacked.failures + MoveInto(staging, folder));
+        if (unpacked.result.IsDone() && !StopRequested() && staging.folder)
+            unpacked.failures = std::min(unpacked.count, unpacked.failures + MoveInto(staging.folder, folder));
     }
     (void)folder.RemoveTree(kStaging);   // a later run removes what stays
     if (failedEntries)
@@ -116,39 +142,42 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     return FinishUnpacking(folder, archiveName, unpacked);
 }
 
-void CKELDownloadThread::BeginUnpackingBeside(const std::string& remoteName, std::uint64_t size,
-                                              std::shared_ptr<CArrivingBytes> bytes)
+void CKELDownloadThread::BeginUnpackingBeside(const std::string& remoteName, std::shared_ptr<CArrivingBytes> bytes)
 {
     // Anything that stands in the way leaves the archive to be unpacked
     // after its download, as a small one is.
     const CFolder folder = CFolder::OpenPath(m_downloadFolder, /*create=*/false);
-    CFile archive = folder ? folder.OpenFile(remoteName + ".part", FileOpen::Read) : CFile();
-    if (!m_besideFolder || !archive)
+    if (!m_besideFolder || !folder)
         return;
-    const std::string subFolder = *m_besideFolder;
-    (void)folder.RemoveTree(kStaging);   // what stays of it fails the folder's making below
-    const CFolder staging = folder.OpenFolder(kStaging, /*create=*/true, 0700);
-    if (!staging)
+    CFile archive = folder.OpenFile(remoteName + ".part", FileOpen::Read);
+    CFile second = folder.OpenFile(remoteName + ".part", FileOpen::Read);
+    if (archive)
+        StartUnpacking(folder, std::move(archive), std::move(second), remoteName, *m_besideFolder, std::move(bytes),
+                       1);
+}
+
+void CKELDownloadThread::StartUnpacking(const CFolder& folder, CFile archive, CFile second,
+                                        const std::string& archiveName, const std::string& subFolder,
+                                        std::shared_ptr<CArrivingBytes> bytes, int fewest)
+{
+    Staging staging = MakeStaging(folder, subFolder);
+    if (!staging.target)
         return;
-    staging.Hide(kStaging);
-    CFolder target = OpenTarget(staging, subFolder.c_str());
-    if (!target)
-        return;
-    const FreeRoom room = m_freeSpace(target);
+    const FreeRoom room = m_freeSpace(staging.target);
     const std::uint64_t missing = bytes->Missing();
-    std::string targetPath = m_downloadFolder + kStaging + "/" + (subFolder.empty() ? "" : subFolder + "/");
     m_beside = std::make_unique<CArrivingUnpack>(CArrivingUnpack::Setup{
         .archive = std::move(archive),
         .bytes = std::move(bytes),
-        .archivePath = m_downloadFolder + remoteName,
-        .target = std::move(target),
-        .targetPath = std::move(targetPath),
+        .archivePath = m_downloadFolder + archiveName,
+        .target = std::move(staging.target),
+        .targetPath = m_downloadFolder + kStaging + "/" + (subFolder.empty() ? "" : subFolder + "/"),
         .reserved = kStaging,
         .stop = [this] { return StopRequested(); },
         .room = room,
-        .missing = std::min(missing, size),
-        .second = folder.OpenFile(remoteName + ".part", FileOpen::Read),
+        .missing = missing,
+        .second = std::move(second),
         .secondFrom = m_twoUnzippersFrom,
+        .fewest = fewest,
     });
 }
 
@@ -166,9 +195,11 @@ std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingB
 {
     using End = CArrivingUnpack::End;
     // The directory came last (one connection, or a server that sends no
-    // range but from the start): nothing was gained, the archive is
-    // unpacked now as any other.
+    // range but from the start): the unzippers read it now, from the disk.
+    // Bytes that never came leave the archive to be unpacked as any other.
     CArrivingUnpack::State s = m_beside->Follow({}, std::chrono::milliseconds(0));
+    while (!s.opened && !s.end && m_beside->Arrived())
+        s = m_beside->Follow(s, std::chrono::milliseconds(250));
     if (!s.opened || s.end == End::FallBack)
         return std::nullopt;
     const auto range = static_cast<std::int64_t>(std::max<std::uint64_t>(s.total, 1));
@@ -194,6 +225,8 @@ std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingB
         }
         if (s.end)
             break;
+        // Told at most about 60 times a second, as a person can read it.
+        m_beside->Pause(std::chrono::milliseconds(16));
         s = m_beside->Follow(s, std::chrono::milliseconds(250));
     }
     Unpacked unpacked;
