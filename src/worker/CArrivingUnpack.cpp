@@ -143,22 +143,24 @@ CArrivingUnpack::End CArrivingUnpack::Unpack()
     const std::uint64_t total = unzipper.GetTotalUncompressedSize();
     if (count == 0 || count < m_setup.fewest)
         return End::FallBack;
+    // What the directory alone tells is checked before the first entry is
+    // written: methods (and what the entries' heads say, once all are here),
+    // and room for the rest of the archive and every entry.
+    std::string entryName, problem;
+    const bool refused = unzipper.FindUndecodableEntry(entryName, problem, /*readHeads=*/bytes->Complete());
+    const FreeRoom& room = m_setup.room;
+    if (!refused &&
+        (total > room.bytes || m_setup.missing > room.bytes - total || static_cast<std::uint64_t>(count) > room.inodes))
+        return End::FallBack;   // checked again when the archive is whole, as for any archive
     Publish([&](State& s) {
         s.opened = true;
         s.count = count;
         s.total = total;
+        if (refused)
+            s.reason = entryName + ": " + problem;
     });
-
-    // What the directory alone tells is checked before the first entry is
-    // written: methods, and room for the rest of the archive and every entry.
-    std::string entryName, problem;
-    if (unzipper.FindUndecodableEntry(entryName, problem, /*readHeads=*/false)) {
-        Publish([&](State& s) { s.reason = entryName + ": " + problem; });
+    if (refused)
         return End::Refused;
-    }
-    const FreeRoom& room = m_setup.room;
-    if (total > room.bytes || m_setup.missing > room.bytes - total || static_cast<std::uint64_t>(count) > room.inodes)
-        return End::FallBack;   // checked again when the archive is whole, as for any archive
 
     // Entries are taken as their bytes come, unless two of them would land
     // on one name: then the archive's order decides which one stays, on one

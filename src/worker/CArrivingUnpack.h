@@ -91,7 +91,7 @@ private:
     Setup m_setup;
     std::mutex m_lock;
     std::condition_variable m_changed;
-    State m_state;            // under m_lock
+    State m_state;              // under m_lock
     bool m_following = false;   // under m_lock: Follow waits for any change
     // The entries not given to an unzipper yet, under m_pick: by their
     // arrival, or (entries landing on one name) in the archive's order.

@@ -152,8 +152,7 @@ void CKELDownloadThread::BeginUnpackingBeside(const std::string& remoteName, std
     CFile archive = folder.OpenFile(remoteName + ".part", FileOpen::Read);
     CFile second = folder.OpenFile(remoteName + ".part", FileOpen::Read);
     if (archive)
-        StartUnpacking(folder, std::move(archive), std::move(second), remoteName, *m_besideFolder, std::move(bytes),
-                       1);
+        StartUnpacking(folder, std::move(archive), std::move(second), remoteName, *m_besideFolder, std::move(bytes), 1);
 }
 
 void CKELDownloadThread::StartUnpacking(const CFolder& folder, CFile archive, CFile second,
@@ -211,7 +210,9 @@ std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingB
     std::uint64_t nextPost = 0;
     for (;;) {
         const int current = std::min(s.done + 1, s.count);
-        if (current != told && s.end != End::Refused) {
+        if (!s.reason.empty()) {
+            // Refused: told below, once it has ended.
+        } else if (current != told) {
             told = current;
             PostNotify(UM_PROGRESS_BAR, std::min(s.unpacked, static_cast<std::uint64_t>(range - 1)), range);
             nextPost = s.unpacked + step;

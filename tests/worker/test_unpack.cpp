@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <windows.h>
 #undef PostMessage   // the receivers' own
@@ -233,32 +235,40 @@ TEST_F(Unpack, EntriesAppearOnlyWhenTheArchiveIsUnpackedWhole)
 
 TEST_F(Unpack, AnArchiveThatCannotFitWritesNothingAndFails)
 {
-    Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    bool askedForUpdate = false;
-    worker->m_freeSpace = [&](const CFolder& folder) {
-        folder.OpenFile(".probe", FileOpen::CreateNew);
-        askedForUpdate = fs::exists(Folder() / ".VORNdownload-unpacking/KEL_V12_UPDATE/.probe");
-        folder.RemoveFile(".probe");
-        return FreeRoom{10999, 100};
-    };
-    int failed = 0;
-    EXPECT_EQ(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed).outcome, StepResult::Outcome::WriteFailed);
-    EXPECT_EQ(failed, 2);
-    EXPECT_TRUE(askedForUpdate);   // the room where the entries go, on the Download folder's volume
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
-    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
-    EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
+    for (const int from : {1000, 1}) {   // unpacked one entry after another, or by two unzippers
+        worker->m_twoUnzippersFrom = from;
+        Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
+        bool askedForUpdate = false;
+        worker->m_freeSpace = [&](const CFolder& folder) {
+            folder.OpenFile(".probe", FileOpen::CreateNew);
+            askedForUpdate = fs::exists(Folder() / ".VORNdownload-unpacking/KEL_V12_UPDATE/.probe");
+            folder.RemoveFile(".probe");
+            return FreeRoom{10999, 100};
+        };
+        int failed = 0;
+        EXPECT_EQ(TakeAndUnpack("KEL_V12.zip", "KEL_V12_UPDATE", &failed).outcome, StepResult::Outcome::WriteFailed);
+        EXPECT_EQ(failed, 2);
+        EXPECT_TRUE(askedForUpdate);   // the room where the entries go, on the Download folder's volume
+        EXPECT_EQ(Notices(),
+                  (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
+        EXPECT_FALSE(fs::exists(Folder() / "KEL_V12_UPDATE"));
+        EXPECT_FALSE(fs::exists(Folder() / "KEL_V12.zip"));
 
-    // Room for the bytes but not for two more files: the same.
-    Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    worker->m_freeSpace = [](const CFolder&) { return FreeRoom{UINT64_MAX, 1}; };
-    EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr));
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
-    EXPECT_FALSE(fs::exists(Folder() / "a.bin"));
+        // Room for the bytes but not for two more files: the same.
+        Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
+        worker->m_freeSpace = [](const CFolder&) { return FreeRoom{UINT64_MAX, 1}; };
+        EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr));
+        EXPECT_EQ(Notices(),
+                  (std::vector<Notice>{P(0, 11000), S("KEL_V12.zip - Not Enough Disk Space"), P(11000, 11000)}));
+        EXPECT_FALSE(fs::exists(Folder() / "a.bin"));
 
-    Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
-    worker->m_freeSpace = [](const CFolder&) { return FreeRoom{11000, 2}; };   // exactly enough
-    EXPECT_TRUE(TakeAndUnpack("KEL_V12.zip", nullptr));
+        Archive("KEL_V12.zip", "    z.writestr('a.bin', b'a' * 6000)\n    z.writestr('b.bin', b'b' * 5000)\n");
+        worker->m_freeSpace = [](const CFolder&) { return FreeRoom{11000, 2}; };   // exactly enough
+        EXPECT_TRUE(TakeAndUnpack("KEL_V12.zip", nullptr));
+        fs::remove(Folder() / "a.bin");
+        fs::remove(Folder() / "b.bin");
+        receiver.Take();
+    }
 }
 
 TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
@@ -316,20 +326,69 @@ TEST_F(Unpack, NothingOutsideTheDownloadFolderIsWrittenOrUnpacked)
 
 TEST_F(Unpack, AnEntryNothingDecodesIsNamedWritesNothingAndKeepsTheArchive)
 {
-    // The second entry is marked PPMd after writing (local header at 0, central record after the data).
-    Archive("KEL_V12.zip", "    z.writestr('a.txt', 'a' * 100)\n"
-                           "    z.writestr(zipfile.ZipInfo('KEL/b.dat'), 'b')\n"
-                           "import struct\nb = bytearray(open(sys.argv[1], 'rb').read())\n"
-                           "at = b.rfind(b'PK\\x01\\x02')\nb[at + 10:at + 12] = struct.pack('<H', 98)\n"
-                           "at = b.rfind(b'PK\\x03\\x04', 0, at)\nb[at + 8:at + 10] = struct.pack('<H', 98)\n"
-                           "open(sys.argv[1], 'wb').write(b)\n");
+    for (const int from : {1000, 1}) {
+        worker->m_twoUnzippersFrom = from;
+        // The second entry is marked PPMd after writing (local header at 0, central record after the data).
+        Archive("KEL_V12.zip", "    z.writestr('a.txt', 'a' * 100)\n"
+                               "    z.writestr(zipfile.ZipInfo('KEL/b.dat'), 'b')\n"
+                               "import struct\nb = bytearray(open(sys.argv[1], 'rb').read())\n"
+                               "at = b.rfind(b'PK\\x01\\x02')\nb[at + 10:at + 12] = struct.pack('<H', 98)\n"
+                               "at = b.rfind(b'PK\\x03\\x04', 0, at)\nb[at + 8:at + 10] = struct.pack('<H', 98)\n"
+                               "open(sys.argv[1], 'wb').write(b)\n");
+        int failed = 0;
+        EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
+        EXPECT_EQ(failed, 2);
+        EXPECT_EQ(Notices(),
+                  (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (PPMd)"),
+                                       P(101, 101)}));
+        EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));   // a newer build can unpack it without a new download
+        EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
+    }
+}
+
+// Two unzippers share a whole archive of many entries: every entry lands
+// where one unzipper puts it, a bad name fails alone, "i of n" rises to the
+// last entry and the bar never goes back.
+TEST_F(Unpack, AWholeArchiveOfManyEntriesIsSharedByTwoUnzippers)
+{
+    worker->m_twoUnzippersFrom = 2;
+    Archive("u.zip", "    for i in range(300):\n"
+                     "        z.writestr('d%d/f%03d.txt' % (i % 7, i), str(i) * 100)\n"
+                     "    z.writestr('../bad.txt', 'x')\n");
     int failed = 0;
-    EXPECT_FALSE(TakeAndUnpack("KEL_V12.zip", nullptr, &failed));
-    EXPECT_EQ(failed, 2);
-    EXPECT_EQ(Notices(), (std::vector<Notice>{P(0, 101), S("KEL_V12.zip - KEL/b.dat: Unsupported Compression (PPMd)"),
-                                              P(101, 101)}));
-    EXPECT_TRUE(fs::exists(Folder() / "KEL_V12.zip"));   // a newer build can unpack it without a new download
-    EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
+    const StepResult result = TakeAndUnpack("u.zip", "KEL_V12_UPDATE", &failed);
+    EXPECT_EQ(result.reason, "1 of 301 entries of u.zip could not be unpacked");
+    EXPECT_EQ(failed, 1);
+    int same = 0;
+    for (int i = 0; i < 300; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "d%d/f%03d.txt", i % 7, i);
+        std::string expected;
+        for (int k = 0; k < 100; ++k)
+            expected += std::to_string(i);
+        same += ReadFile(Folder() / "KEL_V12_UPDATE" / name) == expected ? 1 : 0;
+    }
+    EXPECT_EQ(same, 300);
+    EXPECT_FALSE(fs::exists(home.path() / "bad.txt"));
+    EXPECT_FALSE(fs::exists(Folder() / ".VORNdownload-unpacking"));
+    const std::vector<Notice> notices = Notices();
+    ASSERT_FALSE(notices.empty());
+    const std::int64_t range = notices.front().lParam;
+    EXPECT_EQ(notices.front(), P(0, range));
+    EXPECT_EQ(notices.back(), P(static_cast<std::uint64_t>(range), range));
+    std::uint64_t position = 0;
+    int entry = 0;
+    for (const Notice& n : notices) {
+        if (n.message == UM_PROGRESS_BAR) {
+            EXPECT_GE(n.wParam, position);
+            position = n.wParam;
+        } else if (int at = 0, count = 0; std::sscanf(n.status.c_str(), "u.zip - %d of %d", &at, &count) == 2) {
+            EXPECT_GT(at, entry);
+            EXPECT_EQ(count, 301);
+            entry = at;
+        }
+    }
+    EXPECT_EQ(entry, 301);
 }
 
 TEST(FolderChain, MakesEveryFolderAndRefusesWhatCannotBeMade)
