@@ -135,6 +135,9 @@ private:
     // While FetchAndUnpack fetches a large archive: it is unpacked into the
     // staging folder (below it, into the sub-folder given) as it arrives.
     void BeginUnpackingBeside(const std::string& remoteName, std::shared_ptr<CArrivingBytes> bytes);
+    // After the download: an archive of many entries is unpacked the same
+    // way, shared by two unzippers.
+    void BeginUnpackingWhole(const CFolder& folder, const std::string& archiveName, const std::string& subFolder);
     // Starts unpacking `archive` (read again through `second`) into the
     // staging folder, as far as `bytes` allow; an archive of fewer than
     // `fewest` entries is left to be unpacked one entry after another.

@@ -71,6 +71,12 @@ Staging MakeStaging(const CFolder& downloadFolder, const std::string& subFolder)
     return staging;
 }
 
+// The target's path, for the unzipper's names.
+std::string TargetPath(const std::string& downloadFolder, const std::string& subFolder)
+{
+    return downloadFolder + kStaging + "/" + (subFolder.empty() ? "" : subFolder + "/");
+}
+
 }   // namespace
 
 StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, const char* subFolder, int* failedEntries)
@@ -104,19 +110,9 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
     // and moved into place only when the archive is unpacked: a refused,
     // failed or stopped archive leaves the earlier tree as it was. A large
     // archive was unpacked there while it arrived, as far as it could be.
-    // An archive of many entries that was not (or not wholly) unpacked so is
-    // unpacked now the same way, by two unzippers.
-    if (!m_beside && std::thread::hardware_concurrency() > 1) {
-        CFile first = folder.OpenFile(archiveName, FileOpen::Read);
-        CFile second = folder.OpenFile(archiveName, FileOpen::Read);
-        const std::uint64_t size = first.RegularSize().value_or(0);
-        if (first.IsSameFileAs(m_archiveLock) && second.IsSameFileAs(m_archiveLock) && size > 0) {
-            auto bytes = std::make_shared<CArrivingBytes>(size);
-            bytes->Arrived(0, size);
-            StartUnpacking(folder, std::move(first), std::move(second), archiveName, subFolder ? subFolder : "",
-                           std::move(bytes), m_twoUnzippersFrom);
-        }
-    }
+    const std::string sub = subFolder ? subFolder : "";
+    if (!m_beside)
+        BeginUnpackingWhole(folder, archiveName, sub);
     std::optional<Unpacked> beside = m_beside ? FollowUnpackingBeside(archiveName) : std::nullopt;
     m_beside.reset();   // its thread has ended: nothing of the staging folder is open
     Unpacked unpacked;
@@ -126,11 +122,10 @@ StepResult CKELDownloadThread::UnpackArchive(const std::string& archiveName, con
         if (unpacked.result.IsDone() && !StopRequested() && staging)
             unpacked.failures = std::min(unpacked.count, unpacked.failures + MoveInto(staging, folder));
     } else {
-        Staging staging = MakeStaging(folder, subFolder ? subFolder : "");
+        Staging staging = MakeStaging(folder, sub);
         const FreeRoom room = staging.target ? m_freeSpace(staging.target) : FreeRoom{};
-        const std::string targetPath =
-            m_downloadFolder + kStaging + "/" + (subFolder && *subFolder ? std::string(subFolder) + "/" : "");
-        unpacked = UnpackEntries(std::move(archive), std::move(staging.target), targetPath, archiveName, room);
+        unpacked = UnpackEntries(std::move(archive), std::move(staging.target), TargetPath(m_downloadFolder, sub),
+                                 archiveName, room);
         // An entry that cannot take its place fails like one that could not
         // be written; the earlier file stays whole.
         if (unpacked.result.IsDone() && !StopRequested() && staging.folder)
@@ -155,6 +150,23 @@ void CKELDownloadThread::BeginUnpackingBeside(const std::string& remoteName, std
         StartUnpacking(folder, std::move(archive), std::move(second), remoteName, *m_besideFolder, std::move(bytes), 1);
 }
 
+void CKELDownloadThread::BeginUnpackingWhole(const CFolder& folder, const std::string& archiveName,
+                                             const std::string& subFolder)
+{
+    // One unzipper gains nothing over unpacking in order, with its notice per entry.
+    if (std::thread::hardware_concurrency() < 2)
+        return;
+    CFile first = folder.OpenFile(archiveName, FileOpen::Read);
+    CFile second = folder.OpenFile(archiveName, FileOpen::Read);
+    const std::uint64_t size = first.RegularSize().value_or(0);
+    if (!first.IsSameFileAs(m_archiveLock) || !second.IsSameFileAs(m_archiveLock) || size == 0)
+        return;
+    auto bytes = std::make_shared<CArrivingBytes>(size);
+    bytes->Arrived(0, size);
+    StartUnpacking(folder, std::move(first), std::move(second), archiveName, subFolder, std::move(bytes),
+                   m_twoUnzippersFrom);
+}
+
 void CKELDownloadThread::StartUnpacking(const CFolder& folder, CFile archive, CFile second,
                                         const std::string& archiveName, const std::string& subFolder,
                                         std::shared_ptr<CArrivingBytes> bytes, int fewest)
@@ -169,7 +181,7 @@ void CKELDownloadThread::StartUnpacking(const CFolder& folder, CFile archive, CF
         .bytes = std::move(bytes),
         .archivePath = m_downloadFolder + archiveName,
         .target = std::move(staging.target),
-        .targetPath = m_downloadFolder + kStaging + "/" + (subFolder.empty() ? "" : subFolder + "/"),
+        .targetPath = TargetPath(m_downloadFolder, subFolder),
         .reserved = kStaging,
         .stop = [this] { return StopRequested(); },
         .room = room,
@@ -210,9 +222,8 @@ std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingB
     std::uint64_t nextPost = 0;
     for (;;) {
         const int current = std::min(s.done + 1, s.count);
-        if (!s.reason.empty()) {
-            // Refused: told below, once it has ended.
-        } else if (current != told) {
+        const bool refused = !s.reason.empty();   // told below, once it has ended
+        if (!refused && current != told) {
             told = current;
             PostNotify(UM_PROGRESS_BAR, std::min(s.unpacked, static_cast<std::uint64_t>(range - 1)), range);
             nextPost = s.unpacked + step;
@@ -220,7 +231,7 @@ std::optional<CKELDownloadThread::Unpacked> CKELDownloadThread::FollowUnpackingB
             std::snprintf(text, sizeof text, "%s - %d of %d", archiveName.c_str(), current, s.count);
             SetText(m_pStatusText, text);
             PostNotify(UM_FILENAME_UPDATE, kStatusChanged, 0);
-        } else if (s.unpacked >= nextPost && s.unpacked < static_cast<std::uint64_t>(range)) {
+        } else if (!refused && s.unpacked >= nextPost && s.unpacked < static_cast<std::uint64_t>(range)) {
             PostNotify(UM_PROGRESS_BAR, s.unpacked, range);
             nextPost = s.unpacked + step;
         }
